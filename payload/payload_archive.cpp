@@ -1,0 +1,66 @@
+#include "payload/payload_archive.h"
+
+#include <string.h>
+
+#include <new>
+
+void GetUpdaterPath(char* path, uint32_t size) {
+  // If the system cannot name the running program, the buffer still says
+  // "setup.exe" and the reader tries that name in the current folder.
+  memset(path, 0, size);
+  strncpy(path, "setup.exe", size - 1);
+  GetOwnExecutablePath(path, size);
+}
+
+ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
+  // An open failure is not checked here: every later step fails on a
+  // handle that is not open.
+  file->OpenRead(path);
+  uint32_t size = file->Size();
+  if (size < kPayloadOffset) return kResultPayloadUnreadable;
+  PayloadHeader header;
+  file->Seek(kPayloadOffset);
+  if (file->Read(&header, sizeof(header)) != sizeof(header)) {
+    return kResultPayloadUnreadable;
+  }
+  if (header.count > kMaxEntries) return kResultTooManyEntries;
+  // count is at most 24, so the sizes below cannot overflow.
+  uint32_t directory_size = header.count * sizeof(PayloadEntry);
+  std::unique_ptr<PayloadEntry[]> entries(new (std::nothrow)
+                                              PayloadEntry[header.count]);
+  if (!entries ||
+      file->Read(entries.get(), directory_size) != directory_size) {
+    return kResultPayloadUnreadable;
+  }
+  // A name that fills its field without a terminator breaks the format:
+  // refuse the payload before anything is written.
+  for (uint32_t i = 0; i < header.count; i++) {
+    if (memchr(entries[i].name, '\0', kEntryNameSize) == nullptr) {
+      return kResultPayloadUnreadable;
+    }
+  }
+  payload->count = header.count;
+  payload->data_base = kPayloadOffset + sizeof(PayloadHeader) + directory_size;
+  payload->entries = std::move(entries);
+  return kResultOk;
+}
+
+int EntryDataPosition(const Payload& payload, const PayloadEntry& entry,
+                      uint32_t* position) {
+  uint64_t absolute = static_cast<uint64_t>(payload.data_base) + entry.offset;
+  if (absolute >= kMaxDataPosition) return 0;
+  *position = static_cast<uint32_t>(absolute);
+  return 1;
+}
+
+int ReadEntryData(SeqFile* file, const Payload& payload,
+                  const PayloadEntry& entry, std::unique_ptr<uint8_t[]>* data) {
+  uint32_t position;
+  if (!EntryDataPosition(payload, entry, &position) || !file->Seek(position)) {
+    return 0;
+  }
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[entry.size]);
+  if (!buffer || file->Read(buffer.get(), entry.size) != entry.size) return 0;
+  *data = std::move(buffer);
+  return 1;
+}

@@ -1,0 +1,68 @@
+// The payload archive appended to the updater at 1 MiB: a 16-byte header,
+// a directory of PayloadEntry records, then the entries' data.
+#ifndef PAYLOAD_PAYLOAD_ARCHIVE_H_
+#define PAYLOAD_PAYLOAD_ARCHIVE_H_
+
+#include <stdint.h>
+
+#include <memory>
+
+#include "payload/result_code.h"
+#include "platform/seq_file.h"
+
+// The payload starts at 1 MiB; nothing in the file points to it.
+const uint32_t kPayloadOffset = 0x100000;
+const uint32_t kMaxEntries = 24;
+const uint32_t kEntryNameSize = 16;
+// Entry data must start below this: the file pointer cannot go further.
+const uint32_t kMaxDataPosition = 0x80000000u;
+
+// The archive header as stored: magic "PackFile" and four blanks, then the
+// number of directory entries. Integers are little-endian.
+struct PayloadHeader {
+  char magic[12];
+  uint32_t count;
+};
+const char kPayloadMagic[12] = {'P', 'a', 'c', 'k', 'F', 'i',
+                                'l', 'e', ' ', ' ', ' ', ' '};
+
+// One directory record as stored: the NUL-terminated file name, the data's
+// offset from the start of the data area, and its size.
+struct PayloadEntry {
+  char name[kEntryNameSize];
+  uint32_t offset;
+  uint32_t size;
+  uint8_t reserved[8];
+};
+
+static_assert(sizeof(PayloadHeader) == 16, "header is 16 bytes on disk");
+static_assert(sizeof(PayloadEntry) == 32, "entry is 32 bytes on disk");
+
+// The loaded directory: count records exactly as read, and the absolute
+// position of the data area.
+struct Payload {
+  uint32_t count = 0;
+  uint32_t data_base = 0;
+  std::unique_ptr<PayloadEntry[]> entries;
+};
+
+// Opens the updater file at path (file must not be open yet) and loads the
+// directory. Returns kResultOk, kResultPayloadUnreadable (no payload, short
+// header or directory, a name without terminator, no memory) or
+// kResultTooManyEntries.
+ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload);
+
+// The updater's own path, or "setup.exe" when the system cannot tell.
+void GetUpdaterPath(char* path, uint32_t size);
+
+// The absolute file position of the entry's data. Returns 0 if it lies at or
+// beyond 2^31, where it cannot be reached.
+int EntryDataPosition(const Payload& payload, const PayloadEntry& entry,
+                      uint32_t* position);
+
+// Reads the entry's data whole into a new buffer of exactly its size.
+// Returns 0 (and no buffer) if it cannot be reached, read in full or held.
+int ReadEntryData(SeqFile* file, const Payload& payload,
+                  const PayloadEntry& entry, std::unique_ptr<uint8_t[]>* data);
+
+#endif  // PAYLOAD_PAYLOAD_ARCHIVE_H_

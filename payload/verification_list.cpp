@@ -1,0 +1,109 @@
+#include "payload/verification_list.h"
+
+#include <string.h>
+
+#include <new>
+
+EntryChecksum NewEntryChecksum() {
+  EntryChecksum sum;
+  memset(&sum, 0, sizeof(sum));
+  return sum;
+}
+
+void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
+                         size_t length) {
+  uint32_t a = sum->a;
+  uint8_t s1 = sum->s1, x1 = sum->x1, s2 = sum->s2, x2 = sum->x2;
+  for (size_t i = 0; i < length; i++) {
+    uint8_t b = data[i];
+    a = a * 233u + b;
+    uint8_t low = static_cast<uint8_t>(a);
+    s1 = static_cast<uint8_t>(s1 + low);
+    x1 ^= low;
+    s2 = static_cast<uint8_t>(s2 + b);
+    x2 ^= b;
+  }
+  sum->a = a;
+  sum->s1 = s1;
+  sum->x1 = x1;
+  sum->s2 = s2;
+  sum->x2 = x2;
+}
+
+EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length) {
+  EntryChecksum sum = NewEntryChecksum();
+  UpdateEntryChecksum(&sum, data, length);
+  return sum;
+}
+
+bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b) {
+  return memcmp(&a, &b, sizeof(EntryChecksum)) == 0;
+}
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+}  // namespace
+
+bool SameNameIgnoringCase(const char* a, size_t a_size, const char* b,
+                          size_t b_size) {
+  for (size_t i = 0; i < a_size && i < b_size; i++) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+    if (a[i] == '\0') return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Loads the list from the given entry; any failure leaves it absent.
+void LoadListEntry(SeqFile* file, const Payload& payload,
+                   const PayloadEntry& entry, VerificationList* list) {
+  uint32_t position;
+  VerificationHeader header;
+  if (!EntryDataPosition(payload, entry, &position) || !file->Seek(position) ||
+      file->Read(&header, sizeof(header)) != sizeof(header) ||
+      memcmp(header.magic, kVerificationMagic, sizeof(header.magic)) != 0) {
+    return;
+  }
+  // A table too large for 32 bits cannot be read in one call: no list.
+  uint64_t table_size =
+      static_cast<uint64_t>(header.count) * sizeof(VerificationRecord);
+  if (table_size > 0xFFFFFFFFu) return;
+  std::unique_ptr<VerificationRecord[]> records(
+      new (std::nothrow) VerificationRecord[header.count]);
+  uint32_t size = static_cast<uint32_t>(table_size);
+  if (!records || file->Read(records.get(), size) != size) return;
+  list->count = header.count;
+  list->records = std::move(records);
+}
+
+}  // namespace
+
+void LoadVerificationList(SeqFile* file, const Payload& payload,
+                          VerificationList* list) {
+  list->count = 0;
+  list->records.reset();
+  for (uint32_t i = 0; i < payload.count; i++) {
+    const PayloadEntry& entry = payload.entries[i];
+    if (SameNameIgnoringCase(entry.name, kEntryNameSize, kVerificationListName,
+                             sizeof(kVerificationListName))) {
+      // Only the first entry of that name counts, whatever it holds.
+      LoadListEntry(file, payload, entry, list);
+      return;
+    }
+  }
+}
+
+VerifyResult VerifyEntry(const VerificationList& list, const char* name,
+                         const EntryChecksum& sum) {
+  size_t name_size = strlen(name) + 1;
+  for (uint32_t i = 0; i < list.count; i++) {
+    const VerificationRecord& record = list.records[i];
+    if (SameNameIgnoringCase(name, name_size, record.name, kRecordNameSize)) {
+      return SameChecksum(record.checksum, sum) ? kVerified : kMismatch;
+    }
+  }
+  return kNotListed;
+}

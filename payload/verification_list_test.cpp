@@ -1,0 +1,131 @@
+#include "payload/verification_list.h"
+
+#include <string.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "testing/test_util.h"
+
+namespace {
+
+std::string Hex(const EntryChecksum& sum) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&sum);
+  std::string out;
+  char buf[4];
+  for (int i = 0; i < 8; i++) {
+    snprintf(buf, sizeof(buf), "%02X", p[i]);
+    out += buf;
+  }
+  return out;
+}
+
+TEST(EntryChecksumTest, WorkedValues) {
+  EXPECT_EQ(Hex(ChecksumOf("")), "0000000000000000");
+  EXPECT_EQ(Hex(ChecksumOf("a")), "6100000061616161");
+  EXPECT_EQ(Hex(ChecksumOf("abc")), "06B45000" "12CC2660");
+}
+
+TEST(EntryChecksumTest, PiecewiseEqualsWhole) {
+  std::mt19937 rng(7);
+  std::string data(5000, '\0');
+  for (char& c : data) c = static_cast<char>(rng());
+  EntryChecksum whole = ChecksumOf(data);
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{63}, size_t{4999}}) {
+    EntryChecksum sum = NewEntryChecksum();
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
+    UpdateEntryChecksum(&sum, p, cut);
+    UpdateEntryChecksum(&sum, p + cut, data.size() - cut);
+    EXPECT_TRUE(SameChecksum(sum, whole)) << cut;
+  }
+  // Every byte matters, the sums of the data alone would miss a swap.
+  std::swap(data[10], data[11]);
+  EXPECT_FALSE(SameChecksum(ChecksumOf(data), whole));
+}
+
+TEST(NameTest, CaseOfAsciiLettersOnly) {
+  EXPECT_TRUE(SameNameIgnoringCase("VRX.HVL", 8, "vrx.hvl", 8));
+  EXPECT_FALSE(SameNameIgnoringCase("vrx.hvl2", 9, "vrx.hvl", 8));
+  EXPECT_FALSE(SameNameIgnoringCase("vrx.hv", 7, "vrx.hvl", 8));
+  // Bytes outside A-Z are compared as they are: 0xC1 is not 0xE1.
+  EXPECT_FALSE(SameNameIgnoringCase("\xC1", 2, "\xE1", 2));
+  // A name without a terminator within its size equals nothing.
+  EXPECT_FALSE(SameNameIgnoringCase("abcd", 4, "abcd", 5));
+}
+
+class VerificationListTest : public ::testing::Test {
+ protected:
+  void Load(const std::vector<TestEntry>& entries) {
+    WriteFileOrDie(path_, UpdaterFile(BuildPayload(entries)));
+    file_.Close();
+    ASSERT_EQ(OpenPayload(path_.c_str(), &file_, &payload_), kResultOk);
+    LoadVerificationList(&file_, payload_, &list_);
+  }
+  ScratchDir dir_;
+  std::string path_ = dir_.Sub("setup.exe");
+  SeqFile file_;
+  Payload payload_;
+  VerificationList list_;
+};
+
+TEST_F(VerificationListTest, FoundInAnyCase) {
+  std::string list = BuildVerificationList({{"a.arc", ChecksumOf("A")}});
+  for (const char* name : {"vrx.hvl", "VRX.HVL", "Vrx.Hvl"}) {
+    Load({{"a.arc", "A"}, {name, list}});
+    EXPECT_EQ(list_.count, 1u) << name;
+  }
+  for (const char* name : {"vrx.hvl_", "vrx.hv", "xvrx.hvl"}) {
+    Load({{"a.arc", "A"}, {name, list}});
+    EXPECT_EQ(list_.count, 0u) << name;
+  }
+}
+
+TEST_F(VerificationListTest, BrokenListsAreAbsent) {
+  std::string good = BuildVerificationList({{"a", ChecksumOf("x")}});
+  Load({{"vrx.hvl", BuildVerificationList({{"a", ChecksumOf("x")}},
+                                          "KPL____x")}});
+  EXPECT_EQ(list_.count, 0u);
+  Load({{"vrx.hvl", good.substr(0, 15)}});
+  EXPECT_EQ(list_.count, 0u);
+  // The record table runs past the end of the file.
+  Load({{"vrx.hvl", good.substr(0, good.size() - 1)}});
+  EXPECT_EQ(list_.count, 0u);
+  // 64 x count overflows 32 bits.
+  std::string huge = good;
+  huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
+  Load({{"vrx.hvl", huge}});
+  EXPECT_EQ(list_.count, 0u);
+  Load({{"vrx.hvl", good}});
+  EXPECT_EQ(list_.count, 1u);
+}
+
+TEST_F(VerificationListTest, FirstEntryOfTheNameDecides) {
+  std::string good = BuildVerificationList({{"a", ChecksumOf("x")}});
+  Load({{"VRX.HVL", "broken"}, {"vrx.hvl", good}});
+  EXPECT_EQ(list_.count, 0u);
+}
+
+TEST_F(VerificationListTest, Lookup) {
+  EntryChecksum x = ChecksumOf("x");
+  EntryChecksum y = ChecksumOf("y");
+  std::string long_name(56, 'n');
+  Load({{"vrx.hvl", BuildVerificationList({{"data.arc", x},
+                                           {"DATA.ARC", y},
+                                           {"Other.Arc", y},
+                                           {long_name, x}})}});
+  ASSERT_EQ(list_.count, 4u);
+  EXPECT_EQ(VerifyEntry(list_, "data.arc", x), kVerified);
+  // The first record decides even though the second would match.
+  EXPECT_EQ(VerifyEntry(list_, "Data.Arc", y), kMismatch);
+  EXPECT_EQ(VerifyEntry(list_, "OTHER.ARC", y), kVerified);
+  EXPECT_EQ(VerifyEntry(list_, "other.arc", x), kMismatch);
+  EXPECT_EQ(VerifyEntry(list_, "data.ar", x), kNotListed);
+  EXPECT_EQ(VerifyEntry(list_, "vrx.hvl", x), kNotListed);
+  // A record name without a terminator matches nothing, not even itself.
+  EXPECT_EQ(VerifyEntry(list_, long_name.c_str(), x), kNotListed);
+  EXPECT_EQ(VerifyEntry(VerificationList(), "data.arc", y), kNotListed);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// SeqFile: the scoped handle through which every file is read or rewritten
+// whole. Results are plain integers; the handle is closed on destruction.
+#ifndef PLATFORM_SEQ_FILE_H_
+#define PLATFORM_SEQ_FILE_H_
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+class SeqFile {
+ public:
+  SeqFile() : handle_(kInvalidFileHandle) {}
+  ~SeqFile() { Close(); }
+  SeqFile(const SeqFile&) = delete;
+  SeqFile& operator=(const SeqFile&) = delete;
+
+  // Opens an existing file for reading, shared with readers only. Returns 0,
+  // changing nothing, if this object is already open.
+  int OpenRead(const char* path);
+
+  // Creates or truncates the file for writing, unshared. Returns 0, changing
+  // nothing, if this object is already open.
+  int OpenWrite(const char* path);
+
+  // Closes the handle if open; may be called any number of times.
+  void Close();
+
+  // One read of n bytes; the count read, 0 on failure.
+  uint32_t Read(void* buffer, uint32_t n);
+
+  // One write of n bytes; the count written, 0 on failure.
+  uint32_t Write(const void* buffer, uint32_t n);
+
+  // Nonzero only if the file pointer is now at position (below 2^31).
+  int Seek(uint32_t position);
+
+  // The file's length, low 32 bits; 0xFFFFFFFF when not open.
+  uint32_t Size();
+
+  bool IsOpen() const { return handle_ != kInvalidFileHandle; }
+
+ private:
+  int Open(FileHandle handle);
+
+  FileHandle handle_;
+};
+
+#endif  // PLATFORM_SEQ_FILE_H_

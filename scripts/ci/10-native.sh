@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The native build with the POSIX stand-in, and its unit and process tests.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+need_packages cmake make g++ libgtest-dev util-linux libc-bin
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native

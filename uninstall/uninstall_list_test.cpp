@@ -1,0 +1,124 @@
+#include "uninstall/uninstall_list.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "testing/test_util.h"
+
+namespace {
+
+class UninstallListTest : public ::testing::Test {
+ protected:
+  int Merge(std::vector<const char*> names) {
+    names.push_back(nullptr);
+    return UpdateUninstallList(dir_.path().c_str(), names.data());
+  }
+  void SetList(const std::string& bytes) { WriteFileOrDie(list_, bytes); }
+  std::string List() { return ReadFileOrEmpty(list_); }
+
+  ScratchDir dir_;
+  std::string list_ = dir_.Sub("uninst.lst");
+};
+
+std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
+
+TEST_F(UninstallListTest, AppendsNewNamesOnce) {
+  SetList(Z("a.arc\n"));
+  EXPECT_NE(Merge({"b.arc", "a.arc"}), 0);
+  EXPECT_EQ(List(), Z("a.arc\nb.arc\n"));
+  EXPECT_NE(Merge({"b.arc", "a.arc"}), 0);  // repeated: byte for byte same
+  EXPECT_EQ(List(), Z("a.arc\nb.arc\n"));
+}
+
+TEST_F(UninstallListTest, NamesAddedInThisPassCountAsPresent) {
+  SetList(Z("x\n"));
+  EXPECT_NE(Merge({"new.arc", "new.arc", "ew.ar"}), 0);
+  EXPECT_EQ(List(), Z("x\nnew.arc\n"));
+}
+
+TEST_F(UninstallListTest, SubstringSkipsAndCaseAdds) {
+  SetList(Z("data\\olddata.arc\n"));
+  EXPECT_NE(Merge({"data.arc", "OLDDATA.ARC"}), 0);
+  EXPECT_EQ(List(), Z("data\\olddata.arc\nOLDDATA.ARC\n"));
+}
+
+TEST_F(UninstallListTest, EmptyNameListRewritesUnchanged) {
+  SetList(Z("a\nb\n"));
+  EXPECT_NE(Merge({}), 0);
+  EXPECT_EQ(List(), Z("a\nb\n"));
+  SetList(Z(""));  // just the terminator is a valid, empty list
+  EXPECT_NE(Merge({"a"}), 0);
+  EXPECT_EQ(List(), Z("a\n"));
+}
+
+TEST_F(UninstallListTest, MissingListIsNotCreated) {
+  EXPECT_EQ(Merge({"a"}), 0);
+  EXPECT_FALSE(FileExists(list_));
+}
+
+TEST_F(UninstallListTest, MalformedListsAreLeftAlone) {
+  for (const std::string& bad :
+       {std::string(), std::string("a.arc\n"), std::string("a\0b\n\0", 5)}) {
+    SetList(bad);
+    EXPECT_EQ(Merge({"new"}), 0);
+    EXPECT_EQ(List(), bad);
+  }
+}
+
+TEST_F(UninstallListTest, ListThatWouldOutgrowTheBufferIsLeftAlone) {
+  // The text leaves 8 bytes of the buffer: "abcdef", its line feed and the
+  // terminator fit exactly, one more byte does not.
+  std::string text(kUninstallBufferSize - 8, 'x');
+  SetList(Z(text));
+  EXPECT_NE(Merge({"abcdef"}), 0);
+  EXPECT_EQ(List().size(), kUninstallBufferSize);
+  SetList(Z(text));
+  EXPECT_EQ(Merge({"abcdefg"}), 0);
+  EXPECT_EQ(List(), Z(text));
+  // A file larger than the buffer is not read at all.
+  SetList(Z(std::string(kUninstallBufferSize, 'y')));
+  EXPECT_EQ(Merge({}), 0);
+  EXPECT_EQ(List().size(), kUninstallBufferSize + 1);
+}
+
+TEST_F(UninstallListTest, FolderTooLongForThePathBuffer) {
+  std::string folder(300, 'f');
+  const char* names[] = {"a", nullptr};
+  EXPECT_EQ(UpdateUninstallList(folder.c_str(), names), 0);
+}
+
+TEST_F(UninstallListTest, ListHeldByAnotherProcessIsUnchanged) {
+  SetList(Z("a\n"));
+  pid_t holder = HoldFlock(list_);
+  EXPECT_EQ(Merge({"b"}), 0);
+  StopProcess(holder);
+  EXPECT_EQ(List(), Z("a\n"));
+}
+
+TEST_F(UninstallListTest, ShortRewritePutsTheOriginalBack) {
+  // A file size limit of 1,000 bytes lets the 990-byte list be written
+  // back but not the merged one: the rewrite comes up short.
+  std::string original = Z(std::string(989, 'o') + "\n");
+  SetList(original);
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const char* names[] = {"twenty-byte-name.arc", nullptr};
+    _exit(UpdateUninstallList(dir_.path().c_str(), names) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the short rewrite must fail";
+  EXPECT_EQ(List(), original);
+}
+
+}  // namespace
