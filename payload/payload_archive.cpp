@@ -28,8 +28,7 @@ ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
   uint32_t directory_size = header.count * sizeof(PayloadEntry);
   std::unique_ptr<PayloadEntry[]> entries(new (std::nothrow)
                                               PayloadEntry[header.count]);
-  if (!entries ||
-      file->Read(entries.get(), directory_size) != directory_size) {
+  if (!entries || file->Read(entries.get(), directory_size) != directory_size) {
     return kResultPayloadUnreadable;
   }
   // A name that fills its field without a terminator breaks the format:

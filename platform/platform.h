@@ -61,7 +61,7 @@ void CloseNamedMutex(MutexHandle mutex);
 
 // Registry access under HKEY_LOCAL_MACHINE. Statuses are 0 on success.
 typedef intptr_t RegistryKey;
-const uint32_t kRegistryValueSz = 1;  // REG_SZ
+const uint32_t kRegistryValueSz = 1;    // REG_SZ
 const int32_t kRegistryMoreData = 234;  // ERROR_MORE_DATA
 
 // Opens the key (a "\"-separated path in code page 932) for reading.
