@@ -176,6 +176,11 @@ void ExecChild(const std::vector<std::string>& argv,
     struct rlimit limit = {options.file_size_limit, options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
+  if (options.start_gate >= 0) {
+    char go;
+    if (read(options.start_gate, &go, 1) != 1) _exit(127);
+    close(options.start_gate);
+  }
   std::vector<char*> args;
   for (const std::string& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));

@@ -24,10 +24,11 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
 # The reader allocates an entry's or a list's declared size (up to 4 GiB)
-# before it reads: libFuzzer must not report that as running out of memory, so its
-# malloc limit is 4 GiB. ASan poisons the shadow of every byte of such a
-# block (70 ms each), so allocations above 64 MiB fail instead, as the 32-bit
-# program's do above 2 GiB: the reader must then stop, not go on.
+# before it reads: libFuzzer must not report that as running out of
+# memory, so its malloc limit is 4 GiB. ASan poisons the shadow of every
+# byte of such a block (70 ms each), so in the fuzzers an allocation above
+# 64 MiB fails instead, as the 32-bit program's do above 2 GiB: the reader
+# must then stop, not go on. The unit suite makes the real 4 GiB one.
 export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64:halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in update_file verification_list uninstall_list; do

@@ -1,0 +1,343 @@
+// The installation run under real faults: a full disk, a file size limit,
+// folders and files the user may not write, files held by another process,
+// the updater file cut short. Each ends in its result code with the install
+// folder, byte for byte, as the failure table says: entries before the
+// failing one installed, everything else as it was.
+#include <grp.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "payload/installation_run.h"
+#include "testing/test_util.h"
+
+namespace {
+
+const uid_t kNobody = 65534;
+
+std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
+
+std::string Pattern(size_t size) {
+  std::string out(size, '\0');
+  for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 31 + 7);
+  return out;
+}
+
+// What the game folder holds before the update. Files are 0666 so that an
+// unprivileged updater may replace them unless a test says otherwise.
+struct Game {
+  std::vector<TestEntry> files = {{"a.arc", "old a"},
+                                  {"big.arc", "old big"},
+                                  {"readme.txt", "not in the payload"}};
+  std::string list = Z("game.exe\na.arc\nbig.arc\n");
+  mode_t list_mode = 0666;
+};
+
+void MakeGame(const std::string& dir, const Game& game) {
+  mkdir(dir.c_str(), 0777);
+  for (const TestEntry& f : game.files) {
+    WriteFileOrDie(dir + "/" + f.name, f.data);
+    chmod((dir + "/" + f.name).c_str(), 0666);
+  }
+  WriteFileOrDie(dir + "/uninst.lst", game.list);
+  chmod((dir + "/uninst.lst").c_str(), game.list_mode);
+}
+
+// Runs fn in a child process with a file size limit (when nonzero) and, when
+// asked and we are root (who may write anything), as an unprivileged user.
+// Returns what fn returned, or 0xFFFFFFFF if the child did not say.
+uint32_t InChild(const std::function<uint32_t()>& fn, bool unprivileged,
+                 uint64_t file_size_limit) {
+  int result_pipe[2];
+  if (pipe(result_pipe) != 0) return 0xFFFFFFFFu;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(result_pipe[0]);
+    if (file_size_limit != 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past it fails with EFBIG instead
+      struct rlimit limit = {file_size_limit, file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
+    }
+    if (unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) ||
+         setresuid(kNobody, kNobody, kNobody) != 0)) {
+      _exit(1);
+    }
+    uint32_t result = fn();
+    _exit(write(result_pipe[1], &result, sizeof(result)) == sizeof(result) ? 0
+                                                                           : 1);
+  }
+  close(result_pipe[1]);
+  uint32_t result = 0xFFFFFFFFu;
+  if (read(result_pipe[0], &result, sizeof(result)) != sizeof(result)) {
+    result = 0xFFFFFFFFu;
+  }
+  close(result_pipe[0]);
+  int status;
+  waitpid(pid, &status, 0);
+  return result;
+}
+
+// A tmpfs of the given size on dir (root only); unmounted at the end.
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& dir, int kib) : dir_(dir) {
+    mkdir(dir.c_str(), 0755);
+    std::string options = "size=" + std::to_string(kib) + "k,mode=0777";
+    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                     options.c_str()) == 0;
+  }
+  ~SmallFilesystem() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_;
+};
+
+// Fills the filesystem holding path until a write fails for want of space.
+void FillUp(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  setvbuf(f, nullptr, _IONBF, 0);
+  std::string page(4096, 'f');
+  while (fwrite(page.data(), 1, page.size(), f) == page.size()) {
+  }
+  while (fwrite("f", 1, 1, f) == 1) {
+  }
+  fclose(f);
+}
+
+class InstallationFaultTest : public ::testing::Test {
+ protected:
+  InstallationFaultTest() {
+    // An unprivileged updater must be able to reach the scratch folder.
+    chmod(dir_.path().c_str(), 0755);
+    entries_ = {{"a.arc", "alpha"},
+                {"big.arc", Pattern(512 << 10)},
+                {"new.arc", "a file the game did not have"}};
+    std::vector<TestRecord> records;
+    for (const TestEntry& e : entries_)
+      records.push_back({e.name, ChecksumOf(e.data)});
+    entries_.push_back({"vrx.hvl", BuildVerificationList(records)});
+  }
+
+  void SetUpGame(const Game& game) {
+    game_ = game;
+    MakeGame(folder_, game);
+    WriteFileOrDie(updater_, UpdaterFile(BuildPayload(entries_)));
+  }
+
+  uint32_t Install(bool unprivileged = false, uint64_t file_size_limit = 0) {
+    std::string updater = updater_, folder = folder_;
+    return InChild(
+        [updater, folder] {
+          return InstallPayload(updater.c_str(), folder.c_str());
+        },
+        unprivileged, file_size_limit);
+  }
+
+  // The folder as the table says: the game as it was, with the first
+  // `installed` entries written, then the failing one holding `partial`
+  // (what the disk took of it) when given.
+  std::string Expected(size_t installed, const std::string* partial = nullptr,
+                       bool list_updated = false) {
+    std::string dir = dir_.Sub("expected" + std::to_string(expected_count_++));
+    MakeGame(dir, game_);
+    for (size_t i = 0; i < installed; i++) {
+      WriteFileOrDie(dir + "/" + entries_[i].name, entries_[i].data);
+    }
+    if (partial != nullptr) {
+      WriteFileOrDie(dir + "/" + entries_[installed].name, *partial);
+    }
+    if (list_updated) {
+      std::string list = game_.list.substr(0, game_.list.size() - 1);
+      for (size_t i = 0; i < installed; i++) {
+        if (list.find(entries_[i].name) == std::string::npos) {
+          list += entries_[i].name + "\n";
+        }
+      }
+      WriteFileOrDie(dir + "/uninst.lst", Z(list));
+    }
+    return SnapshotDir(dir);
+  }
+
+  ScratchDir dir_;
+  std::string updater_ = dir_.Sub("setup.exe");
+  std::string folder_ = dir_.Sub("Game");
+  std::vector<TestEntry> entries_;
+  Game game_;
+  int expected_count_ = 0;
+};
+
+TEST_F(InstallationFaultTest, CompleteRunForComparison) {
+  SetUpGame(Game());
+  EXPECT_EQ(Install(), kResultOk);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size(), nullptr, true));
+}
+
+TEST_F(InstallationFaultTest, DiskFullInTheMiddleOfAnEntry) {
+  // 128 KiB hold the small files and part of the 512 KiB entry.
+  std::string mount_point = dir_.Sub("fs");
+  SmallFilesystem fs(mount_point, 128);
+  if (!fs.mounted()) {
+    GTEST_SKIP() << "no small filesystem can be mounted here (not root?); "
+                    "/dev/full stands in (InstallationRunTest.FullDiskIs"
+                    "CannotWrite)";
+  }
+  folder_ = mount_point + "/Game";
+  SetUpGame(Game());
+  EXPECT_EQ(Install(), kResultCannotWrite);
+  // The entry holds what the disk took, a strict, non-empty prefix.
+  std::string partial = ReadFileOrEmpty(folder_ + "/big.arc");
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), entries_[1].data.size());
+  EXPECT_EQ(partial, entries_[1].data.substr(0, partial.size()));
+  EXPECT_EQ(SnapshotDir(folder_), Expected(1, &partial));
+}
+
+TEST_F(InstallationFaultTest, ShortWriteInTheMiddleOfAnEntry) {
+  SetUpGame(Game());
+  EXPECT_EQ(Install(false, 100000), kResultCannotWrite);
+  std::string partial = entries_[1].data.substr(0, 100000);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(1, &partial));
+}
+
+TEST_F(InstallationFaultTest, FolderTheUserMayNotWrite) {
+  // a.arc and big.arc may be replaced (0666), new.arc not created.
+  SetUpGame(Game());
+  chmod(folder_.c_str(), 0555);
+  EXPECT_EQ(Install(true), kResultCannotWrite);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(2));
+}
+
+TEST_F(InstallationFaultTest, OutputHeldByAnotherProcess) {
+  SetUpGame(Game());
+  pid_t holder = HoldFlock(folder_ + "/big.arc");
+  uint32_t result = Install();
+  StopProcess(holder);
+  EXPECT_EQ(result, kResultCannotWrite);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(1));
+}
+
+TEST_F(InstallationFaultTest, EntryOfFourGibibytes) {
+  // The reader allocates the declared size before it reads: the allocation
+  // may succeed or fail, the read cannot, and nothing after it is written.
+  SetUpGame(Game());
+  std::string payload = BuildPayload(entries_);
+  PatchEntry(&payload, 3,
+             static_cast<uint32_t>(payload.size() - 16 - 4 * 32 -
+                                   entries_[3].data.size()),
+             0xFFFFFFFFu);
+  WriteFileOrDie(updater_, UpdaterFile(payload));
+  EXPECT_EQ(Install(), kResultPayloadUnreadable);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(3));
+}
+
+TEST_F(InstallationFaultTest, UpdaterCutAtEveryByte) {
+  // Small entries, so that every cut position can be tried: the header, the
+  // directory, each entry's data and the list.
+  entries_ = {{"a.arc", "alpha"}, {"new.arc", "new!"}};
+  entries_.push_back(
+      {"vrx.hvl", BuildVerificationList({{"a.arc", ChecksumOf("alpha")},
+                                         {"new.arc", ChecksumOf("new!")}})});
+  SetUpGame(Game());
+  std::string payload = BuildPayload(entries_);
+  std::vector<size_t> ends;  // where each entry's data ends in the payload
+  size_t end = 16 + 32 * entries_.size();
+  for (const TestEntry& e : entries_) ends.push_back(end += e.data.size());
+  ASSERT_EQ(end, payload.size());
+  std::string untouched = SnapshotDir(folder_);
+  std::map<size_t, std::string> expected;
+  // Cuts at every byte of the payload, from the end down, then before it:
+  // the file is written once and cut shorter each time.
+  WriteFileOrDie(updater_, UpdaterFile(payload));
+  std::vector<size_t> cuts;
+  for (size_t n = payload.size(); n-- > 0;) cuts.push_back(kPayloadOffset + n);
+  for (size_t cut : {size_t{kPayloadOffset - 1}, size_t{1}, size_t{0}}) {
+    cuts.push_back(cut);
+  }
+  for (size_t cut : cuts) {
+    ASSERT_EQ(truncate(updater_.c_str(), static_cast<off_t>(cut)), 0);
+    size_t installed = 0;
+    while (cut >= kPayloadOffset && installed < ends.size() &&
+           ends[installed] <= cut - kPayloadOffset) {
+      installed++;
+    }
+    EXPECT_EQ(Install(), kResultPayloadUnreadable) << cut;
+    if (expected.count(installed) == 0) {
+      expected[installed] = installed == 0 ? untouched : Expected(installed);
+    }
+    ASSERT_EQ(SnapshotDir(folder_), expected[installed]) << cut;
+    // Put the game back as it was for the next cut.
+    for (size_t i = 0; i < installed; i++) {
+      unlink((folder_ + "/" + entries_[i].name).c_str());
+    }
+    MakeGame(folder_, game_);
+  }
+  RecordProperty("cuts", static_cast<int>(cuts.size()));
+}
+
+// The uninstall list, once every entry is in: whatever stops its rewrite,
+// the result is 0x80000005 and the list is as it was.
+TEST_F(InstallationFaultTest, ListTheUserMayNotWrite) {
+  Game game;
+  game.list_mode = 0444;
+  SetUpGame(game);
+  chmod(folder_.c_str(), 0777);  // the entries themselves may be written
+  EXPECT_EQ(Install(true), kResultUninstallListFailed);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
+}
+
+TEST_F(InstallationFaultTest, ListHeldByAnotherProcess) {
+  SetUpGame(Game());
+  pid_t holder = HoldFlock(folder_ + "/uninst.lst");
+  uint32_t result = Install();
+  StopProcess(holder);
+  EXPECT_EQ(result, kResultUninstallListFailed);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
+}
+
+TEST_F(InstallationFaultTest, ShortRewriteOfTheList) {
+  // A list of 600 KiB and a limit 3 bytes above it: every entry fits, the
+  // merged list does not.
+  Game game;
+  game.list = "game.exe\n";
+  while (game.list.size() < (600 << 10)) {
+    game.list += "data" + std::to_string(game.list.size()) + ".dat\n";
+  }
+  game.list = Z(game.list);
+  SetUpGame(game);
+  EXPECT_EQ(Install(false, game.list.size() + 3), kResultUninstallListFailed);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
+}
+
+TEST_F(InstallationFaultTest, DiskFullWhileRewritingTheList) {
+  // The entries replace files of the same size, so they need no more room;
+  // the list grows past its last page and the disk has none left.
+  std::string mount_point = dir_.Sub("fs");
+  SmallFilesystem fs(mount_point, 64);
+  if (!fs.mounted()) GTEST_SKIP() << "no small filesystem can be mounted here";
+  folder_ = mount_point + "/Game";
+  entries_ = {{"a.arc", "alpha"}, {"big.arc", Pattern(3000)}};
+  Game game;
+  game.list = Z(std::string(4087, 'x') + "\na.arc\n");  // one page, less 1
+  ASSERT_EQ(game.list.size(), 4095u);
+  SetUpGame(game);
+  FillUp(mount_point + "/filler");
+  EXPECT_EQ(Install(), kResultUninstallListFailed);
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
+}
+
+}  // namespace
