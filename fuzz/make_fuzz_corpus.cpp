@@ -127,6 +127,7 @@ void UninstallLists(const std::string& out) {
   Put(out, t, "two_terminators", JoinInput({"new"}, plain + Z("a\0b\n")));
   Put(out, t, "empty_file", JoinInput({"new"}, plain));
   Put(out, t, "just_the_terminator", JoinInput({"a", "a"}, plain + Z("")));
+  Put(out, t, "empty_names", JoinInput({"", "", "", ""}, plain + Z("")));
   // Filled to 7 bytes short of the buffer: abcdef fits, abcdefg does not.
   Put(out, t, "near_the_limit",
       JoinInput({"abcdef"}, std::string(1, '\x8F') + Z("tail\n")));
