@@ -102,6 +102,19 @@ TEST_F(PayloadArchiveTest, EntryPastTheEndFailsItsRead) {
   EXPECT_EQ(Entry(1), "<failed>");
 }
 
+TEST_F(PayloadArchiveTest, EmptyEntryReadsWhereverItCanBeReached) {
+  // An entry of no bytes is read in full at any position the file pointer
+  // can reach, past the end of the file too, as a read of nothing is.
+  std::string payload = BuildPayload({{"a", ""}});
+  PatchEntry(&payload, 0, 0x40000000u, 0);
+  ASSERT_EQ(Open(UpdaterFile(payload)), kResultOk);
+  EXPECT_EQ(Entry(0), "");
+  file_.Close();
+  PatchEntry(&payload, 0, 0x80000000u - (kPayloadOffset + 16 + 32), 0);
+  ASSERT_EQ(Open(UpdaterFile(payload)), kResultOk);
+  EXPECT_EQ(Entry(0), "<failed>");
+}
+
 TEST_F(PayloadArchiveTest, DataPositionNeverWraps) {
   std::string payload = BuildPayload({{"a", "alpha"}});
   // offset + base wraps around 2^32 to the start of the data area.
