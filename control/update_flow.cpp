@@ -16,8 +16,9 @@ int FindInstallFolder(char* folder) {
   if (OpenMachineRegistryKey(key_path, &key) != 0) return 0;
   uint32_t type = 0;
   uint32_t size = kInstallFolderSize;
-  int32_t status = QueryRegistryValue(key, kInstalledFolderValue, &type,
-                                      reinterpret_cast<uint8_t*>(folder), &size);
+  int32_t status =
+      QueryRegistryValue(key, kInstalledFolderValue, &type,
+                         reinterpret_cast<uint8_t*>(folder), &size);
   CloseRegistryKey(key);
   if (status != 0 || type != kRegistryValueSz || size > kInstallFolderSize) {
     folder[0] = '\0';
