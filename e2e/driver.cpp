@@ -32,7 +32,7 @@
 
 namespace {
 
-const DWORD kBoxTimeoutMs = 30000;
+const DWORD kBoxTimeoutMs = 15000;
 const DWORD kSecondUpdaterTimeoutMs = 10000;
 const DWORD kPollMs = 50;
 const wchar_t kEngineMutexName[] = L"Varnelix for Lumenhollow is executing.";

@@ -42,9 +42,10 @@ ENGINE_MUTEX='Varnelix for Lumenhollow is executing.'
 # Root may write to a file whose mode forbids it, where Windows refuses a
 # read-only file even to an administrator. Wine runs without that privilege,
 # so read-only means read-only to it and to the updater.
-wine() { setpriv --inh-caps=-dac_override --bounding-set=-dac_override -- wine "$@"; }
-wineboot() { setpriv --inh-caps=-dac_override --bounding-set=-dac_override -- wineboot "$@"; }
-wineserver() { setpriv --inh-caps=-dac_override --bounding-set=-dac_override -- wineserver "$@"; }
+NODAC=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
+wine() { "${NODAC[@]}" wine "$@"; }
+wineboot() { "${NODAC[@]}" wineboot "$@"; }
+wineserver() { "${NODAC[@]}" wineserver "$@"; }
 
 xvfb_pid=
 cleanup() {
@@ -129,8 +130,12 @@ drive() {
   local shots=$1
   shift
   local line rc=
-  coproc DRIVER { wine 'C:\e2e\e2e_driver.exe' --shots "$shots" "$@" \
-    2>"$W/$shots.stderr"; echo "END $?"; }
+  coproc DRIVER {
+    set +e
+    timeout 180 "${NODAC[@]}" wine 'C:\e2e\e2e_driver.exe' --shots "$shots" \
+      "$@" 2>"$W/$shots.stderr"
+    echo "END $?"
+  }
   # Own copies of the pipes: bash drops its own when the coprocess ends.
   local pid=$DRIVER_PID from to
   exec {from}<&"${DRIVER[0]}" {to}>&"${DRIVER[1]}"
@@ -174,7 +179,8 @@ printf 'charlie\n' >"$F/abc/c.arc"
 cp "$F/release/data1.arc" "$F/abc/data1.arc"
 U=$C/updates
 "$MKUPDATE" pack --stub build/win64/updater.exe --out "$U/complete.exe" \
-  --verify-dir "$F/release" "$F/release/data1.arc" "$F/release/Patch01.DAT" \
+  --verify-dir "$F/release" "Data1.arc=$F/release/data1.arc" \
+  "$F/release/Patch01.DAT" \
   "movie/Op.dat=$F/release/movie/Op.dat"
 "$MKUPDATE" pack --stub build/win64/updater.exe --out "$U/damaged.exe" \
   --verify-dir "$F/abc" "$F/abc/a.arc" "$F/abc/b.arc" "$F/abc/c.arc"
@@ -186,13 +192,17 @@ at=$(grep -obUa 'one byte of this' "$U/damaged.exe" | head -n1 | cut -d: -f1)
 printf 'X' | dd of="$U/damaged.exe" bs=1 seek="$at" conv=notrunc status=none
 
 # The uninstall list after the complete update: the new names appended in
-# directory order, in their stored case, data1.arc already present.
-printf 'game.exe\ndata1.arc\nreadme.txt\nPatch01.DAT\nmovie\\Op.dat\nvrx.hvl\n\0' \
+# directory order and stored case. The list is compared case-sensitively, so
+# Data1.arc is added although data1.arc is listed.
+printf 'game.exe\ndata1.arc\nreadme.txt\nData1.arc\nPatch01.DAT\nmovie\\Op.dat\nvrx.hvl\n\0' \
   >"$F/uninst.after"
 
 # The complete update's effect on the install folder.
 check_complete_install() {
-  check "data1.arc replaced" same_file "$GAME/data1.arc" "$F/release/data1.arc"
+  # As on Windows, the entry stored as Data1.arc opens the existing
+  # data1.arc, which keeps its name.
+  check "data1.arc replaced by the entry Data1.arc" \
+    same_file "$GAME/data1.arc" "$F/release/data1.arc"
   check "data1.arc no longer read-only" \
     test "$(stat -c %A "$GAME/data1.arc" | cut -c3)" = w
   check "Patch01.DAT written under its stored name" \
