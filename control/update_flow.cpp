@@ -10,9 +10,12 @@
 int FindInstallFolder(char* folder) {
   memset(folder, 0, kInstallFolderSize);
   char key_path[4096];
-  JoinWithBackslash(kRegistryKeyPart1, kRegistryKeyPart2, key_path,
-                    sizeof(key_path));
-  JoinWithBackslash(key_path, kRegistryKeyPart3, key_path, sizeof(key_path));
+  if (!JoinWithBackslash(kRegistryKeyPart1, kRegistryKeyPart2, key_path,
+                         sizeof(key_path)) ||
+      !JoinWithBackslash(key_path, kRegistryKeyPart3, key_path,
+                         sizeof(key_path))) {
+    return 0;
+  }
   RegistryKey key;
   if (OpenMachineRegistryKey(key_path, &key) != 0) return 0;
   uint32_t type = 0;
