@@ -315,11 +315,10 @@ int LayOut(const std::vector<PackInput>& inputs,
 // A data entry whose list record has another checksum would stop every
 // user's update with a checksum mismatch.
 int CheckAgainstList(const VerificationList& list, const PackInput& input,
-                     const std::string& label) {
+                     const std::string& label, const std::string& source) {
   if (VerifyEntry(list, input.name.c_str(), input.sum) != kMismatch) return 0;
-  return Refuse(label, "entry " + input.name +
-                           " differs from its record in the verification "
-                           "list; the updater would refuse it");
+  return Refuse(label, "entry " + input.name + " differs from its record in " +
+                           source + "; the updater would refuse it");
 }
 
 // Everything that can be checked before writing: names, inputs, the list.
@@ -384,7 +383,8 @@ int WriteUpdate(const PackOptions& o, std::vector<PackInput>* inputs,
     int failed = input.path.empty()
                      ? out->Write(list.bytes.data(), list.bytes.size())
                      : CopyInput(&input, out);
-    if (failed || CheckAgainstList(vlist, input, labels[i]) != 0) return 1;
+    if (failed || CheckAgainstList(vlist, input, labels[i], list.source) != 0)
+      return 1;
   }
   return out->Finish();
 }
