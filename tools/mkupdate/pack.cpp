@@ -220,7 +220,7 @@ class OutputFile {
     if (!synced || closed != 0) {
       return Refuse(out_, std::string("cannot write it: ") + strerror(errno));
     }
-    if (!MakeExecutable(temp_) || !ReplaceFile(temp_, out_)) {
+    if (!MakeExecutable(temp_) || !MoveIntoPlace(temp_, out_)) {
       return Refuse(out_,
                     std::string("cannot put it in place: ") + strerror(errno));
     }

@@ -22,7 +22,7 @@ bool SyncFile(FILE* file);
 bool MakeExecutable(const std::string& path);
 
 // Puts from in the place of to in one step, replacing any file there.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveIntoPlace(const std::string& from, const std::string& to);
 
 // True when the stream is an interactive terminal.
 bool IsTerminal(FILE* file);

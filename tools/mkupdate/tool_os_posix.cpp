@@ -34,7 +34,7 @@ bool MakeExecutable(const std::string& path) {
   return chmod(path.c_str(), 0777 & ~mask) == 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 
