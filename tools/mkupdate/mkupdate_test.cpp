@@ -266,6 +266,7 @@ TEST_F(MkupdateTest, EveryRefusalNamesFileAndReasonAndLeavesNoOutput) {
       {many, "e24=", "at most 24 entries"},
       {full, "e23=", "at most 24 entries"},
       {{"=" + a}, "=" + a, "empty"},
+      {{"a.arc="}, "a.arc=", "no file after"},
       {{"sixteen-bytes.xy=" + a}, "sixteen-bytes.xy=", "16 bytes long"},
       {{"a.arc=" + a, "A.ARC=" + a}, "A.ARC=", "already used"},
       {{"/abs=" + a}, "/abs=", "absolute"},

@@ -51,6 +51,7 @@ int ParseEntries(const std::vector<std::string>& args,
     if (eq != std::string::npos) {
       input.name = arg.substr(0, eq);
       input.path = arg.substr(eq + 1);
+      if (input.path.empty()) return Refuse(arg, "no file after the '='");
     } else {
       input.path = arg;
       input.name = fs::path(arg).filename().string();
