@@ -14,7 +14,7 @@ cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 need_packages cmake make g++ libgtest-dev g++-mingw-w64-x86-64 \
   binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick \
-  fonts-ipafont-gothic locales osslsigncode openssl
+  fonts-ipafont-gothic locales osslsigncode openssl ca-certificates
 started=$SECONDS
 
 # Wine takes code page 932 for the narrow calls from the locale.
