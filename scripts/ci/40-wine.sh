@@ -25,11 +25,9 @@ export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 >/dev/null
-if [ -z "${MKUPDATE:-}" ]; then
-  cmake --preset native >/dev/null
-  cmake --build --preset native --target mkupdate >/dev/null
-  MKUPDATE=$PWD/build/native/mkupdate
-fi
+cmake --preset native >/dev/null
+cmake --build --preset native --target mkupdate >/dev/null
+MKUPDATE=$PWD/build/native/mkupdate
 
 W=$PWD/build/wine
 export WINEPREFIX=$W/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
