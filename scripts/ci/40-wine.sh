@@ -12,9 +12,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
+# Not wine32: this machine runs no 32-bit code, and with wine32 present
+# /usr/bin/wine picks the 32-bit loader. Wine's X11 driver loads the X
+# libraries below at run time; Debian only recommends them.
 need_packages cmake make g++ libgtest-dev g++-mingw-w64-x86-64 \
-  binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick \
-  fonts-ipafont-gothic locales osslsigncode openssl ca-certificates
+  binutils-mingw-w64-x86-64 wine wine64 fonts-wine libxrender1 libxrandr2 \
+  libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxext6 \
+  xvfb xdotool imagemagick fonts-ipafont-gothic locales osslsigncode \
+  openssl ca-certificates
 started=$SECONDS
 
 # Wine takes code page 932 for the narrow calls from the locale.
@@ -144,11 +149,11 @@ drive() {
         local name x y w h
         read -r _ name x y w h <<<"$line"
         import -window root -crop "${w}x${h}+${x}+${y}" +repage \
-          "$W/shots/$name.png"
+          "$W/shots/$name.png" || fail "screenshot $name"
         echo ok >&"$to"
         ;;
       "KEY "*)
-        xdotool key "${line#KEY }"
+        xdotool key "${line#KEY }" || fail "key ${line#KEY }"
         echo ok >&"$to"
         ;;
       "END "*) rc=${line#END } ;;
@@ -214,6 +219,8 @@ check_complete_install() {
 }
 
 # --- scenarios ------------------------------------------------------------
+# The registry holds the install folder as REG_SZ except where a scenario
+# changes it, and then puts it back.
 
 begin complete
 reset_game
@@ -273,10 +280,10 @@ set_registry REG_EXPAND_SZ
 drive expandsz --box warning:notinstalled:ok --exit -1 \
   'C:\updates\complete.exe'
 check "nothing written" test "$(snapshot)" = "$before"
+set_registry REG_SZ
 
 begin game-running
 reset_game
-set_registry REG_SZ
 before=$(snapshot)
 WINEDEBUG=-all,+reg drive running --hold-mutex "$ENGINE_MUTEX" \
   --box warning:busy:ok --exit -2 'C:\updates\complete.exe'
