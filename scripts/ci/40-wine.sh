@@ -331,6 +331,18 @@ drive signed --box question:confirm:yes --box info:done:ok --exit 0 \
   --readonly "$GAME_WIN\\data1.arc" 'C:\updates\signed.exe'
 check_complete_install
 
+# A folder with a Japanese name: the registry hands it to the narrow calls
+# in code page 932, and ソ ends in 0x5C, the byte of a backslash.
+begin japanese-folder
+GAME=$C/ソフト/ルーメンホロウ
+GAME_WIN='C:\ソフト\ルーメンホロウ'
+reset_game
+set_registry REG_SZ
+chmod a-w "$GAME/data1.arc"
+drive japanese --box question:confirm:yes --box info:done:ok --exit 0 \
+  'C:\updates\complete.exe'
+check_complete_install
+
 echo "screenshots: $W/shots"
 echo "wine stage took $((SECONDS - started)) s"
 if [ ${#failures[@]} -ne 0 ]; then
