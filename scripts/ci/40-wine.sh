@@ -45,7 +45,14 @@ ENGINE_MUTEX='Varnelix for Lumenhollow is executing.'
 # Root may write to a file whose mode forbids it, where Windows refuses a
 # read-only file even to an administrator. Wine runs without that privilege,
 # so read-only means read-only to it and to the updater.
-NODAC=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
+NODAC=()
+if [ "$(id -u)" = 0 ]; then
+  NODAC=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
+  "${NODAC[@]}" true || {
+    echo "cannot drop CAP_DAC_OVERRIDE for Wine" >&2
+    exit 1
+  }
+fi
 wine() { "${NODAC[@]}" wine "$@"; }
 wineboot() { "${NODAC[@]}" wineboot "$@"; }
 wineserver() { "${NODAC[@]}" wineserver "$@"; }
