@@ -201,8 +201,11 @@ ChildProcess SpawnProcess(const std::vector<std::string>& argv,
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(err[1], 2);
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
+    int out_fd = options.stdout_path.empty()
+                     ? open("/dev/null", O_WRONLY)
+                     : open(options.stdout_path.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out_fd, 1);
     close(in[0]);
     close(in[1]);
     close(err[0]);
