@@ -5,7 +5,7 @@
 # A crash, a sanitizer report or a broken property fails the stage; the
 # input that did it is left in build/fuzz/artifacts/.
 #
-# Takes about 6 minutes on two cores: 1 to build and run the suite under
+# Takes about 5 minutes on two cores: 1 to build and run the suite under
 # the sanitizers, 1 to build the fuzz targets, FUZZ_SECONDS (60) per target.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
