@@ -1,14 +1,24 @@
 // A whole updater file: the input is everything after the 1 MiB mark. Opens
 // the payload, loads the verification list, reads and checksums every entry
-// and looks it up, checking each step against where the bytes really are.
+// and looks it up, checking each step against where the bytes really are;
+// then, when every name is a plain file name, runs the installation into a
+// scratch folder and compares the folder with what the failure table says.
+#include <ctype.h>
+#include <dirent.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_util.h"
+#include "payload/installation_run.h"
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
+#include "uninstall/uninstall_list.h"
 
 namespace {
 
@@ -67,6 +77,103 @@ void CheckList(const uint8_t* data, size_t size, const Payload& payload,
         "list records as stored");
 }
 
+// What the run must do with one entry: install it, or stop with failure.
+struct Outcome {
+  ResultCode failure;
+  std::string data;
+};
+
+// Reads, checks and looks up every entry as the run would.
+std::vector<Outcome> CheckEntries(SeqFile* file, const uint8_t* data,
+                                  size_t size, const Payload& payload,
+                                  const VerificationList& list) {
+  std::vector<Outcome> outcomes;
+  for (uint32_t i = 0; i < payload.count; i++) {
+    const PayloadEntry& entry = payload.entries[i];
+    std::unique_ptr<uint8_t[]> bytes;
+    int read = ReadEntryData(file, payload, entry, &bytes);
+    uint64_t at = 0;
+    // An empty entry reads in full wherever it is, even past the end, as
+    // long as the position itself can be reached.
+    bool whole = InputOffset(payload, entry, &at) &&
+                 (entry.size == 0 || at + entry.size <= size);
+    Check(read == (whole ? 1 : 0), "entry read exactly when it is whole");
+    if (!read) {
+      outcomes.push_back({kResultPayloadUnreadable, ""});
+      continue;
+    }
+    std::string text(reinterpret_cast<char*>(bytes.get()), entry.size);
+    Check(text.compare(0, entry.size, reinterpret_cast<const char*>(data + at),
+                       entry.size) == 0,
+          "entry data");
+    EntryChecksum sum = ComputeEntryChecksum(bytes.get(), entry.size);
+    VerifyResult verdict = VerifyEntry(list, entry.name, sum);
+    Check(list.count > 0 || verdict == kNotListed, "no list, no verdict");
+    outcomes.push_back(
+        {verdict == kMismatch ? kResultChecksumMismatch : kResultOk, text});
+  }
+  return outcomes;
+}
+
+// A name the run may be let loose with: a plain file name that stays in the
+// scratch folder and is not the uninstall list's.
+bool PlainName(const char* name) {
+  if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 ||
+      strcmp(name, kUninstallListName) == 0) {
+    return false;
+  }
+  for (const char* p = name; *p != '\0'; p++) {
+    if (!isalnum(static_cast<unsigned char>(*p)) && !strchr("._-", *p)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::map<std::string, std::string> FolderFiles(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  DIR* dir = opendir(folder.c_str());
+  Check(dir != nullptr, "the install folder is still there");
+  while (struct dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") {
+      files[name] = ReadWholeFile(folder + "/" + name);
+    }
+  }
+  closedir(dir);
+  return files;
+}
+
+// The run itself: the folder must hold exactly the entries before the first
+// failure, and the uninstall list must change only when there is none.
+void CheckRun(const std::string& path, const Payload& payload,
+              const std::vector<Outcome>& outcomes) {
+  for (uint32_t i = 0; i < payload.count; i++) {
+    if (!PlainName(payload.entries[i].name)) return;
+  }
+  static const std::string folder = FuzzFolder() + "/Game";
+  mkdir(folder.c_str(), 0755);
+  for (const auto& file : FolderFiles(folder)) {
+    unlink((folder + "/" + file.first).c_str());
+  }
+  const std::string list("game.exe\n\0", 10);
+  WriteFileAt(folder + "/" + kUninstallListName, list.data(), list.size(), 0);
+  std::map<std::string, std::string> files = {{kUninstallListName, list}};
+  ResultCode expected = kResultOk;
+  std::string text = "game.exe\n";
+  for (uint32_t i = 0; i < payload.count && expected == kResultOk; i++) {
+    expected = outcomes[i].failure;
+    if (expected != kResultOk) break;
+    files[payload.entries[i].name] = outcomes[i].data;
+    if (text.find(payload.entries[i].name) == std::string::npos) {
+      text += std::string(payload.entries[i].name) + "\n";
+    }
+  }
+  if (expected == kResultOk) files[kUninstallListName] = text + '\0';
+  Check(InstallPayload(path.c_str(), folder.c_str()) == expected, "run result");
+  Check(FolderFiles(folder) == files, "the folder as the failure table says");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -83,22 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VerificationList list;
   LoadVerificationList(&file, payload, &list);
   CheckList(data, size, payload, list);
-  for (uint32_t i = 0; i < payload.count; i++) {
-    const PayloadEntry& entry = payload.entries[i];
-    std::unique_ptr<uint8_t[]> bytes;
-    int read = ReadEntryData(&file, payload, entry, &bytes);
-    uint64_t at = 0;
-    // An empty entry reads in full wherever it is, even past the end, as
-    // long as the position itself can be reached.
-    bool whole = InputOffset(payload, entry, &at) &&
-                 (entry.size == 0 || at + entry.size <= size);
-    Check(read == (whole ? 1 : 0), "entry read exactly when it is whole");
-    if (!read) continue;
-    Check(entry.size == 0 || memcmp(bytes.get(), data + at, entry.size) == 0,
-          "entry data");
-    EntryChecksum sum = ComputeEntryChecksum(bytes.get(), entry.size);
-    VerifyResult verdict = VerifyEntry(list, entry.name, sum);
-    Check(list.count > 0 || verdict == kNotListed, "no list, no verdict");
-  }
+  std::vector<Outcome> outcomes =
+      CheckEntries(&file, data, size, payload, list);
+  CheckRun(path, payload, outcomes);
   return 0;
 }
