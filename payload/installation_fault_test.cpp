@@ -68,7 +68,8 @@ uint32_t InChild(const std::function<uint32_t()>& fn, bool unprivileged,
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
     }
     if (unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) ||
+        (setgroups(0, nullptr) != 0 ||
+         setresgid(kNobody, kNobody, kNobody) != 0 ||
          setresuid(kNobody, kNobody, kNobody) != 0)) {
       _exit(1);
     }
