@@ -131,9 +131,12 @@ SSE2_FUNCTION inline __m128i BlockChain(__m128i v) {
   __m128i y = _mm_add_epi16(v, _mm_mullo_epi16(v, _mm_set1_epi16(kPairStep)));
   // Scan the pairs, high bytes only, by 1, 2 and 4 lanes: 233^2, ^4, ^8.
   __m128i h = _mm_and_si128(y, _mm_set1_epi16(static_cast<short>(0xFF00)));
-  h = _mm_add_epi16(h, _mm_mullo_epi16(_mm_slli_si128(h, 2), _mm_set1_epi16(17)));
-  h = _mm_add_epi16(h, _mm_mullo_epi16(_mm_slli_si128(h, 4), _mm_set1_epi16(33)));
-  h = _mm_add_epi16(h, _mm_mullo_epi16(_mm_slli_si128(h, 8), _mm_set1_epi16(65)));
+  h = _mm_add_epi16(h,
+                    _mm_mullo_epi16(_mm_slli_si128(h, 2), _mm_set1_epi16(17)));
+  h = _mm_add_epi16(h,
+                    _mm_mullo_epi16(_mm_slli_si128(h, 4), _mm_set1_epi16(33)));
+  h = _mm_add_epi16(h,
+                    _mm_mullo_epi16(_mm_slli_si128(h, 8), _mm_set1_epi16(65)));
   // Each even byte follows the odd byte before it: 233 c + b0.
   __m128i e = _mm_add_epi16(
       y, _mm_mullo_epi16(_mm_slli_si128(h, 1), _mm_set1_epi16(233)));
@@ -174,8 +177,8 @@ SSE2_FUNCTION inline void Sse2Block(const uint8_t* data, size_t q,
   BlockWeights(v, q, weighted_low, weighted_high);
   __m128i c = BlockChain(v);
   __m128i l = _mm_add_epi8(
-      c, _mm_load_si128(
-             reinterpret_cast<const __m128i*>(kTables.low_step[*low])));
+      c,
+      _mm_load_si128(reinterpret_cast<const __m128i*>(kTables.low_step[*low])));
   sums->s1 = _mm_add_epi8(sums->s1, l);
   sums->x1 = _mm_xor_si128(sums->x1, l);
   uint32_t c_last = static_cast<uint32_t>(_mm_extract_epi16(c, 7)) >> 8;
@@ -228,30 +231,41 @@ SSE2_FUNCTION size_t UpdateSse2(EntryChecksum* sum, const uint8_t* data,
   return length / kBlockBytes * kBlockBytes;
 }
 
-// The same over two blocks at once, one in each 128-bit half; the scan stays
-// within the halves.
-AVX2_FUNCTION inline __m256i DoubleBlockChain(__m256i v) {
-  __m256i y = _mm256_add_epi16(
-      v, _mm256_mullo_epi16(v, _mm256_set1_epi16(kPairStep)));
-  __m256i h =
-      _mm256_and_si256(y, _mm256_set1_epi16(static_cast<short>(0xFF00)));
-  h = _mm256_add_epi16(
-      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 2), _mm256_set1_epi16(17)));
-  h = _mm256_add_epi16(
-      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 4), _mm256_set1_epi16(33)));
-  h = _mm256_add_epi16(
-      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 8), _mm256_set1_epi16(65)));
-  __m256i e = _mm256_add_epi16(
-      y,
-      _mm256_mullo_epi16(_mm256_bslli_epi128(h, 1), _mm256_set1_epi16(233)));
-  return _mm256_or_si256(h,
-                         _mm256_and_si256(e, _mm256_set1_epi16(0x00FF)));
+// The AVX2 kernel takes two blocks per step, one in each 128-bit half, and
+// starts from pair digests: vpmaddubsw of the bytes (as b - 128) with
+// (233, 1) gives 233 b0 + b1 - 29952 exactly, which is both the pair's share
+// of A (the pair's two weights are 233 w and w) and, since 29952 = 117 * 256,
+// the low-byte chain over the pair.
+const short kPairBias = 29952;
+
+// The weighted sum of a run uses pair digests: their weights are the odd
+// positions' weights, and the bias of every pair is added back here.
+constexpr uint32_t PairBiasOfRun(size_t m) {
+  uint32_t total = 0;
+  for (size_t p = kRunBytes - m * kBlockBytes + 1; p < kRunBytes; p += 2) {
+    total += PowerOf233(kRunBytes - 1 - p) * static_cast<uint32_t>(kPairBias);
+  }
+  return total;
 }
+
+struct PairBiases {
+  uint32_t of_run[kRunBlocks + 1];
+};
+
+constexpr PairBiases MakePairBiases() {
+  PairBiases b{};
+  for (size_t m = 0; m <= kRunBlocks; m++) b.of_run[m] = PairBiasOfRun(m);
+  return b;
+}
+
+constexpr PairBiases kPairBiases = MakePairBiases();
 
 struct Avx2Sums {
   __m256i s1, x1, s2, x2;
 };
 
+// Two blocks from the low byte *low before them: data sums, the weights of
+// pair digests starting at pair q, and the low bytes of A.
 AVX2_FUNCTION inline void Avx2DoubleBlock(const uint8_t* data, size_t q,
                                           uint32_t* low, Avx2Sums* sums,
                                           __m256i* weighted_low,
@@ -260,29 +274,42 @@ AVX2_FUNCTION inline void Avx2DoubleBlock(const uint8_t* data, size_t q,
   __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
   sums->s2 = _mm256_add_epi8(sums->s2, v);
   sums->x2 = _mm256_xor_si256(sums->x2, v);
-  __m256i even = _mm256_and_si256(v, _mm256_set1_epi16(0x00FF));
-  __m256i odd = _mm256_srli_epi16(v, 8);
+  __m256i pairs = _mm256_maddubs_epi16(
+      _mm256_set1_epi16(0x01E9),
+      _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80))));
   *weighted_low = _mm256_add_epi32(
-      *weighted_low, _mm256_madd_epi16(even, Load256(t.low_even + q)));
-  *weighted_low = _mm256_add_epi32(*weighted_low,
-                                   _mm256_madd_epi16(odd, Load256(t.low_odd + q)));
+      *weighted_low, _mm256_madd_epi16(pairs, Load256(t.low_odd + q)));
   *weighted_high = _mm256_add_epi16(
-      *weighted_high, _mm256_mullo_epi16(even, Load256(t.high_even + q)));
-  *weighted_high = _mm256_add_epi16(
-      *weighted_high, _mm256_mullo_epi16(odd, Load256(t.high_odd + q)));
-  __m256i c = DoubleBlockChain(v);
-  uint32_t c_first = static_cast<uint32_t>(_mm256_extract_epi16(c, 7)) >> 8;
-  uint32_t c_second = static_cast<uint32_t>(_mm256_extract_epi16(c, 15)) >> 8;
-  uint32_t second_low = (*low * 129u + c_first) & 0xFFu;
+      *weighted_high, _mm256_mullo_epi16(pairs, Load256(t.high_odd + q)));
+  // c over each block: scan the pairs' chain values (high bytes) by 1, 2
+  // and 4 lanes within each half, then the even bytes.
+  __m256i h = _mm256_slli_epi16(pairs, 8);
+  h = _mm256_add_epi16(
+      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 2), _mm256_set1_epi16(17)));
+  h = _mm256_add_epi16(
+      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 4), _mm256_set1_epi16(33)));
+  h = _mm256_add_epi16(
+      h, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 8), _mm256_set1_epi16(65)));
+  __m256i e = _mm256_add_epi16(
+      v, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 1), _mm256_set1_epi16(233)));
+  __m256i c =
+      _mm256_or_si256(h, _mm256_and_si256(e, _mm256_set1_epi16(0x00FF)));
+  // The last c of each block, through memory: cheaper than extracting.
+  alignas(32) uint8_t last[32];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(last), c);
+  uint32_t second_low = (*low ^ ((*low & 1u) << 7)) + last[15];  // 129 low
+  second_low &= 0xFFu;
   __m256i step = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_load_si128(
-          reinterpret_cast<const __m128i*>(t.low_step[*low]))),
+      _mm256_castsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(t.low_step[*low]))),
       _mm_load_si128(reinterpret_cast<const __m128i*>(t.low_step[second_low])),
       1);
   __m256i l = _mm256_add_epi8(c, step);
   sums->s1 = _mm256_add_epi8(sums->s1, l);
   sums->x1 = _mm256_xor_si256(sums->x1, l);
-  *low = (second_low * 129u + c_second) & 0xFFu;
+  // 129^2 = 1 (mod 256): after two blocks, low + 129 c_first + c_second.
+  uint32_t first = last[15];
+  *low = (*low + (first ^ ((first & 1u) << 7)) + last[31]) & 0xFFu;
 }
 
 AVX2_FUNCTION inline __m128i Halves8(__m256i v) {
@@ -322,7 +349,8 @@ AVX2_FUNCTION size_t UpdateAvx2(EntryChecksum* sum, const uint8_t* data,
       Sse2Block(data, q, &low, &narrow, &run_low, &run_high);
       data += kBlockBytes;
     }
-    a = a * kTables.run_factor[m] + RunWeightedSum(run_low, run_high);
+    a = a * kTables.run_factor[m] + RunWeightedSum(run_low, run_high) +
+        kPairBiases.of_run[m] - kPairBiases.of_run[m % 2];
     blocks -= m;
   }
   sum->a = a;

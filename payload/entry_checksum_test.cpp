@@ -57,7 +57,8 @@ TEST(EntryChecksumKernelTest, EveryLengthAndAlignmentFromAnyState) {
         EntryChecksum start = RandomState(&rng);
         EntryChecksum want = ByByteLoop(start, &data[offset], length);
         EntryChecksum got = start;
-        ASSERT_TRUE(UpdateEntryChecksumWith(kernel, &got, &data[offset], length));
+        ASSERT_TRUE(
+            UpdateEntryChecksumWith(kernel, &got, &data[offset], length));
         ASSERT_TRUE(SameChecksum(got, want))
             << "kernel " << kernel << " length " << length << " offset "
             << offset;
@@ -102,17 +103,17 @@ TEST(EntryChecksumKernelTest, DefaultKernelAndWholeBufferAgreeWithByteLoop) {
     EntryChecksum sum = start;
     UpdateEntryChecksum(&sum, data.data() + 1, length);
     EXPECT_TRUE(SameChecksum(sum, ByByteLoop(start, data.data() + 1, length)));
-    EXPECT_TRUE(SameChecksum(ComputeEntryChecksum(data.data() + 1, length),
-                             ByByteLoop(NewEntryChecksum(), data.data() + 1,
-                                        length)));
+    EXPECT_TRUE(
+        SameChecksum(ComputeEntryChecksum(data.data() + 1, length),
+                     ByByteLoop(NewEntryChecksum(), data.data() + 1, length)));
   }
 }
 
 TEST(EntryChecksumKernelTest, UnknownKernelIsRefused) {
   EntryChecksum sum = NewEntryChecksum();
   uint8_t byte = 7;
-  EXPECT_FALSE(UpdateEntryChecksumWith(static_cast<ChecksumKernel>(99), &sum,
-                                       &byte, 1));
+  EXPECT_FALSE(
+      UpdateEntryChecksumWith(static_cast<ChecksumKernel>(99), &sum, &byte, 1));
   EXPECT_TRUE(SameChecksum(sum, NewEntryChecksum()));
 }
 
