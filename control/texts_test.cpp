@@ -35,12 +35,15 @@ TEST(TextsTest, Cp932BytesMatchTheReadableText) {
     const char* bytes;
     std::string text;
   } cases[] = {
-      {kTextBusy, Pad("ゲーム、ランチャー、アンインストーラーのいずれかが実行中な"
-                      "のでアップデートを行えません", 0)},
+      {kTextBusy,
+       Pad("ゲーム、ランチャー、アンインストーラーのいずれかが実行中な"
+           "のでアップデートを行えません",
+           0)},
       {kTextNotInstalled, Pad("ゲームがインストールされていません", 9)},
       {kTextConfirm, Pad("アップデートを行いますか？", 13)},
       {kTextDone, Pad("アップデートが完了しました", 13)},
-      {kTextCorrupt, Pad("アップデートプログラムが破損している可能性があります", 0)},
+      {kTextCorrupt,
+       Pad("アップデートプログラムが破損している可能性があります", 0)},
       {kTextFailed, Pad("何らかの要因によりアップデートが行えません", 5)},
       {kTextUninstallFailed,
        Pad("アンインストレーションファイルの更新に失敗しました", 1)},

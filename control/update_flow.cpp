@@ -1,23 +1,28 @@
 #include "control/update_flow.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "control/texts.h"
 #include "payload/installation_run.h"
+#include "platform/path.h"
 #include "platform/platform.h"
 
 int FindInstallFolder(char* folder) {
   memset(folder, 0, kInstallFolderSize);
   char key_path[4096];
-  snprintf(key_path, sizeof(key_path), "%s\\%s\\%s", kRegistryKeyPart1,
-           kRegistryKeyPart2, kRegistryKeyPart3);
+  if (!JoinWithBackslash(kRegistryKeyPart1, kRegistryKeyPart2, key_path,
+                         sizeof(key_path)) ||
+      !JoinWithBackslash(key_path, kRegistryKeyPart3, key_path,
+                         sizeof(key_path))) {
+    return 0;
+  }
   RegistryKey key;
   if (OpenMachineRegistryKey(key_path, &key) != 0) return 0;
   uint32_t type = 0;
   uint32_t size = kInstallFolderSize;
-  int32_t status = QueryRegistryValue(key, kInstalledFolderValue, &type,
-                                      reinterpret_cast<uint8_t*>(folder), &size);
+  int32_t status =
+      QueryRegistryValue(key, kInstalledFolderValue, &type,
+                         reinterpret_cast<uint8_t*>(folder), &size);
   CloseRegistryKey(key);
   if (status != 0 || type != kRegistryValueSz || size > kInstallFolderSize) {
     folder[0] = '\0';

@@ -46,8 +46,8 @@ class UpdateFlowTest : public ::testing::Test {
   void SetPayload(const std::string& payload) {
     std::string program = ReadFileOrEmpty(UPDATER_BINARY);
     ASSERT_LT(program.size(), 1u << 20) << "the program must fit below 1 MiB";
-    WriteFileOrDie(updater_, payload.empty() ? program
-                                             : UpdaterFile(payload, program));
+    WriteFileOrDie(updater_,
+                   payload.empty() ? program : UpdaterFile(payload, program));
     chmod(updater_.c_str(), 0755);
   }
   ProcessOptions Options(const std::string& input) {
@@ -71,7 +71,8 @@ class UpdateFlowTest : public ::testing::Test {
 TEST_F(UpdateFlowTest, YesInstallsAndReportsDone) {
   ProcessResult r = Run("y\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find(std::string("[question] ") + kCaption), std::string::npos);
+  EXPECT_NE(r.err.find(std::string("[question] ") + kCaption),
+            std::string::npos);
   EXPECT_NE(r.err.find(kConfirm), std::string::npos);
   EXPECT_NE(r.err.find(std::string("[information] ") + kCaption),
             std::string::npos);
@@ -110,12 +111,12 @@ TEST_F(UpdateFlowTest, SecondUpdaterWhileTheFirstAsks) {
   EXPECT_EQ(second.status, 252);
   EXPECT_EQ(second.err, "");
   // The first still holds the engine mutex while it asks.
-  EXPECT_NE(RunProcess({"flock", "-n",
-                        LockFile("Varnelix for Lumenhollow is executing."),
-                        "true"},
-                       {})
-                .status,
-            0);
+  EXPECT_NE(
+      RunProcess({"flock", "-n",
+                  LockFile("Varnelix for Lumenhollow is executing."), "true"},
+                 {})
+          .status,
+      0);
   ProcessResult r = FinishProcess(&first, "y\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
@@ -127,16 +128,17 @@ TEST_F(UpdateFlowTest, GameRunningHidesEverythingElse) {
   ProcessResult r = Run("y\n");
   StopProcess(holder);
   EXPECT_EQ(r.status, 254);  // -2
-  EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption), std::string::npos);
+  EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
+            std::string::npos);
   EXPECT_NE(r.err.find(kBusy), std::string::npos);
   EXPECT_EQ(r.err.find(kNotInstalled), std::string::npos);
   // The updater's own mutex was released with the process.
-  EXPECT_EQ(RunProcess({"flock", "-n",
-                        LockFile("Updater for Lumenhollow is executing."),
-                        "true"},
-                       {})
-                .status,
-            0);
+  EXPECT_EQ(
+      RunProcess({"flock", "-n",
+                  LockFile("Updater for Lumenhollow is executing."), "true"},
+                 {})
+          .status,
+      0);
 }
 
 TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
@@ -148,7 +150,7 @@ TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
       {"REG_EXPAND_SZ", folder_ + std::string(1, '\0')},
       {"REG_SZ", std::string(1, '\0')},  // empty: the root of the drive
       {"REG_SZ", std::string()},
-      {"REG_SZ", too_long},  // fills the buffer, no terminator
+      {"REG_SZ", too_long},               // fills the buffer, no terminator
       {"REG_SZ", std::string(300, 'y')},  // does not fit at all
   };
   for (const auto& c : cases) {
@@ -177,8 +179,9 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
       {"", 1, kCorrupt},  // no payload appended
       {BuildPayload(std::vector<TestEntry>(25, TestEntry{"f", ""})), 2,
        kCorrupt},
-      {BuildPayload({{"a", "A"},
-                     {"vrx.hvl", BuildVerificationList({{"a", ChecksumOf("")}})}}),
+      {BuildPayload(
+           {{"a", "A"},
+            {"vrx.hvl", BuildVerificationList({{"a", ChecksumOf("")}})}}),
        3, kCorrupt},
       {BuildPayload({{"dir", "A"}}), 4, kFailed},
   };
@@ -206,8 +209,8 @@ TEST(ResultTextTest, EveryResultHasItsBox) {
   EXPECT_EQ(style, 0x40u);
   for (ResultCode c : {kResultPayloadUnreadable, kResultTooManyEntries,
                        kResultChecksumMismatch}) {
-    EXPECT_EQ(ResultText(c, &style), ResultText(kResultPayloadUnreadable,
-                                                &style));
+    EXPECT_EQ(ResultText(c, &style),
+              ResultText(kResultPayloadUnreadable, &style));
     EXPECT_EQ(style, 0x30u);
   }
   EXPECT_EQ(ResultText(0x80000006u, &style), nullptr);

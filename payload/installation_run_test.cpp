@@ -40,10 +40,9 @@ std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
 TEST_F(InstallationRunTest, CompleteUpdate) {
   std::string big(3 << 20, '\0');
   for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<char>(i * 7);
-  std::string list =
-      BuildVerificationList({{"data1.arc", ChecksumOf(big)},
-                             {"readme.txt", ChecksumOf("hello")},
-                             {"unused.arc", ChecksumOf("?")}});
+  std::string list = BuildVerificationList({{"data1.arc", ChecksumOf(big)},
+                                            {"readme.txt", ChecksumOf("hello")},
+                                            {"unused.arc", ChecksumOf("?")}});
   WriteFileOrDie(folder_ + "/readme.txt", "old");
   chmod((folder_ + "/readme.txt").c_str(), 0444);  // replaced all the same
   ASSERT_EQ(Install(BuildPayload({{"Data1.ARC", big},
@@ -91,8 +90,7 @@ TEST_F(InstallationRunTest, BrokenListInstallsUnverified) {
   std::string list =
       BuildVerificationList({{"a", ChecksumOf("wrong")}}, "KPL_____");
   list.resize(list.size() - 1);  // records run past the end of the file
-  EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"vrx.hvl", list}})),
-            kResultOk);
+  EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"vrx.hvl", list}})), kResultOk);
   EXPECT_EQ(Installed("a"), "A");
 }
 
@@ -145,9 +143,9 @@ TEST_F(InstallationRunTest, PathTooLongIsRefusedBeforeOpening) {
   folder += std::string(244 - folder.size(), 'e');
   ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
   WriteFileOrDie(folder + "/uninst.lst", kList);
-  WriteFileOrDie(updater_, UpdaterFile(BuildPayload(
-                               {{"fourteen.chars", "fits"},
-                                {"fifteen-chars.x", "none"}})));
+  WriteFileOrDie(updater_,
+                 UpdaterFile(BuildPayload({{"fourteen.chars", "fits"},
+                                           {"fifteen-chars.x", "none"}})));
   EXPECT_EQ(InstallPayload(updater_.c_str(), folder.c_str()),
             kResultCannotWrite);
   EXPECT_EQ(ReadFileOrEmpty(folder + "/fourteen.chars"), "fits");

@@ -4,12 +4,17 @@
 
 #include <new>
 
+#include "platform/path.h"
+
 void GetUpdaterPath(char* path, uint32_t size) {
-  // If the system cannot name the running program, the buffer still says
-  // "setup.exe" and the reader tries that name in the current folder.
+  // If the system cannot name the running program, the reader tries
+  // "setup.exe" in the current folder. A path cut short by the buffer is
+  // never used: it could name another file.
   memset(path, 0, size);
   strncpy(path, "setup.exe", size - 1);
-  GetOwnExecutablePath(path, size);
+  char own[kMaxPath];
+  uint32_t n = GetOwnExecutablePath(own, sizeof(own));
+  if (n != 0 && n < size) memcpy(path, own, n + 1);
 }
 
 ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
@@ -28,8 +33,7 @@ ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
   uint32_t directory_size = header.count * sizeof(PayloadEntry);
   std::unique_ptr<PayloadEntry[]> entries(new (std::nothrow)
                                               PayloadEntry[header.count]);
-  if (!entries ||
-      file->Read(entries.get(), directory_size) != directory_size) {
+  if (!entries || file->Read(entries.get(), directory_size) != directory_size) {
     return kResultPayloadUnreadable;
   }
   // A name that fills its field without a terminator breaks the format:

@@ -49,8 +49,7 @@ TEST_F(PayloadArchiveTest, NoPayloadIsUnreadable) {
   std::string payload = BuildPayload({{"a", "x"}});
   for (size_t n = 0; n < 16; n++) {
     file_.Close();
-    EXPECT_EQ(Open(UpdaterFile(payload.substr(0, n))),
-              kResultPayloadUnreadable)
+    EXPECT_EQ(Open(UpdaterFile(payload.substr(0, n))), kResultPayloadUnreadable)
         << n;
   }
 }
@@ -88,8 +87,7 @@ TEST_F(PayloadArchiveTest, ShortDirectoryIsUnreadable) {
 }
 
 TEST_F(PayloadArchiveTest, NameFillingItsFieldIsRefused) {
-  std::string payload =
-      BuildPayload({{"ok", "1"}, {"sixteen-chars.xx", "2"}});
+  std::string payload = BuildPayload({{"ok", "1"}, {"sixteen-chars.xx", "2"}});
   EXPECT_EQ(Open(UpdaterFile(payload)), kResultPayloadUnreadable);
   file_.Close();
   payload = BuildPayload({{"fifteen-chars.x", "2"}});

@@ -25,7 +25,9 @@ std::string Hex(const EntryChecksum& sum) {
 TEST(EntryChecksumTest, WorkedValues) {
   EXPECT_EQ(Hex(ChecksumOf("")), "0000000000000000");
   EXPECT_EQ(Hex(ChecksumOf("a")), "6100000061616161");
-  EXPECT_EQ(Hex(ChecksumOf("abc")), "06B45000" "12CC2660");
+  EXPECT_EQ(Hex(ChecksumOf("abc")),
+            "06B45000"
+            "12CC2660");
 }
 
 TEST(EntryChecksumTest, PiecewiseEqualsWhole) {
@@ -84,8 +86,8 @@ TEST_F(VerificationListTest, FoundInAnyCase) {
 
 TEST_F(VerificationListTest, BrokenListsAreAbsent) {
   std::string good = BuildVerificationList({{"a", ChecksumOf("x")}});
-  Load({{"vrx.hvl", BuildVerificationList({{"a", ChecksumOf("x")}},
-                                          "KPL____x")}});
+  Load({{"vrx.hvl",
+         BuildVerificationList({{"a", ChecksumOf("x")}}, "KPL____x")}});
   EXPECT_EQ(list_.count, 0u);
   Load({{"vrx.hvl", good.substr(0, 15)}});
   EXPECT_EQ(list_.count, 0u);

@@ -7,8 +7,13 @@
 
 const size_t kMaxPath = 260;
 
-// Writes "folder\name" into out (kMaxPath bytes). Returns 0, leaving out
-// empty, if the result and its terminator would not fit.
+// Writes "left\right" into out (size bytes). Returns 0, leaving out empty
+// (when size allows), if the result and its terminator would not fit. out
+// may be left itself, to extend a path in place; right must not overlap out.
+int JoinWithBackslash(const char* left, const char* right, char* out,
+                      size_t size);
+
+// Writes "folder\name" into out (kMaxPath bytes), as JoinWithBackslash.
 int JoinPath(const char* folder, const char* name, char* out);
 
 #endif  // PLATFORM_PATH_H_

@@ -44,7 +44,8 @@ void CloseFileHandle(FileHandle file);
 int ClearFileAttributes(const char* path);
 
 // Writes the running program's full path into buffer (size bytes). Returns
-// the length written, 0 on failure (the buffer is then left alone).
+// its length, or 0 if it could not be had whole (the buffer may then hold a
+// path cut short).
 uint32_t GetOwnExecutablePath(char* buffer, uint32_t size);
 
 // A named, machine-wide mutex; kNoMutex when none was obtained.
@@ -61,7 +62,7 @@ void CloseNamedMutex(MutexHandle mutex);
 
 // Registry access under HKEY_LOCAL_MACHINE. Statuses are 0 on success.
 typedef intptr_t RegistryKey;
-const uint32_t kRegistryValueSz = 1;  // REG_SZ
+const uint32_t kRegistryValueSz = 1;    // REG_SZ
 const int32_t kRegistryMoreData = 234;  // ERROR_MORE_DATA
 
 // Opens the key (a "\"-separated path in code page 932) for reading.

@@ -109,8 +109,8 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
 
 uint32_t SetFilePosition(FileHandle file, uint32_t position) {
   if (position >= 0x80000000u) return kInvalidFileValue;
-  off_t r = lseek(static_cast<int>(file), static_cast<off_t>(position),
-                  SEEK_SET);
+  off_t r =
+      lseek(static_cast<int>(file), static_cast<off_t>(position), SEEK_SET);
   return r < 0 ? kInvalidFileValue : static_cast<uint32_t>(r);
 }
 
@@ -173,9 +173,9 @@ struct RegistryType {
   uint32_t type;
 };
 const RegistryType kRegistryTypes[] = {
-    {"REG_NONE", 0},  {"REG_SZ", 1},        {"REG_EXPAND_SZ", 2},
+    {"REG_NONE", 0},   {"REG_SZ", 1},       {"REG_EXPAND_SZ", 2},
     {"REG_BINARY", 3}, {"REG_DWORD", 4},    {"REG_DWORD_BIG_ENDIAN", 5},
-    {"REG_LINK", 6},  {"REG_MULTI_SZ", 7}, {"REG_QWORD", 11},
+    {"REG_LINK", 6},   {"REG_MULTI_SZ", 7}, {"REG_QWORD", 11},
 };
 
 bool RegistryRoot(char* out, size_t out_size) {

@@ -87,8 +87,8 @@ int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
                            uint8_t* data, uint32_t* size) {
   DWORD t = 0;
   DWORD n = *size;
-  LONG status =
-      RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, &t, data, &n);
+  LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, &t,
+                                 data, &n);
   *type = t;
   *size = n;
   return status;

@@ -177,7 +177,8 @@ void ExecChild(const std::vector<std::string>& argv,
     setrlimit(RLIMIT_FSIZE, &limit);
   }
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   execvp(args[0], args.data());
   _exit(127);
