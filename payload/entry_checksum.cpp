@@ -18,9 +18,13 @@
 //   term 233^i L_0 comes from a table.
 #include <string.h>
 
+#include <atomic>
+#include <new>
+
 #include "payload/verification_list.h"
 
 #if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define UPDATER_X86_KERNELS 1
 #endif
@@ -58,51 +62,54 @@ void UpdateByteLoop(EntryChecksum* sum, const uint8_t* data, size_t length) {
 // The bytes are taken in pairs (even and odd positions apart), and each
 // weight is split into 16-bit halves so that SSE2's multiplies can use it:
 // weight = high * 65536 + low, low taken as signed.
-struct alignas(32) Tables {
+struct Tables {
   uint8_t low_step[256][kBlockBytes];  // [L][i]: 233^(i+1) * L mod 256
   int16_t low_even[kRunPairs];
   int16_t low_odd[kRunPairs];
   uint16_t high_even[kRunPairs];
   uint16_t high_odd[kRunPairs];
   uint32_t run_factor[kRunBlocks + 1];  // [m]: 233^(16 m) mod 2^32
+  uint32_t pair_bias[kRunBlocks + 1];
 };
 
-constexpr uint32_t PowerOf233(size_t n) {
-  uint32_t p = 1;
-  for (size_t i = 0; i < n; i++) p *= 233u;
-  return p;
-}
+// The pair digests of the AVX2 kernel carry a bias (see there).
+const short kPairBias = 29952;
 
-constexpr Tables MakeTables() {
-  Tables t{};
+// Made once, before any kernel runs (see Features), and kept for the rest of
+// the process: on the heap, not in the program file, where it would take
+// 5 KB.
+const Tables* g_tables = nullptr;
+
+void FillTables(Tables* t) {
+  uint32_t power[kRunBytes + 1];
+  power[0] = 1;
+  for (size_t n = 1; n <= kRunBytes; n++) power[n] = power[n - 1] * 233u;
   for (uint32_t low = 0; low < 256; low++) {
     for (size_t i = 0; i < kBlockBytes; i++) {
-      t.low_step[low][i] = static_cast<uint8_t>(PowerOf233(i + 1) * low);
+      t->low_step[low][i] = static_cast<uint8_t>(power[i + 1] * low);
     }
   }
   for (size_t p = 0; p < kRunBytes; p++) {
-    uint32_t w = PowerOf233(kRunBytes - 1 - p);
+    uint32_t w = power[kRunBytes - 1 - p];
     uint32_t low = w & 0xFFFFu;
-    uint32_t high = w >> 16;
-    if (low >= 0x8000u) high++;  // low is taken as low - 65536
+    uint32_t high = (w >> 16) + (low >= 0x8000u ? 1 : 0);  // low - 65536
     int16_t signed_low = static_cast<int16_t>(
         low >= 0x8000u ? static_cast<int32_t>(low) - 0x10000
                        : static_cast<int32_t>(low));
-    if (p % 2 == 0) {
-      t.low_even[p / 2] = signed_low;
-      t.high_even[p / 2] = static_cast<uint16_t>(high);
-    } else {
-      t.low_odd[p / 2] = signed_low;
-      t.high_odd[p / 2] = static_cast<uint16_t>(high);
-    }
+    (p % 2 == 0 ? t->low_even : t->low_odd)[p / 2] = signed_low;
+    (p % 2 == 0 ? t->high_even : t->high_odd)[p / 2] =
+        static_cast<uint16_t>(high);
   }
   for (size_t m = 0; m <= kRunBlocks; m++) {
-    t.run_factor[m] = PowerOf233(m * kBlockBytes);
+    t->run_factor[m] = power[m * kBlockBytes];
+    // The bias of the pairs of the last m blocks of a run, at their weights.
+    uint32_t bias = 0;
+    for (size_t p = kRunBytes - m * kBlockBytes + 1; p < kRunBytes; p += 2) {
+      bias += power[kRunBytes - 1 - p] * static_cast<uint32_t>(kPairBias);
+    }
+    t->pair_bias[m] = bias;
   }
-  return t;
 }
-
-constexpr Tables kTables = MakeTables();
 
 // 233 * 256: multiplying a 16-bit lane (b0 + 256 b1) by it leaves
 // 233 b0 mod 256 in the high byte.
@@ -147,7 +154,7 @@ SSE2_FUNCTION inline __m128i BlockChain(__m128i v) {
 // 32-bit sums of the low halves and the 16-bit sums of the high halves.
 SSE2_FUNCTION inline void BlockWeights(__m128i v, size_t q, __m128i* low,
                                        __m128i* high) {
-  const Tables& t = kTables;
+  const Tables& t = *g_tables;
   __m128i even = _mm_and_si128(v, _mm_set1_epi16(0x00FF));
   __m128i odd = _mm_srli_epi16(v, 8);
   *low = _mm_add_epi32(*low, _mm_madd_epi16(even, Load128(t.low_even + q)));
@@ -176,9 +183,8 @@ SSE2_FUNCTION inline void Sse2Block(const uint8_t* data, size_t q,
   sums->x2 = _mm_xor_si128(sums->x2, v);
   BlockWeights(v, q, weighted_low, weighted_high);
   __m128i c = BlockChain(v);
-  __m128i l = _mm_add_epi8(
-      c,
-      _mm_load_si128(reinterpret_cast<const __m128i*>(kTables.low_step[*low])));
+  __m128i l = _mm_add_epi8(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                  g_tables->low_step[*low])));
   sums->s1 = _mm_add_epi8(sums->s1, l);
   sums->x1 = _mm_xor_si128(sums->x1, l);
   uint32_t c_last = static_cast<uint32_t>(_mm_extract_epi16(c, 7)) >> 8;
@@ -223,7 +229,8 @@ SSE2_FUNCTION size_t UpdateSse2(EntryChecksum* sum, const uint8_t* data,
       data += kBlockBytes;
       q += kBlockBytes / 2;
     }
-    a = a * kTables.run_factor[m] + RunWeightedSum(weighted_low, weighted_high);
+    a = a * g_tables->run_factor[m] +
+        RunWeightedSum(weighted_low, weighted_high);
     blocks -= m;
   }
   sum->a = a;
@@ -236,30 +243,6 @@ SSE2_FUNCTION size_t UpdateSse2(EntryChecksum* sum, const uint8_t* data,
 // (233, 1) gives 233 b0 + b1 - 29952 exactly, which is both the pair's share
 // of A (the pair's two weights are 233 w and w) and, since 29952 = 117 * 256,
 // the low-byte chain over the pair.
-const short kPairBias = 29952;
-
-// The weighted sum of a run uses pair digests: their weights are the odd
-// positions' weights, and the bias of every pair is added back here.
-constexpr uint32_t PairBiasOfRun(size_t m) {
-  uint32_t total = 0;
-  for (size_t p = kRunBytes - m * kBlockBytes + 1; p < kRunBytes; p += 2) {
-    total += PowerOf233(kRunBytes - 1 - p) * static_cast<uint32_t>(kPairBias);
-  }
-  return total;
-}
-
-struct PairBiases {
-  uint32_t of_run[kRunBlocks + 1];
-};
-
-constexpr PairBiases MakePairBiases() {
-  PairBiases b{};
-  for (size_t m = 0; m <= kRunBlocks; m++) b.of_run[m] = PairBiasOfRun(m);
-  return b;
-}
-
-constexpr PairBiases kPairBiases = MakePairBiases();
-
 struct Avx2Sums {
   __m256i s1, x1, s2, x2;
 };
@@ -270,7 +253,7 @@ AVX2_FUNCTION inline void Avx2DoubleBlock(const uint8_t* data, size_t q,
                                           uint32_t* low, Avx2Sums* sums,
                                           __m256i* weighted_low,
                                           __m256i* weighted_high) {
-  const Tables& t = kTables;
+  const Tables& t = *g_tables;
   __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
   sums->s2 = _mm256_add_epi8(sums->s2, v);
   sums->x2 = _mm256_xor_si256(sums->x2, v);
@@ -294,22 +277,21 @@ AVX2_FUNCTION inline void Avx2DoubleBlock(const uint8_t* data, size_t q,
       v, _mm256_mullo_epi16(_mm256_bslli_epi128(h, 1), _mm256_set1_epi16(233)));
   __m256i c =
       _mm256_or_si256(h, _mm256_and_si256(e, _mm256_set1_epi16(0x00FF)));
-  // The last c of each block, through memory: cheaper than extracting.
-  alignas(32) uint8_t last[32];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(last), c);
-  uint32_t second_low = (*low ^ ((*low & 1u) << 7)) + last[15];  // 129 low
+  // The last c of each block.
+  uint32_t first = static_cast<uint8_t>(_mm256_extract_epi8(c, 15));
+  uint32_t second = static_cast<uint8_t>(_mm256_extract_epi8(c, 31));
+  uint32_t second_low = (*low ^ ((*low & 1u) << 7)) + first;  // 129 low
   second_low &= 0xFFu;
   __m256i step = _mm256_inserti128_si256(
       _mm256_castsi128_si256(
-          _mm_load_si128(reinterpret_cast<const __m128i*>(t.low_step[*low]))),
-      _mm_load_si128(reinterpret_cast<const __m128i*>(t.low_step[second_low])),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.low_step[*low]))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.low_step[second_low])),
       1);
   __m256i l = _mm256_add_epi8(c, step);
   sums->s1 = _mm256_add_epi8(sums->s1, l);
   sums->x1 = _mm256_xor_si256(sums->x1, l);
   // 129^2 = 1 (mod 256): after two blocks, low + 129 c_first + c_second.
-  uint32_t first = last[15];
-  *low = (*low + (first ^ ((first & 1u) << 7)) + last[31]) & 0xFFu;
+  *low = (*low + (first ^ ((first & 1u) << 7)) + second) & 0xFFu;
 }
 
 AVX2_FUNCTION inline __m128i Halves8(__m256i v) {
@@ -349,8 +331,8 @@ AVX2_FUNCTION size_t UpdateAvx2(EntryChecksum* sum, const uint8_t* data,
       Sse2Block(data, q, &low, &narrow, &run_low, &run_high);
       data += kBlockBytes;
     }
-    a = a * kTables.run_factor[m] + RunWeightedSum(run_low, run_high) +
-        kPairBiases.of_run[m] - kPairBiases.of_run[m % 2];
+    a = a * g_tables->run_factor[m] + RunWeightedSum(run_low, run_high) +
+        g_tables->pair_bias[m] - g_tables->pair_bias[m % 2];
     blocks -= m;
   }
   sum->a = a;
@@ -360,6 +342,44 @@ AVX2_FUNCTION size_t UpdateAvx2(EntryChecksum* sum, const uint8_t* data,
   narrow.x2 = _mm_xor_si128(narrow.x2, HalvesXor(wide.x2));
   FoldSums(narrow, sum);
   return length / kBlockBytes * kBlockBytes;
+}
+
+const int kHasSse2 = 1;
+const int kHasAvx2 = 2;
+const int kFeaturesKnown = 4;
+
+// Asks the processor, not libgcc's model of it, which would add 5 KB to the
+// program. AVX2 also needs the system to save the YMM registers.
+int AskFeatures() {
+  unsigned a, b, c, d;
+  int features = kFeaturesKnown;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return features;
+  if (d & bit_SSE2) features |= kHasSse2;
+  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return features;
+  unsigned xcr0, xcr0_high;
+  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+  if ((xcr0 & 6) != 6) return features;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) {
+    features |= kHasAvx2;
+  }
+  return features;
+}
+
+// Once per process, with the tables: cpuid is slow, and slower still under
+// a hypervisor. The program has one thread; were there more, a race here
+// would only make a spare copy of the tables.
+int Features() {
+  static std::atomic<int> known(0);
+  int features = known.load(std::memory_order_acquire);
+  if (features == 0) {
+    Tables* tables = new (std::nothrow) Tables;
+    if (tables == nullptr) return kFeaturesKnown;  // the byte loop only
+    FillTables(tables);
+    g_tables = tables;
+    features = AskFeatures();
+    known.store(features, std::memory_order_release);
+  }
+  return features;
 }
 
 #endif  // UPDATER_X86_KERNELS
@@ -380,11 +400,11 @@ int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
       break;
 #ifdef UPDATER_X86_KERNELS
     case kKernelSse2:
-      if (!__builtin_cpu_supports("sse2")) return 0;
+      if (!(Features() & kHasSse2)) return 0;
       done = UpdateSse2(sum, data, length);
       break;
     case kKernelAvx2:
-      if (!__builtin_cpu_supports("avx2")) return 0;
+      if (!(Features() & kHasAvx2)) return 0;
       done = UpdateAvx2(sum, data, length);
       break;
 #endif
