@@ -1,25 +1,41 @@
 #!/usr/bin/env bash
-# Demo: builds the native updater, makes a sample install folder and a
-# stand-in registry under build/demo, appends a sample payload at 1 MiB and
-# runs the update, answering Yes.
+# Demo: builds the native updater and mkupdate, makes a sample install folder
+# and a stand-in registry under build/demo, packs a sample update with
+# mkupdate and runs it, answering Yes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux python3
+need_packages cmake make g++ libgtest-dev util-linux
 cmake --preset native >/dev/null
-cmake --build --preset native --target updater >/dev/null
+cmake --build --preset native --target updater mkupdate >/dev/null
+mk=build/native/mkupdate
 demo=build/demo
 rm -rf "$demo"
-mkdir -p "$demo/Game" "$demo/run"
+mkdir -p "$demo/Game" "$demo/new" "$demo/run"
+
+# The installed game, version 1.0, with its uninstall list.
+printf 'game 1.0' >"$demo/Game/game.exe"
+printf 'old data' >"$demo/Game/data1.arc"
+printf 'game.exe\ndata1.arc\n\0' >"$demo/Game/uninst.lst"
 key="$demo/registry/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
 mkdir -p "$key"
 printf '%s\0' "$PWD/$demo/Game" >"$key/InstalledFolder.REG_SZ"
-printf 'game.exe\ndata1.arc\n\0' >"$demo/Game/uninst.lst"
-printf 'old data' >"$demo/Game/data1.arc"
-python3 scripts/demo_payload.py "$demo/payload.bin"
-cp build/native/updater "$demo/setup"
-truncate -s 1048576 "$demo/setup"
-cat "$demo/payload.bin" >>"$demo/setup"
+
+# The publisher's copy of version 1.1: the verification list covers all of
+# it; the update carries the two changed archives.
+printf 'game 1.0' >"$demo/new/game.exe"
+head -c $((32 << 20)) /dev/urandom >"$demo/new/data1.arc"
+printf 'new archive\n' >"$demo/new/data2.arc"
+
+echo "== mkupdate pack"
+start=$(date +%s%N)
+"$mk" pack --stub build/native/updater --out "$demo/setup" \
+  --verify-dir "$demo/new" "$demo/new/data1.arc" "$demo/new/data2.arc"
+echo "packed in $((($(date +%s%N) - start) / 1000000)) ms"
+echo "== mkupdate list"
+"$mk" list "$demo/setup"
+
+echo "== the update, answering Yes"
 set +e
 echo y | UPDATER_REGISTRY="$demo/registry" XDG_RUNTIME_DIR="$demo/run" \
   "$demo/setup" 2>&1
@@ -29,4 +45,7 @@ echo "exit code: $code"
 echo "install folder:"
 ls -l "$demo/Game"
 echo "uninst.lst:"
-tr '\0' '@' <"$demo/Game/uninst.lst"; echo " (@ is the stored NUL)"
+tr '\0' '@' <"$demo/Game/uninst.lst"
+echo " (@ is the stored NUL)"
+echo "== mkupdate verify"
+"$mk" verify "$demo/Game/vrx.hvl" "$demo/Game"

@@ -151,8 +151,13 @@ std::string BuildVerificationList(const std::vector<TestRecord>& records,
 }
 
 EntryChecksum ChecksumOf(const std::string& data) {
-  return ComputeEntryChecksum(reinterpret_cast<const uint8_t*>(data.data()),
-                              data.size());
+  // By the definition, so that what the updater and the tools compute with
+  // the fast kernels is checked against it.
+  EntryChecksum sum = NewEntryChecksum();
+  UpdateEntryChecksumWith(kKernelByteLoop, &sum,
+                          reinterpret_cast<const uint8_t*>(data.data()),
+                          data.size());
+  return sum;
 }
 
 std::string UpdaterFile(const std::string& payload, const std::string& prefix) {
@@ -196,8 +201,11 @@ ChildProcess SpawnProcess(const std::vector<std::string>& argv,
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(err[1], 2);
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
+    int out_fd = options.stdout_path.empty()
+                     ? open("/dev/null", O_WRONLY)
+                     : open(options.stdout_path.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out_fd, 1);
     close(in[0]);
     close(in[1]);
     close(err[0]);

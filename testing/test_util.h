@@ -66,6 +66,7 @@ struct ProcessOptions {
   std::vector<std::string> env;  // NAME=VALUE added to the environment
   std::string input;             // written to its stdin, then closed
   uint64_t file_size_limit = 0;  // RLIMIT_FSIZE when nonzero
+  std::string stdout_path;       // its stdout goes here; /dev/null if empty
 };
 
 // A child with a pipe to its stdin and one from its stderr.

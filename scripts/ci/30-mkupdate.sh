@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# mkupdate for Windows, and signing: an update packed with the Windows
+# updater as its stub is signed with a throwaway self-signed certificate.
+# The signature must verify, and since it is appended after the last byte,
+# mkupdate and the updater must still read the payload; one changed payload
+# byte must break the signature. (mkupdate's own tests run in updater_tests.)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+need_packages cmake make g++ libgtest-dev util-linux osslsigncode openssl \
+  ca-certificates g++-mingw-w64-i686 binutils-mingw-w64-i686
+cmake --preset native >/dev/null
+cmake --build --preset native --target updater mkupdate >/dev/null
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target updater mkupdate >/dev/null
+ls -l build/win32/mkupdate.exe
+
+mk=$PWD/build/native/mkupdate
+work=$PWD/build/signing
+rm -rf "$work"
+mkdir -p "$work/src" "$work/Game" "$work/run"
+cd "$work"
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem \
+  -days 2 -subj "/CN=Lumenhollow test publisher" 2>/dev/null
+printf 'game 1.0' >src/game.exe
+head -c 2000000 /dev/urandom >src/data1.arc
+printf 'new archive\n' >src/data2.arc
+"$mk" pack --stub ../win32/updater.exe --out setup.exe --verify-dir src \
+  src/data1.arc src/data2.arc
+osslsigncode sign -certs cert.pem -key key.pem -n "Lumenhollow Updater" \
+  -in setup.exe -out signed.exe >/dev/null
+echo "signed: $(stat -c %s setup.exe) bytes -> $(stat -c %s signed.exe) bytes"
+
+osslsigncode verify -CAfile cert.pem -in signed.exe >verify.log 2>&1 ||
+  fail "osslsigncode verify of the signed update: $(tail -3 verify.log)"
+echo "osslsigncode verify: passed"
+"$mk" list signed.exe >list.txt || fail "mkupdate list of the signed update"
+cat list.txt
+grep -q 'bytes follow the entries' list.txt || fail "no signature after the data"
+
+# The native updater with the signed file's payload and signature behind it:
+# it must install from a file that goes on after its last entry.
+key="$work/registry/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
+mkdir -p "$key"
+printf '%s\0' "$work/Game" >"$key/InstalledFolder.REG_SZ"
+printf 'game.exe\n\0' >Game/uninst.lst
+cp ../native/updater native-setup
+truncate -s 1048576 native-setup
+tail -c +1048577 signed.exe >>native-setup
+set +e
+echo y | UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
+  ./native-setup 2>/dev/null
+code=$?
+set -e
+[ "$code" -eq 0 ] || fail "the updater ended with $code"
+cmp src/data1.arc Game/data1.arc && cmp src/data2.arc Game/data2.arc ||
+  fail "installed files differ"
+echo "updater on the signed payload: exit 0, files identical"
+
+# One changed byte inside data1.arc's data breaks the signature.
+cp signed.exe damaged.exe
+at=$((1048576 + 16 + 3 * 32 + 1000))
+byte=$(od -An -tu1 -j "$at" -N1 signed.exe)
+printf "\\$(printf %o $((byte ^ 1)))" |
+  dd of=damaged.exe bs=1 seek="$at" conv=notrunc status=none
+cmp -s signed.exe damaged.exe && fail "the byte did not change"
+if osslsigncode verify -CAfile cert.pem -in damaged.exe >verify.log 2>&1; then
+  fail "osslsigncode verify passed on a changed payload"
+fi
+echo "osslsigncode verify of a changed payload: failed, as it must"
+if "$mk" list damaged.exe >/dev/null 2>&1; then
+  fail "mkupdate list passed on a changed payload"
+fi
+grep -q "data1.arc .* MISMATCH" <("$mk" list damaged.exe 2>/dev/null) ||
+  fail "no MISMATCH for the changed entry"
+echo "mkupdate list of a changed payload: MISMATCH reported"
