@@ -25,7 +25,7 @@ work=${BENCH_DIR:-build/bench}
 
 cmake --preset native >/dev/null
 # The publisher's tool packs the update; MKUPDATE may name another build.
-mkupdate=${MKUPDATE:-build/native/tools/mkupdate/mkupdate}
+mkupdate=${MKUPDATE:-build/native/mkupdate}
 targets=(updater checksum_bench)
 [ -n "${MKUPDATE:-}" ] || targets+=(mkupdate)
 cmake --build --preset native --target "${targets[@]}" >/dev/null
