@@ -117,6 +117,9 @@ const short kPairStep = static_cast<short>(0xE900);
 
 #define SSE2_FUNCTION __attribute__((target("sse2")))
 #define AVX2_FUNCTION __attribute__((target("avx2")))
+// 32-bit Windows keeps the stack aligned to 4 bytes only, and the vectors
+// the kernels keep on it must be aligned to their size.
+#define KERNEL_ENTRY __attribute__((force_align_arg_pointer))
 
 SSE2_FUNCTION inline __m128i Load128(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -213,8 +216,9 @@ SSE2_FUNCTION inline void FoldSums(const Sse2Sums& sums, EntryChecksum* sum) {
 }
 
 // Whole blocks only; returns the bytes taken.
-SSE2_FUNCTION size_t UpdateSse2(EntryChecksum* sum, const uint8_t* data,
-                                size_t length) {
+KERNEL_ENTRY SSE2_FUNCTION size_t UpdateSse2(EntryChecksum* sum,
+                                             const uint8_t* data,
+                                             size_t length) {
   size_t blocks = length / kBlockBytes;
   __m128i zero = _mm_setzero_si128();
   Sse2Sums sums = {zero, zero, zero, zero};
@@ -304,8 +308,10 @@ AVX2_FUNCTION inline __m128i HalvesXor(__m256i v) {
                        _mm256_extracti128_si256(v, 1));
 }
 
-AVX2_FUNCTION size_t UpdateAvx2(EntryChecksum* sum, const uint8_t* data,
-                                size_t length) {
+// Whole blocks only; returns the bytes taken.
+KERNEL_ENTRY AVX2_FUNCTION size_t UpdateAvx2(EntryChecksum* sum,
+                                             const uint8_t* data,
+                                             size_t length) {
   size_t blocks = length / kBlockBytes;
   __m256i zero = _mm256_setzero_si256();
   Avx2Sums wide = {zero, zero, zero, zero};
