@@ -1,5 +1,4 @@
-#include <string.h>
-
+#include <algorithm>
 #include <random>
 #include <vector>
 
