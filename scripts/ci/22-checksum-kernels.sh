@@ -5,12 +5,14 @@
 # its entry. A shared helper with external linkage would leave the linker
 # free to keep the AVX2 file's copy for both kernels. The helpers are also
 # compiled without optimization, where nothing is inlined, to show that
-# they stay internal even as separate functions. Takes a few seconds after
-# the Windows stage.
+# they stay internal even as separate functions. Last, the native mkupdate
+# runs on an emulated processor without AVX (qemu, Nehalem), so with the
+# SSE2 kernel, and checks updates packed with the AVX2 kernel, and the
+# other way round. Takes about 20 seconds after the Windows stage.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ binutils g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+need_packages cmake make g++ binutils qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 
 failed=0
 fail() {
@@ -69,4 +71,23 @@ check_kernel "" "$scratch/sse2.o" \
 check_kernel "" "$scratch/avx2.o" \
   "$(nm -g --defined-only "$scratch/avx2.o" | awk '/UpdateChecksumAvx2/ {print $NF}')"
 echo "unoptimized: kernel objects checked"
+
+# Entries of odd block counts, so that the AVX2 kernel leaves the SSE2 one
+# a last block, and of lengths that leave the byte loop a tail.
+cmake --build --preset native --target updater mkupdate >/dev/null
+mkdir "$scratch/files"
+for size in 1 48 1000 65551 1048591; do
+  head -c "$size" /dev/urandom >"$scratch/files/f$size.bin"
+done
+old_cpu() { qemu-x86_64 -cpu Nehalem "$@"; }
+mkupdate=build/native/mkupdate
+pack() {
+  "$@" "$mkupdate" pack --stub build/native/updater --out "$scratch/update" \
+    --verify-dir "$scratch/files" "$scratch"/files/* >/dev/null
+}
+pack && old_cpu "$mkupdate" list "$scratch/update" >/dev/null ||
+  fail "updates packed with AVX2 do not check without AVX"
+pack old_cpu && "$mkupdate" list "$scratch/update" >/dev/null ||
+  fail "updates packed without AVX do not check with AVX2"
+echo "emulated processor without AVX: checked"
 exit $failed
