@@ -140,7 +140,9 @@ int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
       if (!(Features() & kHasAvx2)) return 0;
       done = UpdateChecksumAvx2(*g_tables, sum, data, length);
       // An odd last block; every processor with AVX2 has SSE2.
-      done += UpdateChecksumSse2(*g_tables, sum, data + done, length - done);
+      if (length - done >= kBlockBytes) {
+        done += UpdateChecksumSse2(*g_tables, sum, data + done, length - done);
+      }
       break;
     default:
       return 0;
