@@ -91,6 +91,7 @@ const int kFeaturesKnown = 4;
 // 5 KB.
 const KernelTables* g_tables = nullptr;
 
+// AVX2 counts only with SSE2: the AVX2 path ends with the SSE2 kernel.
 int AskFeatures() {
   int features = kFeaturesKnown;
   if (!ProcessorHasSse2()) return features;

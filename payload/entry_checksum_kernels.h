@@ -44,8 +44,9 @@ struct KernelTables {
 size_t UpdateChecksumSse2(const KernelTables& tables, EntryChecksum* sum,
                           const uint8_t* data, size_t length);
 
-// Takes the whole pairs of blocks, leaving fewer than 2 * kBlockBytes. (A
-// last block of its own would need a copy of the SSE2 block step here.)
+// Takes the whole pairs of blocks, leaving fewer than 2 * kBlockBytes: an
+// odd last block is for the SSE2 kernel, rather than a second copy of the
+// block step compiled for AVX2, which would cost the program 512 bytes.
 size_t UpdateChecksumAvx2(const KernelTables& tables, EntryChecksum* sum,
                           const uint8_t* data, size_t length);
 
