@@ -4,38 +4,6 @@
 
 #include <new>
 
-EntryChecksum NewEntryChecksum() {
-  EntryChecksum sum;
-  memset(&sum, 0, sizeof(sum));
-  return sum;
-}
-
-void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
-                         size_t length) {
-  uint32_t a = sum->a;
-  uint8_t s1 = sum->s1, x1 = sum->x1, s2 = sum->s2, x2 = sum->x2;
-  for (size_t i = 0; i < length; i++) {
-    uint8_t b = data[i];
-    a = a * 233u + b;
-    uint8_t low = static_cast<uint8_t>(a);
-    s1 = static_cast<uint8_t>(s1 + low);
-    x1 ^= low;
-    s2 = static_cast<uint8_t>(s2 + b);
-    x2 ^= b;
-  }
-  sum->a = a;
-  sum->s1 = s1;
-  sum->x1 = x1;
-  sum->s2 = s2;
-  sum->x2 = x2;
-}
-
-EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length) {
-  EntryChecksum sum = NewEntryChecksum();
-  UpdateEntryChecksum(&sum, data, length);
-  return sum;
-}
-
 bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b) {
   return memcmp(&a, &b, sizeof(EntryChecksum)) == 0;
 }

@@ -55,12 +55,23 @@ enum VerifyResult { kVerified, kMismatch, kNotListed };
 // Starts a checksum: all eight bytes zero.
 EntryChecksum NewEntryChecksum();
 
-// Continues a checksum over more bytes, as if they followed the earlier ones.
+// Continues a checksum over more bytes, as if they followed the earlier ones,
+// with the fastest kernel this processor runs.
 void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
                          size_t length);
 
 // The checksum of a whole buffer.
 EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length);
+
+// The ways of computing the checksum; every one gives the same eight bytes.
+// kKernelByteLoop is the definition, one byte per step; the others advance
+// several bytes per step (entry_checksum.cpp tells how).
+enum ChecksumKernel { kKernelByteLoop, kKernelSse2, kKernelAvx2 };
+
+// UpdateEntryChecksum with the given kernel. Returns 0, leaving the sum
+// unchanged, if this processor lacks the instructions it needs.
+int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
+                            const uint8_t* data, size_t length);
 
 // Byte-for-byte equality of two checksums.
 bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b);

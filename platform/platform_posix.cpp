@@ -72,8 +72,11 @@ FileHandle CreateFileForWrite(const char* path) {
   FileHandle fd = OpenLocked(path, O_WRONLY | O_CREAT, LOCK_EX);
   if (fd == kInvalidFileHandle) return fd;
   struct stat st;
+  // An empty file is left alone: on ext4, cutting a file to zero makes its
+  // close start writing it out (the guard for replacing files by
+  // truncation), which a new file does not need and which cp never pays.
   if (fstat(static_cast<int>(fd), &st) == 0 && S_ISREG(st.st_mode) &&
-      ftruncate(static_cast<int>(fd), 0) != 0) {
+      st.st_size > 0 && ftruncate(static_cast<int>(fd), 0) != 0) {
     close(static_cast<int>(fd));
     return kInvalidFileHandle;
   }

@@ -151,8 +151,13 @@ std::string BuildVerificationList(const std::vector<TestRecord>& records,
 }
 
 EntryChecksum ChecksumOf(const std::string& data) {
-  return ComputeEntryChecksum(reinterpret_cast<const uint8_t*>(data.data()),
-                              data.size());
+  // By the definition, so that what the updater and the tools compute with
+  // the fast kernels is checked against it.
+  EntryChecksum sum = NewEntryChecksum();
+  UpdateEntryChecksumWith(kKernelByteLoop, &sum,
+                          reinterpret_cast<const uint8_t*>(data.data()),
+                          data.size());
+  return sum;
 }
 
 std::string UpdaterFile(const std::string& payload, const std::string& prefix) {

@@ -1,0 +1,166 @@
+// EntryChecksum, by the definition (one byte per step) and by kernels that
+// take 16 bytes per step.
+//
+// The byte loop is held back by its chain: A = A * 233 + b must finish before
+// the next byte can start. The kernels split the work:
+//
+// - S2 and X2 see only the data bytes: byte-wise sums and exclusive-ors.
+// - A over a run of n bytes is A * 233^n + sum of b_i * 233^(n-1-i)
+//   (mod 2^32): a dot product with fixed weights, folded in once per run of
+//   up to 256 bytes.
+// - S1 and X1 need the low byte L of every intermediate A. L depends only on
+//   the previous L and the data byte: L_i = 233 L_(i-1) + b_i (mod 256).
+//   Within a 16-byte block, L_i = 233^i L_0 + c_i, where c_i is the same
+//   chain started from 0 and depends on the block's bytes alone; it is a
+//   prefix scan, computed in a few vector steps. The powers of 233 mod 256
+//   are small (233^2 = 17, 233^4 = 33, 233^8 = 65, 233^16 = 129), so the
+//   only chain left from block to block is L_0' = 129 L_0 + c_16, and the
+//   term 233^i L_0 comes from a table.
+//
+// The kernels are in files of their own (entry_checksum_sse2.cpp,
+// entry_checksum_avx2.cpp), each compiled for its instruction set; this file
+// is plain C++, makes their tables and runs a kernel only on a processor
+// that has its instructions.
+#include <string.h>
+
+#include <atomic>
+#include <new>
+
+#include "payload/entry_checksum_kernels.h"
+#include "payload/verification_list.h"
+#include "platform/cpu.h"
+
+namespace {
+
+void UpdateByteLoop(EntryChecksum* sum, const uint8_t* data, size_t length) {
+  uint32_t a = sum->a;
+  uint8_t s1 = sum->s1, x1 = sum->x1, s2 = sum->s2, x2 = sum->x2;
+  for (size_t i = 0; i < length; i++) {
+    uint8_t b = data[i];
+    a = a * 233u + b;
+    uint8_t low = static_cast<uint8_t>(a);
+    s1 = static_cast<uint8_t>(s1 + low);
+    x1 ^= low;
+    s2 = static_cast<uint8_t>(s2 + b);
+    x2 ^= b;
+  }
+  sum->a = a;
+  sum->s1 = s1;
+  sum->x1 = x1;
+  sum->s2 = s2;
+  sum->x2 = x2;
+}
+
+void FillTables(KernelTables* t) {
+  uint32_t power[kRunBytes + 1];
+  power[0] = 1;
+  for (size_t n = 1; n <= kRunBytes; n++) power[n] = power[n - 1] * 233u;
+  for (uint32_t low = 0; low < 256; low++) {
+    for (size_t i = 0; i < kBlockBytes; i++) {
+      t->low_step[low][i] = static_cast<uint8_t>(power[i + 1] * low);
+    }
+  }
+  for (size_t p = 0; p < kRunBytes; p++) {
+    uint32_t w = power[kRunBytes - 1 - p];
+    uint32_t low = w & 0xFFFFu;
+    uint32_t high = (w >> 16) + (low >= 0x8000u ? 1 : 0);  // low - 65536
+    int16_t signed_low = static_cast<int16_t>(
+        low >= 0x8000u ? static_cast<int32_t>(low) - 0x10000
+                       : static_cast<int32_t>(low));
+    (p % 2 == 0 ? t->low_even : t->low_odd)[p / 2] = signed_low;
+    (p % 2 == 0 ? t->high_even : t->high_odd)[p / 2] =
+        static_cast<uint16_t>(high);
+  }
+  for (size_t m = 0; m <= kRunBlocks; m++) {
+    t->run_factor[m] = power[m * kBlockBytes];
+    // The bias of the pairs of the last m blocks of a run, at their weights.
+    uint32_t bias = 0;
+    for (size_t p = kRunBytes - m * kBlockBytes + 1; p < kRunBytes; p += 2) {
+      bias += power[kRunBytes - 1 - p] * static_cast<uint32_t>(kPairBias);
+    }
+    t->pair_bias[m] = bias;
+  }
+}
+
+const int kHasSse2 = 1;
+const int kHasAvx2 = 2;
+const int kFeaturesKnown = 4;
+
+// Made once, before any kernel runs (see Features), and kept for the rest of
+// the process: on the heap, not in the program file, where it would take
+// 5 KB.
+const KernelTables* g_tables = nullptr;
+
+// AVX2 counts only with SSE2: the AVX2 path ends with the SSE2 kernel.
+int AskFeatures() {
+  int features = kFeaturesKnown;
+  if (!ProcessorHasSse2()) return features;
+  features |= kHasSse2;
+  if (ProcessorHasAvx2()) features |= kHasAvx2;
+  return features;
+}
+
+// Once per process, with the tables when a kernel can run: the processor's
+// answers are slow to get. The program has one thread; were there more, a
+// race here would only make a spare copy of the tables.
+int Features() {
+  static std::atomic<int> known(0);
+  int features = known.load(std::memory_order_acquire);
+  if (features == 0) {
+    features = AskFeatures();
+    if (features != kFeaturesKnown) {
+      KernelTables* tables = new (std::nothrow) KernelTables;
+      if (tables == nullptr) return kFeaturesKnown;  // the byte loop only
+      FillTables(tables);
+      g_tables = tables;
+    }
+    known.store(features, std::memory_order_release);
+  }
+  return features;
+}
+
+}  // namespace
+
+EntryChecksum NewEntryChecksum() {
+  EntryChecksum sum;
+  memset(&sum, 0, sizeof(sum));
+  return sum;
+}
+
+int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
+                            const uint8_t* data, size_t length) {
+  size_t done = 0;
+  switch (kernel) {
+    case kKernelByteLoop:
+      break;
+    case kKernelSse2:
+      if (!(Features() & kHasSse2)) return 0;
+      done = UpdateChecksumSse2(*g_tables, sum, data, length);
+      break;
+    case kKernelAvx2:
+      if (!(Features() & kHasAvx2)) return 0;
+      done = UpdateChecksumAvx2(*g_tables, sum, data, length);
+      // An odd last block; every processor with AVX2 has SSE2.
+      if (length - done >= kBlockBytes) {
+        done += UpdateChecksumSse2(*g_tables, sum, data + done, length - done);
+      }
+      break;
+    default:
+      return 0;
+  }
+  UpdateByteLoop(sum, data + done, length - done);
+  return 1;
+}
+
+void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
+                         size_t length) {
+  if (UpdateEntryChecksumWith(kKernelAvx2, sum, data, length)) return;
+  if (UpdateEntryChecksumWith(kKernelSse2, sum, data, length)) return;
+  UpdateByteLoop(sum, data, length);
+}
+
+EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length) {
+  EntryChecksum sum = NewEntryChecksum();
+  UpdateEntryChecksum(&sum, data, length);
+  return sum;
+}
