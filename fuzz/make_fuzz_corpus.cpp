@@ -135,6 +135,17 @@ void UninstallLists(const std::string& out) {
       JoinInput({"abcdefg"}, std::string(1, '\x8F') + Z("tail\n")));
 }
 
+void ChecksumInputs(const std::string& out) {
+  const char* t = "checksum";
+  std::string zero(9, '\0');
+  Put(out, t, "abc", zero + "abc");
+  std::string state("\xff\xff\xff\xff\x80\x7f\x01\xfe", 8);
+  std::string run(256 + 32 + 15, '\0');
+  for (size_t i = 0; i < run.size(); i++) run[i] = static_cast<char>(i * 233);
+  Put(out, t, "runs_and_blocks_cut", state + "\x63" + run);
+  Put(out, t, "all_ones", state + "\x10" + std::string(1000, '\xff'));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,5 +156,6 @@ int main(int argc, char** argv) {
   UpdateFiles(argv[1]);
   VerificationLists(argv[1]);
   UninstallLists(argv[1]);
+  ChecksumInputs(argv[1]);
   return 0;
 }

@@ -5,8 +5,9 @@
 # A crash, a sanitizer report or a broken property fails the stage; the
 # input that did it is left in build/fuzz/artifacts/.
 #
-# Takes about 5 minutes on two cores: 1 to build and run the suite under
-# the sanitizers, 1 to build the fuzz targets, FUZZ_SECONDS (60) per target.
+# Takes about 6 minutes on two cores: 1 to build and run the suite under
+# the sanitizers, 1 to build the fuzz targets, FUZZ_SECONDS (60) for each
+# of the four targets.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -31,7 +32,7 @@ mkdir -p "$artifacts"
 # must then stop, not go on. The unit suite makes the real 4 GiB one.
 export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64:halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-for target in update_file verification_list uninstall_list; do
+for target in update_file verification_list uninstall_list checksum; do
   work=$(mktemp -d)
   began=$SECONDS
   set +e
