@@ -10,48 +10,22 @@
 
 #include "gtest/gtest.h"
 #include "testing/test_util.h"
+#include "testing/updater_world.h"
 
 namespace {
 
-const char kKeyDir[] =
-    "/HKEY_LOCAL_MACHINE/Software/Orvane/"
-    "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x9B\xE3\x83\xAD"
-    "\xE3\x82\xA6";  // ルーメンホロウ
 const char kConfirm[] = "アップデートを行いますか？";
 const char kFailed[] = "何らかの要因によりアップデートが行えません";
 const int kRaceRounds = 100;
 
-const std::string kList = std::string("game.exe\n") + std::string(1, '\0');
-
-class UpdateFlowFaultTest : public ::testing::Test {
+class UpdateFlowFaultTest : public ::testing::Test, protected UpdaterWorld {
  protected:
   UpdateFlowFaultTest() {
     // Reachable by an unprivileged updater: it takes its locks in run_.
     chmod(dir_.path().c_str(), 0755);
-    mkdir(run_.c_str(), 0777);
     chmod(run_.c_str(), 0777);
-    mkdir(folder_.c_str(), 0755);
-    WriteFileOrDie(folder_ + "/uninst.lst", kList);
-    std::string key = registry_ + kKeyDir;
-    EXPECT_EQ(system(("mkdir -p '" + key + "'").c_str()), 0);
-    WriteFileOrDie(key + "/InstalledFolder.REG_SZ",
-                   folder_ + std::string(1, '\0'));
-    std::string program = ReadFileOrEmpty(UPDATER_BINARY);
-    WriteFileOrDie(updater_,
-                   UpdaterFile(BuildPayload({{"a.arc", "AAAA"}}), program));
-    chmod(updater_.c_str(), 0755);
+    SetPayload(BuildPayload({{"a.arc", "AAAA"}}));
   }
-  ProcessOptions Options() {
-    ProcessOptions o;
-    o.env = {"UPDATER_REGISTRY=" + registry_, "XDG_RUNTIME_DIR=" + run_};
-    return o;
-  }
-
-  ScratchDir dir_;
-  std::string registry_ = dir_.Sub("registry");
-  std::string run_ = dir_.Sub("run");
-  std::string folder_ = dir_.Sub("Game");
-  std::string updater_ = dir_.Sub("setup");
 };
 
 TEST_F(UpdateFlowFaultTest, TwoStartedAtTheSameInstant) {
@@ -59,7 +33,7 @@ TEST_F(UpdateFlowFaultTest, TwoStartedAtTheSameInstant) {
   for (int round = 0; round < kRaceRounds; round++) {
     int gate[2];
     ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
-    ProcessOptions options = Options();
+    ProcessOptions options = Options("");
     options.start_gate = gate[0];
     ChildProcess a = SpawnProcess({updater_}, options);
     ChildProcess b = SpawnProcess({updater_}, options);
@@ -95,7 +69,7 @@ TEST_F(UpdateFlowFaultTest, UserWhoMayNotWriteTheFolder) {
     argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534",
                                "--clear-groups", "--"});
   }
-  ProcessOptions options = Options();
+  ProcessOptions options = Options("");
   options.input = "y\n";
   ProcessResult r = RunProcess(argv, options);
   EXPECT_EQ(r.status, 4) << r.err;  // 0x80000004

@@ -10,67 +10,29 @@
 
 #include "gtest/gtest.h"
 #include "testing/test_util.h"
+#include "testing/updater_world.h"
 
 namespace {
 
-const char kKeyDir[] =
-    "/HKEY_LOCAL_MACHINE/Software/Orvane/"
-    "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x9B\xE3\x83\xAD"
-    "\xE3\x82\xA6";  // ルーメンホロウ
 const char kConfirm[] = "アップデートを行いますか？";
 const char kDone[] = "アップデートが完了しました";
 const char kBusy[] = "ゲーム、ランチャー、アンインストーラーのいずれかが実行中";
 const char kNotInstalled[] = "ゲームがインストールされていません";
 const char kCorrupt[] = "アップデートプログラムが破損している可能性があります";
 const char kFailed[] = "何らかの要因によりアップデートが行えません";
-const char kListFailed[] = "アンインストレーションファイルの更新に失敗しました";
+const char kGameListFailed[] =
+    "アンインストレーションファイルの更新に失敗しました";
 const char kCaption[] = "「ルーメンホロウ」 Updater ver 1.00";
 
-const std::string kList = std::string("game.exe\n") + std::string(1, '\0');
-
-class UpdateFlowTest : public ::testing::Test {
+class UpdateFlowTest : public ::testing::Test, protected UpdaterWorld {
  protected:
   UpdateFlowTest() {
-    mkdir(run_.c_str(), 0755);
-    mkdir(folder_.c_str(), 0755);
-    WriteFileOrDie(folder_ + "/uninst.lst", kList);
-    std::string key = registry_ + kKeyDir;
-    EXPECT_EQ(system(("mkdir -p '" + key + "'").c_str()), 0);
-    SetFolderValue("REG_SZ", folder_ + std::string(1, '\0'));
     SetPayload(BuildPayload({{"a.arc", "AAAA"}, {"B.txt", "bee"}}));
   }
-  void SetFolderValue(const std::string& type, const std::string& bytes) {
-    std::string key = registry_ + kKeyDir;
-    EXPECT_EQ(system(("rm -f '" + key + "'/*").c_str()), 0);
-    WriteFileOrDie(key + "/InstalledFolder." + type, bytes);
-  }
-  void SetPayload(const std::string& payload) {
-    std::string program = ReadFileOrEmpty(UPDATER_BINARY);
-    ASSERT_LT(program.size(), 1u << 20) << "the program must fit below 1 MiB";
-    WriteFileOrDie(updater_,
-                   payload.empty() ? program : UpdaterFile(payload, program));
-    chmod(updater_.c_str(), 0755);
-  }
-  ProcessOptions Options(const std::string& input) {
-    ProcessOptions o;
-    o.env = {"UPDATER_REGISTRY=" + registry_, "XDG_RUNTIME_DIR=" + run_};
-    o.input = input;
-    return o;
-  }
-  ProcessResult Run(const std::string& input) {
-    return RunProcess({updater_}, Options(input));
-  }
-  std::string LockFile(const char* name) { return run_ + "/" + name + ".lock"; }
-
-  ScratchDir dir_;
-  std::string registry_ = dir_.Sub("registry");
-  std::string run_ = dir_.Sub("run");
-  std::string folder_ = dir_.Sub("Game");
-  std::string updater_ = dir_.Sub("setup");
 };
 
 TEST_F(UpdateFlowTest, YesInstallsAndReportsDone) {
-  ProcessResult r = Run("y\n");
+  ProcessResult r = RunUpdate("y\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find(std::string("[question] ") + kCaption),
             std::string::npos);
@@ -87,18 +49,18 @@ TEST_F(UpdateFlowTest, YesInstallsAndReportsDone) {
 TEST_F(UpdateFlowTest, OnlyYesGoesOn) {
   std::string before = SnapshotDir(folder_);
   for (const char* answer : {"n\n", "", "yess\n", " y\n", "no\n"}) {
-    ProcessResult r = Run(answer);
+    ProcessResult r = RunUpdate(answer);
     EXPECT_EQ(r.status, 253) << answer;  // -3
     EXPECT_NE(r.err.find(kConfirm), std::string::npos);
     EXPECT_EQ(r.err.find(kDone), std::string::npos);
     EXPECT_EQ(SnapshotDir(folder_), before) << answer;
   }
-  EXPECT_EQ(Run("YES\n").status, 0);
+  EXPECT_EQ(RunUpdate("YES\n").status, 0);
 }
 
 TEST_F(UpdateFlowTest, AnotherUpdaterEndsSilently) {
   pid_t holder = HoldFlock(LockFile("Updater for Lumenhollow is executing."));
-  ProcessResult r = Run("y\n");
+  ProcessResult r = RunUpdate("y\n");
   StopProcess(holder);
   EXPECT_EQ(r.status, 252);  // -4
   EXPECT_EQ(r.err, "");
@@ -108,7 +70,7 @@ TEST_F(UpdateFlowTest, AnotherUpdaterEndsSilently) {
 TEST_F(UpdateFlowTest, SecondUpdaterWhileTheFirstAsks) {
   ChildProcess first = SpawnProcess({updater_}, Options(""));
   ReadUntil(&first, kConfirm);
-  ProcessResult second = Run("y\n");
+  ProcessResult second = RunUpdate("y\n");
   EXPECT_EQ(second.status, 252);
   EXPECT_EQ(second.err, "");
   // The first still holds the engine mutex while it asks.
@@ -126,7 +88,7 @@ TEST_F(UpdateFlowTest, SecondUpdaterWhileTheFirstAsks) {
 TEST_F(UpdateFlowTest, GameRunningHidesEverythingElse) {
   SetFolderValue("REG_BINARY", "x");  // not installed either
   pid_t holder = HoldFlock(LockFile("Varnelix for Lumenhollow is executing."));
-  ProcessResult r = Run("y\n");
+  ProcessResult r = RunUpdate("y\n");
   StopProcess(holder);
   EXPECT_EQ(r.status, 254);  // -2
   EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
@@ -156,18 +118,18 @@ TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
   };
   for (const auto& c : cases) {
     SetFolderValue(c.type, c.bytes);
-    ProcessResult r = Run("y\n");
+    ProcessResult r = RunUpdate("y\n");
     EXPECT_EQ(r.status, 255) << c.type << " " << c.bytes.size();  // -1
     EXPECT_NE(r.err.find(kNotInstalled), std::string::npos);
     EXPECT_EQ(r.err.find(kConfirm), std::string::npos);
   }
   EXPECT_EQ(system(("rm -rf '" + registry_ + "'").c_str()), 0);
-  EXPECT_EQ(Run("y\n").status, 255);
+  EXPECT_EQ(RunUpdate("y\n").status, 255);
 }
 
 TEST_F(UpdateFlowTest, ValueWithoutTerminatorIsUsed) {
   SetFolderValue("REG_SZ", folder_);
-  EXPECT_EQ(Run("y\n").status, 0);
+  EXPECT_EQ(RunUpdate("y\n").status, 0);
   EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
 }
 
@@ -181,7 +143,7 @@ TEST_F(UpdateFlowTest, LargeEntriesReuseTheSamePages) {
   SetPayload(BuildPayload({{"first.arc", first}, {"second.arc", second}}));
   struct rusage before, after;
   getrusage(RUSAGE_CHILDREN, &before);
-  ProcessResult r = Run("y\n");
+  ProcessResult r = RunUpdate("y\n");
   getrusage(RUSAGE_CHILDREN, &after);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(ReadFileOrEmpty(folder_ + "/first.arc") == first);
@@ -211,18 +173,18 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
   mkdir((folder_ + "/dir").c_str(), 0755);
   for (const auto& c : cases) {
     SetPayload(c.payload);
-    ProcessResult r = Run("y\n");
+    ProcessResult r = RunUpdate("y\n");
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.text), std::string::npos) << c.status;
     EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
               std::string::npos);
-    EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"), kList);
+    EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"), kGameList);
   }
   unlink((folder_ + "/uninst.lst").c_str());
   SetPayload(BuildPayload({{"a", "A"}}));
-  ProcessResult r = Run("y\n");
+  ProcessResult r = RunUpdate("y\n");
   EXPECT_EQ(r.status, 5);
-  EXPECT_NE(r.err.find(kListFailed), std::string::npos);
+  EXPECT_NE(r.err.find(kGameListFailed), std::string::npos);
   EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a"), "A");
 }
 

@@ -67,9 +67,7 @@ for i in $(seq 1 "$ENTRIES"); do
 done
 "$mkupdate" pack --stub build/native/updater --out "$work/setup" \
   --verify-dir "$work/src" "$work"/src/*.arc >/dev/null
-key="$work/registry/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
-mkdir -p "$key"
-printf '%s\0' "$PWD/$work/game" >"$key/InstalledFolder.REG_SZ"
+set_install_folder "$work/registry" "$PWD/$work/game"
 
 # Warm the page cache for both sides alike.
 cat "$work/setup" "$work"/src/*.arc >/dev/null

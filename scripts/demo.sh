@@ -17,9 +17,7 @@ mkdir -p "$demo/Game" "$demo/new" "$demo/run"
 printf 'game 1.0' >"$demo/Game/game.exe"
 printf 'old data' >"$demo/Game/data1.arc"
 printf 'game.exe\ndata1.arc\n\0' >"$demo/Game/uninst.lst"
-key="$demo/registry/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
-mkdir -p "$key"
-printf '%s\0' "$PWD/$demo/Game" >"$key/InstalledFolder.REG_SZ"
+set_install_folder "$demo/registry" "$PWD/$demo/Game"
 
 # The publisher's copy of version 1.1: the verification list covers all of
 # it; the update carries the two changed archives.

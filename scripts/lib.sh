@@ -16,3 +16,11 @@ need_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null || return 1
 }
+
+# Makes the native updater's stand-in registry under $1 name $2 as the
+# game's install folder (a REG_SZ value with its terminator).
+set_install_folder() {
+  local key="$1/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
+  mkdir -p "$key" || return 1
+  printf '%s\0' "$2" >"$key/InstalledFolder.REG_SZ"
+}

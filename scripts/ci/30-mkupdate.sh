@@ -46,9 +46,7 @@ grep -q 'bytes follow the entries' list.txt || fail "no signature after the data
 
 # The native updater with the signed file's payload and signature behind it:
 # it must install from a file that goes on after its last entry.
-key="$work/registry/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
-mkdir -p "$key"
-printf '%s\0' "$work/Game" >"$key/InstalledFolder.REG_SZ"
+set_install_folder "$work/registry" "$work/Game"
 printf 'game.exe\n\0' >Game/uninst.lst
 cp ../native/updater native-setup
 truncate -s 1048576 native-setup

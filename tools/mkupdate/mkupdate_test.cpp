@@ -12,22 +12,18 @@
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
 #include "testing/test_util.h"
+#include "testing/updater_world.h"
 
 namespace {
-
-const char kKeyDir[] =
-    "/HKEY_LOCAL_MACHINE/Software/Orvane/"
-    "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3\xE3\x83\x9B\xE3\x83\xAD"
-    "\xE3\x82\xA6";  // ルーメンホロウ
 
 std::string Nul() { return std::string(1, '\0'); }
 
 // Bytes that differ from block to block, so that misplaced data shows.
-std::string Pattern(size_t size, uint32_t seed) {
+std::string Pattern(size_t size, uint32_t state) {
   std::string out(size, '\0');
   for (size_t i = 0; i < size; i++) {
-    seed = seed * 1103515245u + 12345u;
-    out[i] = static_cast<char>(seed >> 16);
+    state = state * 1103515245u + 12345u;
+    out[i] = static_cast<char>(state >> 16);
   }
   return out;
 }
@@ -97,19 +93,14 @@ class MkupdateTest : public ::testing::Test {
 };
 
 TEST_F(MkupdateTest, RoundTripThroughTheUpdater) {
-  std::string game = dir_.Sub("Game");
-  std::string registry = dir_.Sub("registry");
-  std::string run = dir_.Sub("run");
-  mkdir(game.c_str(), 0755);
+  UpdaterWorld world;
+  const std::string& game = world.folder_;
   mkdir((game + "/sub").c_str(), 0755);
-  mkdir(run.c_str(), 0755);
   mkdir((src_ + "/sub").c_str(), 0755);
   WriteFileOrDie(src_ + "/game.exe", "MZ game");
   WriteFileOrDie(game + "/game.exe", "MZ game");
   WriteFileOrDie(src_ + "/sub/c.txt", "see");
   WriteFileOrDie(game + "/uninst.lst", "game.exe\na.arc\n" + Nul());
-  ASSERT_EQ(system(("mkdir -p '" + registry + kKeyDir + "'").c_str()), 0);
-  WriteFileOrDie(registry + kKeyDir + "/InstalledFolder.REG_SZ", game + Nul());
 
   ProcessResult packed = Pack(
       {src_ + "/a.arc", src_ + "/Data.ARC", "sub/c.txt=" + src_ + "/sub/c.txt"},
@@ -121,10 +112,7 @@ TEST_F(MkupdateTest, RoundTripThroughTheUpdater) {
   ASSERT_EQ(stat(update_.c_str(), &st), 0);
   EXPECT_NE(st.st_mode & 0100, 0u) << "the update must be executable";
 
-  ProcessOptions options;
-  options.env = {"UPDATER_REGISTRY=" + registry, "XDG_RUNTIME_DIR=" + run};
-  options.input = "y\n";
-  ProcessResult r = RunProcess({update_}, options);
+  ProcessResult r = RunProcess({update_}, world.Options("y\n"));
   EXPECT_EQ(r.status, 0) << r.err;
   for (const char* name : {"a.arc", "Data.ARC", "sub/c.txt"}) {
     EXPECT_EQ(ReadFileOrEmpty(game + "/" + name),
