@@ -133,9 +133,9 @@ TEST_F(UpdateFlowTest, ValueWithoutTerminatorIsUsed) {
   EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
 }
 
-// Entries above glibc's largest mapping threshold (32 MiB) used to be mapped
-// afresh for each entry, paying a page fault per 4 KiB each time; the native
-// program keeps one entry's pages for the next.
+// Each entry used to get fresh memory from the heap, which hands entries of
+// tens of megabytes straight back to the system, so every entry paid a page
+// fault per 4 KiB again; the run keeps one entry's pages for the next.
 TEST_F(UpdateFlowTest, LargeEntriesReuseTheSamePages) {
   const size_t kEntrySize = 36u << 20;
   std::string first(kEntrySize, 'a'), second(kEntrySize, 'b');

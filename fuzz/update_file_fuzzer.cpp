@@ -88,9 +88,9 @@ std::vector<Outcome> CheckEntries(SeqFile* file, const uint8_t* data,
                                   size_t size, const Payload& payload,
                                   const VerificationList& list) {
   std::vector<Outcome> outcomes;
+  EntryBuffer bytes;  // reused, as the run reuses it
   for (uint32_t i = 0; i < payload.count; i++) {
     const PayloadEntry& entry = payload.entries[i];
-    std::unique_ptr<uint8_t[]> bytes;
     int read = ReadEntryData(file, payload, entry, &bytes);
     uint64_t at = 0;
     // An empty entry reads in full wherever it is, even past the end, as

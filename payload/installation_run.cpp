@@ -15,12 +15,11 @@ namespace {
 // Checks one entry's data and writes it to the install folder.
 ResultCode InstallEntry(SeqFile* payload_file, const Payload& payload,
                         const VerificationList& list, const PayloadEntry& entry,
-                        const char* install_folder) {
-  std::unique_ptr<uint8_t[]> data;
-  if (!ReadEntryData(payload_file, payload, entry, &data)) {
+                        const char* install_folder, EntryBuffer* data) {
+  if (!ReadEntryData(payload_file, payload, entry, data)) {
     return kResultPayloadUnreadable;
   }
-  EntryChecksum sum = ComputeEntryChecksum(data.get(), entry.size);
+  EntryChecksum sum = ComputeEntryChecksum(data->get(), entry.size);
   if (VerifyEntry(list, entry.name, sum) == kMismatch) {
     return kResultChecksumMismatch;
   }
@@ -30,7 +29,8 @@ ResultCode InstallEntry(SeqFile* payload_file, const Payload& payload,
   // call simply fails.
   ClearFileAttributes(path);
   SeqFile out;
-  if (!out.OpenWrite(path) || out.Write(data.get(), entry.size) != entry.size) {
+  if (!out.OpenWrite(path) ||
+      out.Write(data->get(), entry.size) != entry.size) {
     return kResultCannotWrite;
   }
   return kResultOk;
@@ -59,9 +59,10 @@ ResultCode InstallPayload(const char* updater_path,
   {
     VerificationList list;
     LoadVerificationList(&file, payload, &list);
+    EntryBuffer data;
     for (uint32_t i = 0; i < payload.count; i++) {
       result = InstallEntry(&file, payload, list, payload.entries[i],
-                            install_folder);
+                            install_folder, &data);
       if (result != kResultOk) return result;
       installed[i] = payload.entries[i].name;
     }

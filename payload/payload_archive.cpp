@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/path.h"
+#include "platform/platform.h"
 
 void GetUpdaterPath(char* path, uint32_t size) {
   // If the system cannot name the running program, the reader tries
@@ -57,14 +58,22 @@ int EntryDataPosition(const Payload& payload, const PayloadEntry& entry,
   return 1;
 }
 
+void PageRelease::operator()(uint8_t* pages) const { FreePages(pages, size); }
+
 int ReadEntryData(SeqFile* file, const Payload& payload,
-                  const PayloadEntry& entry, std::unique_ptr<uint8_t[]>* data) {
+                  const PayloadEntry& entry, EntryBuffer* buffer) {
   uint32_t position;
   if (!EntryDataPosition(payload, entry, &position) || !file->Seek(position)) {
     return 0;
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[entry.size]);
-  if (!buffer || file->Read(buffer.get(), entry.size) != entry.size) return 0;
-  *data = std::move(buffer);
-  return 1;
+  // An empty entry still gets a page: the read and the write are then given
+  // a real address, as Windows wants even for no bytes.
+  size_t size = entry.size == 0 ? 1 : entry.size;
+  if (buffer->get_deleter().size < size) {
+    *buffer = EntryBuffer();  // the old pages go before the new are taken
+    uint8_t* pages = static_cast<uint8_t*>(AllocatePages(size));
+    if (pages == nullptr) return 0;
+    *buffer = EntryBuffer(pages, PageRelease{size});
+  }
+  return file->Read(buffer->get(), entry.size) == entry.size;
 }

@@ -3,6 +3,7 @@
 #ifndef PAYLOAD_PAYLOAD_ARCHIVE_H_
 #define PAYLOAD_PAYLOAD_ARCHIVE_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <memory>
@@ -60,9 +61,22 @@ void GetUpdaterPath(char* path, uint32_t size);
 int EntryDataPosition(const Payload& payload, const PayloadEntry& entry,
                       uint32_t* position);
 
-// Reads the entry's data whole into a new buffer of exactly its size.
-// Returns 0 (and no buffer) if it cannot be reached, read in full or held.
+// Pages from AllocatePages, returned when the buffer that holds them goes.
+struct PageRelease {
+  size_t size = 0;
+  void operator()(uint8_t* pages) const;
+};
+
+// Memory for entry data, kept from one entry to the next; its size is
+// get_deleter().size. Entries of tens of megabytes would otherwise have the
+// system hand out, and fault in, fresh pages for each of them.
+typedef std::unique_ptr<uint8_t, PageRelease> EntryBuffer;
+
+// Reads the entry's data whole into *buffer, which is reused when it is large
+// enough and otherwise released before a buffer of the entry's size is taken,
+// so that no more than one entry's data is held. Returns 0 if the data cannot
+// be reached, held or read in full.
 int ReadEntryData(SeqFile* file, const Payload& payload,
-                  const PayloadEntry& entry, std::unique_ptr<uint8_t[]>* data);
+                  const PayloadEntry& entry, EntryBuffer* buffer);
 
 #endif  // PAYLOAD_PAYLOAD_ARCHIVE_H_

@@ -1,5 +1,10 @@
 #include "payload/payload_archive.h"
 
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -14,12 +19,14 @@ class PayloadArchiveTest : public ::testing::Test {
     WriteFileOrDie(path_, file_bytes);
     return OpenPayload(path_.c_str(), &file_, &payload_);
   }
-  std::string Entry(uint32_t i) {
-    std::unique_ptr<uint8_t[]> data;
-    if (!ReadEntryData(&file_, payload_, payload_.entries[i], &data)) {
+  // Entry i read into buffer, or into a buffer of its own.
+  std::string Entry(uint32_t i, EntryBuffer* buffer = nullptr) {
+    EntryBuffer own;
+    EntryBuffer* data = buffer != nullptr ? buffer : &own;
+    if (!ReadEntryData(&file_, payload_, payload_.entries[i], data)) {
       return "<failed>";
     }
-    return std::string(reinterpret_cast<char*>(data.get()),
+    return std::string(reinterpret_cast<char*>(data->get()),
                        payload_.entries[i].size);
   }
   ScratchDir dir_;
@@ -113,6 +120,56 @@ TEST_F(PayloadArchiveTest, EmptyEntryReadsWhereverItCanBeReached) {
   PatchEntry(&payload, 0, 0x80000000u - (kPayloadOffset + 16 + 32), 0);
   ASSERT_EQ(Open(UpdaterFile(payload)), kResultOk);
   EXPECT_EQ(Entry(0), "<failed>");
+}
+
+TEST_F(PayloadArchiveTest, OneBufferServesEveryEntry) {
+  std::string big(3u << 20, 'b');
+  big[12345] = 'x';
+  ASSERT_EQ(Open(UpdaterFile(BuildPayload(
+                {{"a", "alpha"}, {"b", big}, {"c", ""}, {"d", "delta"}}))),
+            kResultOk);
+  EntryBuffer buffer;
+  EXPECT_EQ(Entry(0, &buffer), "alpha");
+  EXPECT_TRUE(Entry(1, &buffer) == big);
+  uint8_t* grown = buffer.get();
+  EXPECT_GE(buffer.get_deleter().size, big.size());
+  // Smaller entries reuse the pages, and see none of the earlier bytes.
+  EXPECT_EQ(Entry(2, &buffer), "");
+  EXPECT_EQ(Entry(3, &buffer), "delta");
+  EXPECT_EQ(buffer.get(), grown);
+}
+
+// Under an address-space limit the buffer cannot grow for a large entry; it
+// must then be left empty, not keep the size of pages it no longer has.
+TEST_F(PayloadArchiveTest, BufferThatCannotGrowIsLeftEmpty) {
+  std::string big(32u << 20, 'b');
+  ASSERT_EQ(Open(UpdaterFile(BuildPayload({{"a", "alpha"}, {"b", big}}))),
+            kResultOk);
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    EntryBuffer buffer;
+    if (Entry(0, &buffer) != "alpha") _exit(1);
+    struct rlimit old_limit, limit;
+    getrlimit(RLIMIT_AS, &old_limit);
+    long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+    fclose(statm);
+    limit = old_limit;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (8u << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    int grew = ReadEntryData(&file_, payload_, payload_.entries[1], &buffer);
+    setrlimit(RLIMIT_AS, &old_limit);
+    if (grew) _exit(4);  // the limit did not bite
+    if (buffer.get() != nullptr || buffer.get_deleter().size != 0) _exit(5);
+    if (Entry(0, &buffer) != "alpha") _exit(6);
+    _exit(Entry(1, &buffer) == big ? 0 : 7);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(PayloadArchiveTest, DataPositionNeverWraps) {

@@ -6,6 +6,7 @@
 #ifndef PLATFORM_PLATFORM_H_
 #define PLATFORM_PLATFORM_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 // A file handle; kInvalidFileHandle (all bits set) marks "not open".
@@ -38,6 +39,15 @@ uint32_t GetFileSizeLow(FileHandle file);
 
 // Releases the handle. The handle must be open.
 void CloseFileHandle(FileHandle file);
+
+// Memory for file contents, straight from the system in whole pages rather
+// than from the heap, so that it can be kept from one file to the next and
+// its pages are touched once. Huge pages where the system offers them.
+// Returns nullptr when size is 0 or the memory cannot be had.
+void* AllocatePages(size_t size);
+
+// Returns memory from AllocatePages; size as it was asked for.
+void FreePages(void* pages, size_t size);
 
 // Clears the read-only (and on Windows hidden and system) attributes of an
 // existing file. Returns nonzero on success; failure is harmless.

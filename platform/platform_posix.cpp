@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +125,32 @@ uint32_t GetFileSizeLow(FileHandle file) {
 }
 
 void CloseFileHandle(FileHandle file) { close(static_cast<int>(file)); }
+
+void* AllocatePages(size_t size) {
+  const size_t kHugePage = 2u << 20;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  if (size == 0 || size > SIZE_MAX - kHugePage - page) return nullptr;
+  size_t length = (size + page - 1) / page * page;
+  // Below one huge page there is nothing to align; above, the mapping starts
+  // on a huge page boundary, or the kernel cannot use huge pages for it.
+  size_t slack = size < kHugePage ? 0 : kHugePage;
+  void* mapped = mmap(nullptr, length + slack, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  if (slack == 0) return mapped;
+  uintptr_t base = reinterpret_cast<uintptr_t>(mapped);
+  uintptr_t start = (base + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
+  if (start > base) munmap(mapped, start - base);
+  size_t tail = slack - (start - base);
+  if (tail > 0) munmap(reinterpret_cast<char*>(start) + length, tail);
+  // Only a hint: where it is refused, small pages serve as well.
+  madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(start);
+}
+
+void FreePages(void* pages, size_t size) {
+  if (pages != nullptr) munmap(pages, size);
+}
 
 int ClearFileAttributes(const char* path) {
   char posix_path[PATH_MAX];

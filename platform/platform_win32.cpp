@@ -55,6 +55,13 @@ uint32_t GetFileSizeLow(FileHandle file) {
 
 void CloseFileHandle(FileHandle file) { CloseHandle(ToHandle(file)); }
 
+void* AllocatePages(size_t size) {
+  if (size == 0) return nullptr;
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+
 int ClearFileAttributes(const char* path) {
   return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0;
 }

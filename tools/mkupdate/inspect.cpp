@@ -46,7 +46,7 @@ std::string ListProblem(SeqFile* file, const Payload& payload) {
   for (uint32_t i = 0; i < payload.count; i++) {
     const PayloadEntry& entry = payload.entries[i];
     if (!SameUpdaterName(entry.name, kVerificationListName)) continue;
-    std::unique_ptr<uint8_t[]> data;
+    EntryBuffer data;
     if (!ReadEntryData(file, payload, entry, &data)) return "cannot be read";
     std::vector<VerificationRecord> records;
     return ParseVerificationList(
