@@ -52,6 +52,7 @@ BENCHMARK(BM_ComputeEntryChecksum)->Apply(Sizes);
 BENCHMARK_CAPTURE(BM_Kernel, byte_loop, kKernelByteLoop)->Apply(Sizes);
 BENCHMARK_CAPTURE(BM_Kernel, sse2, kKernelSse2)->Apply(Sizes);
 BENCHMARK_CAPTURE(BM_Kernel, avx2, kKernelAvx2)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Kernel, avx512, kKernelAvx512)->Apply(Sizes);
 
 }  // namespace
 

@@ -11,7 +11,8 @@
 
 namespace {
 
-const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2};
+const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2,
+                                       kKernelAvx512};
 
 }  // namespace
 

@@ -16,11 +16,16 @@
 //   are small (233^2 = 17, 233^4 = 33, 233^8 = 65, 233^16 = 129), so the
 //   only chain left from block to block is L_0' = 129 L_0 + c_16, and the
 //   term 233^i L_0 comes from a table.
+// - L_0 only counts mod 128. With 128 more, each of the block's sixteen low
+//   bytes gets 128 * 233^i more, that is 128 (233^i is odd): the top bit of
+//   all sixteen flips, which changes neither their sum mod 256 nor their
+//   exclusive-or. And 129 = 1 (mod 128), so the kernels carry
+//   L_0' = L_0 + c_16 instead. A itself is summed apart, in full.
 //
 // The kernels are in files of their own (entry_checksum_sse2.cpp,
-// entry_checksum_avx2.cpp), each compiled for its instruction set; this file
-// is plain C++, makes their tables and runs a kernel only on a processor
-// that has its instructions.
+// entry_checksum_avx2.cpp, entry_checksum_avx512.cpp), each compiled for its
+// instruction set; this file is plain C++, makes their tables and runs a kernel
+// only on a processor that has its instructions.
 #include <string.h>
 
 #include <atomic>
@@ -67,9 +72,13 @@ void FillTables(KernelTables* t) {
     int16_t signed_low = static_cast<int16_t>(
         low >= 0x8000u ? static_cast<int32_t>(low) - 0x10000
                        : static_cast<int32_t>(low));
-    (p % 2 == 0 ? t->low_even : t->low_odd)[p / 2] = signed_low;
-    (p % 2 == 0 ? t->high_even : t->high_odd)[p / 2] =
-        static_cast<uint16_t>(high);
+    if (p % 2 == 0) {
+      t->low_even[p / 2] = signed_low;
+      t->high_even[p / 2] = static_cast<uint16_t>(high);
+    } else {
+      t->low_odd[p / 2] = signed_low;
+      t->high_odd[p / 2] = static_cast<uint16_t>(high);
+    }
   }
   for (size_t m = 0; m <= kRunBlocks; m++) {
     t->run_factor[m] = power[m * kBlockBytes];
@@ -84,19 +93,23 @@ void FillTables(KernelTables* t) {
 
 const int kHasSse2 = 1;
 const int kHasAvx2 = 2;
-const int kFeaturesKnown = 4;
+const int kHasAvx512 = 4;
+const int kFeaturesKnown = 8;
 
 // Made once, before any kernel runs (see Features), and kept for the rest of
 // the process: on the heap, not in the program file, where it would take
 // 5 KB.
 const KernelTables* g_tables = nullptr;
 
-// AVX2 counts only with SSE2: the AVX2 path ends with the SSE2 kernel.
+// Each kernel counts only with the narrower ones: each leaves its last few
+// blocks to them.
 int AskFeatures() {
   int features = kFeaturesKnown;
   if (!ProcessorHasSse2()) return features;
   features |= kHasSse2;
-  if (ProcessorHasAvx2()) features |= kHasAvx2;
+  if (!ProcessorHasAvx2()) return features;
+  features |= kHasAvx2;
+  if (ProcessorHasAvx512()) features |= kHasAvx512;
   return features;
 }
 
@@ -130,20 +143,27 @@ EntryChecksum NewEntryChecksum() {
 int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
                             const uint8_t* data, size_t length) {
   size_t done = 0;
+  int features = kernel == kKernelByteLoop ? 0 : Features();
+  // A kernel leaves the blocks it cannot take to the narrower ones below it,
+  // which the processor then has as well (see AskFeatures).
   switch (kernel) {
-    case kKernelByteLoop:
-      break;
-    case kKernelSse2:
-      if (!(Features() & kHasSse2)) return 0;
-      done = UpdateChecksumSse2(*g_tables, sum, data, length);
-      break;
+    case kKernelAvx512:
+      if (!(features & kHasAvx512)) return 0;
+      done = UpdateChecksumAvx512(*g_tables, sum, data, length);
+      [[fallthrough]];
     case kKernelAvx2:
-      if (!(Features() & kHasAvx2)) return 0;
-      done = UpdateChecksumAvx2(*g_tables, sum, data, length);
-      // An odd last block; every processor with AVX2 has SSE2.
+      if (!(features & kHasAvx2)) return 0;
+      if (length - done >= 2 * kBlockBytes) {
+        done += UpdateChecksumAvx2(*g_tables, sum, data + done, length - done);
+      }
+      [[fallthrough]];
+    case kKernelSse2:
+      if (!(features & kHasSse2)) return 0;
       if (length - done >= kBlockBytes) {
         done += UpdateChecksumSse2(*g_tables, sum, data + done, length - done);
       }
+      break;
+    case kKernelByteLoop:
       break;
     default:
       return 0;
@@ -154,6 +174,7 @@ int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
 
 void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
                          size_t length) {
+  if (UpdateEntryChecksumWith(kKernelAvx512, sum, data, length)) return;
   if (UpdateEntryChecksumWith(kKernelAvx2, sum, data, length)) return;
   if (UpdateEntryChecksumWith(kKernelSse2, sum, data, length)) return;
   UpdateByteLoop(sum, data, length);

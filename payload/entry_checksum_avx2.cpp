@@ -59,16 +59,15 @@ inline void Avx2DoubleBlock(const KernelTables& t, const uint8_t* data,
   // The last c of each block.
   uint32_t first = static_cast<uint8_t>(_mm256_extract_epi8(c, 15));
   uint32_t second = static_cast<uint8_t>(_mm256_extract_epi8(c, 31));
-  uint32_t second_low = (*low ^ ((*low & 1u) << 7)) + first;  // 129 low
-  second_low &= 0xFFu;
+  // L only counts mod 128 (see entry_checksum.cpp), where 129 L = L.
+  uint32_t second_low = (*low + first) & 0xFFu;
   __m256i step =
       _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(t.low_step[*low])),
                               Load128(t.low_step[second_low]), 1);
   __m256i l = _mm256_add_epi8(c, step);
   sums->s1 = _mm256_add_epi8(sums->s1, l);
   sums->x1 = _mm256_xor_si256(sums->x1, l);
-  // 129^2 = 1 (mod 256): after two blocks, low + 129 c_first + c_second.
-  *low = (*low + (first ^ ((first & 1u) << 7)) + second) & 0xFFu;
+  *low = (*low + first + second) & 0xFFu;
 }
 
 inline __m128i Halves8(__m256i v) {

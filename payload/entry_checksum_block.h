@@ -85,7 +85,7 @@ inline void Sse2Block(const KernelTables& t, const uint8_t* data, size_t q,
   sums->s1 = _mm_add_epi8(sums->s1, l);
   sums->x1 = _mm_xor_si128(sums->x1, l);
   uint32_t c_last = static_cast<uint32_t>(_mm_extract_epi16(c, 7)) >> 8;
-  *low = (*low * 129u + c_last) & 0xFFu;
+  *low = (*low + c_last) & 0xFFu;  // 129 L, mod 128 (see entry_checksum.cpp)
 }
 
 inline uint8_t ByteSum(__m128i v) {

@@ -1,7 +1,8 @@
 // Inside EntryChecksum: the tables its fast kernels read and the kernels
 // themselves. entry_checksum.cpp makes the tables and picks the kernel;
 // each kernel lives in a file of its own, compiled for its instruction set
-// (entry_checksum_sse2.cpp, entry_checksum_avx2.cpp), or, on processors
+// (entry_checksum_sse2.cpp, entry_checksum_avx2.cpp,
+// entry_checksum_avx512.cpp), or, on processors
 // without them, in entry_checksum_generic.cpp. Not for use elsewhere.
 #ifndef PAYLOAD_ENTRY_CHECKSUM_KERNELS_H_
 #define PAYLOAD_ENTRY_CHECKSUM_KERNELS_H_
@@ -17,6 +18,7 @@ const size_t kBlockBytes = 16;
 const size_t kRunBlocks = 16;
 const size_t kRunBytes = kBlockBytes * kRunBlocks;
 const size_t kRunPairs = kRunBytes / 2;
+static_assert(kRunBlocks % 4 == 0, "the AVX-512 kernel's runs are whole steps");
 
 // The pair digests of the AVX2 kernel carry a bias (see there).
 const short kPairBias = 29952;
@@ -49,5 +51,10 @@ size_t UpdateChecksumSse2(const KernelTables& tables, EntryChecksum* sum,
 // block step compiled for AVX2, which would cost the program 512 bytes.
 size_t UpdateChecksumAvx2(const KernelTables& tables, EntryChecksum* sum,
                           const uint8_t* data, size_t length);
+
+// Takes whole steps of four blocks, leaving fewer than 4 * kBlockBytes for
+// the AVX2 and SSE2 kernels. kRunBlocks must be a multiple of four.
+size_t UpdateChecksumAvx512(const KernelTables& tables, EntryChecksum* sum,
+                            const uint8_t* data, size_t length);
 
 #endif  // PAYLOAD_ENTRY_CHECKSUM_KERNELS_H_

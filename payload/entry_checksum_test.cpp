@@ -1,3 +1,5 @@
+#include <stdio.h>
+
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -7,7 +9,7 @@
 
 namespace {
 
-const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2};
+const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2, kKernelAvx512};
 
 EntryChecksum RandomState(std::mt19937* rng) {
   EntryChecksum sum;
@@ -31,8 +33,9 @@ EntryChecksum ByByteLoop(EntryChecksum sum, const uint8_t* data, size_t n) {
   return sum;
 }
 
-// The kernels this processor runs; the machine that runs the tests is
-// expected to have them all, so a missing one is reported, not hidden.
+// The kernels this processor runs. Every x86-64 machine that runs the tests
+// has SSE2 and AVX2, so a missing one is reported, not hidden; AVX-512 is
+// tested where the processor has it.
 std::vector<ChecksumKernel> RunnableKernels() {
   std::vector<ChecksumKernel> out;
   for (ChecksumKernel k : kFastKernels) {
@@ -40,6 +43,10 @@ std::vector<ChecksumKernel> RunnableKernels() {
     uint8_t byte = 1;
     if (UpdateEntryChecksumWith(k, &sum, &byte, 1)) {
       out.push_back(k);
+    } else if (k == kKernelAvx512) {
+      static bool told = false;
+      if (!told) printf("note: no AVX-512 here; its kernel is not tested\n");
+      told = true;
     } else {
       ADD_FAILURE() << "kernel " << k << " does not run on this processor";
     }

@@ -66,7 +66,12 @@ EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length);
 // The ways of computing the checksum; every one gives the same eight bytes.
 // kKernelByteLoop is the definition, one byte per step; the others advance
 // several bytes per step (entry_checksum.cpp tells how).
-enum ChecksumKernel { kKernelByteLoop, kKernelSse2, kKernelAvx2 };
+enum ChecksumKernel {
+  kKernelByteLoop,
+  kKernelSse2,
+  kKernelAvx2,
+  kKernelAvx512
+};
 
 // UpdateEntryChecksum with the given kernel. Returns 0, leaving the sum
 // unchanged, if this processor lacks the instructions it needs.

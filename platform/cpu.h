@@ -11,4 +11,8 @@ int ProcessorHasSse2();
 // YMM registers when it switches threads (without that, AVX2 cannot be used).
 int ProcessorHasAvx2();
 
+// Nonzero if the processor runs AVX-512 F and BW instructions and the system
+// saves the ZMM and mask registers as well as the YMM ones.
+int ProcessorHasAvx512();
+
 #endif  // PLATFORM_CPU_H_

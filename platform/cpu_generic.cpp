@@ -4,3 +4,5 @@
 int ProcessorHasSse2() { return 0; }
 
 int ProcessorHasAvx2() { return 0; }
+
+int ProcessorHasAvx512() { return 0; }

@@ -8,8 +8,10 @@
 
 namespace {
 
-// XCR0 bits 1 and 2: the system saves the XMM and the YMM registers.
+// XCR0 bits 1 and 2: the system saves the XMM and the YMM registers; bits 5
+// to 7: the mask registers and the upper ZMM ones.
 const unsigned kXcr0XmmYmm = 6;
+const unsigned kXcr0Zmm = 0xE0;
 
 // The low half of extended control register 0. Only for processors that
 // report OSXSAVE.
@@ -17,6 +19,16 @@ unsigned ReadXcr0() {
   unsigned low, high;
   __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
   return low;
+}
+
+// The feature bits of cpuid leaf 7 (in ebx), when the system saves the
+// registers of xcr0_bits; 0 otherwise.
+unsigned SavedLeaf7Features(unsigned xcr0_bits) {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
+  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return 0;
+  if ((ReadXcr0() & xcr0_bits) != xcr0_bits) return 0;
+  return __get_cpuid_count(7, 0, &a, &b, &c, &d) ? b : 0;
 }
 
 }  // namespace
@@ -27,9 +39,10 @@ int ProcessorHasSse2() {
 }
 
 int ProcessorHasAvx2() {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
-  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return 0;
-  if ((ReadXcr0() & kXcr0XmmYmm) != kXcr0XmmYmm) return 0;
-  return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2) != 0;
+  return (SavedLeaf7Features(kXcr0XmmYmm) & bit_AVX2) != 0;
+}
+
+int ProcessorHasAvx512() {
+  const unsigned kWanted = bit_AVX2 | bit_AVX512F | bit_AVX512BW;
+  return (SavedLeaf7Features(kXcr0XmmYmm | kXcr0Zmm) & kWanted) == kWanted;
 }

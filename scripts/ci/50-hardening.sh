@@ -17,9 +17,6 @@ start=$SECONDS
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
-# Every test but one: the count of page faults in the updater's memory
-# (UpdateFlowTest.LargeEntriesReuseTheSamePages) means nothing under ASan,
-# whose allocator keeps freed blocks aside and faults in their shadow.
 ctest --preset asan
 
 cmake --preset fuzz >/dev/null
@@ -27,12 +24,14 @@ cmake --build --preset fuzz
 fuzz_seconds=${FUZZ_SECONDS:-60}
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
-# The reader allocates an entry's or a list's declared size (up to 4 GiB)
+# The reader allocates a list's declared size (up to 4 GiB) on the heap
 # before it reads: libFuzzer must not report that as running out of
 # memory, so its malloc limit is 4 GiB. ASan poisons the shadow of every
 # byte of such a block (70 ms each), so in the fuzzers an allocation above
 # 64 MiB fails instead, as the 32-bit program's do above 2 GiB: the reader
 # must then stop, not go on. The unit suite makes the real 4 GiB one.
+# (An entry's buffer is mapped from the system, which only gives it pages
+# as the read fills them; the unit suite fails that mapping for real.)
 export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64:halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in update_file verification_list uninstall_list checksum; do
