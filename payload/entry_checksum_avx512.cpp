@@ -19,6 +19,7 @@
 // blocks: the only work carried from step to step is one add.
 #include <immintrin.h>
 
+#include "payload/entry_checksum_block.h"
 #include "payload/entry_checksum_kernels.h"
 
 namespace {
@@ -132,20 +133,6 @@ inline __m128i LanesXor(__m512i v) {
                        _mm256_extracti128_si256(half, 1));
 }
 
-uint8_t ByteSum(__m128i v) {
-  __m128i s = _mm_sad_epu8(v, _mm_setzero_si128());
-  s = _mm_add_epi64(s, _mm_srli_si128(s, 8));
-  return static_cast<uint8_t>(_mm_cvtsi128_si32(s));
-}
-
-uint8_t ByteXor(__m128i v) {
-  v = _mm_xor_si128(v, _mm_srli_si128(v, 8));
-  v = _mm_xor_si128(v, _mm_srli_si128(v, 4));
-  v = _mm_xor_si128(v, _mm_srli_si128(v, 2));
-  v = _mm_xor_si128(v, _mm_srli_si128(v, 1));
-  return static_cast<uint8_t>(_mm_cvtsi128_si32(v));
-}
-
 // The weighted sum of a run: only the low 16 bits of the high halves' sum
 // count.
 uint32_t RunWeightedSum(__m512i low, __m512i high) {
@@ -208,10 +195,9 @@ size_t UpdateChecksumAvx512(const KernelTables& tables, EntryChecksum* sum,
     blocks -= m;
   }
   sum->a = a;
-  sum->s1 = static_cast<uint8_t>(sum->s1 + ByteSum(Lanes8(sums.s1)));
-  sum->x1 ^= ByteXor(LanesXor(sums.x1));
-  sum->s2 = static_cast<uint8_t>(sum->s2 + ByteSum(Lanes8(sums.s2)));
-  sum->x2 ^= ByteXor(LanesXor(sums.x2));
+  Sse2Sums narrow = {Lanes8(sums.s1), LanesXor(sums.x1), Lanes8(sums.s2),
+                     LanesXor(sums.x2)};
+  FoldSums(narrow, sum);
   // As after the AVX2 kernel: SSE2 code without VEX may run next.
   _mm256_zeroupper();
   return length / kStepBytes * kStepBytes;

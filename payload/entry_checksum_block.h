@@ -1,5 +1,5 @@
-// The 16-byte block step of the checksum kernels, in SSE2, shared by the
-// SSE2 kernel and the AVX2 kernel (for its odd last block).
+// The 16-byte block step of the checksum kernels, in SSE2, and the folding
+// of their byte sums into EntryChecksum, shared by the kernels.
 //
 // Each kernel file is compiled for its own instruction set, so each must
 // keep its own copy of these functions: everything here has internal
