@@ -1,6 +1,8 @@
 // The POSIX stand-in's own contracts: named mutexes that interoperate with
-// flock(1), and the registry folder tree.
+// flock(1), the registry folder tree, and pages for entry data.
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -109,6 +111,41 @@ TEST_F(RegistryTest, ValueLongerThanBufferIsMoreData) {
   EXPECT_EQ(QueryRegistryValue(key, "V", &type, data, &size),
             kRegistryMoreData);
   CloseRegistryKey(key);
+}
+
+// The bytes this process has mapped, all mappings together.
+uint64_t MappedBytes() {
+  FILE* maps = fopen("/proc/self/maps", "r");
+  if (maps == nullptr) return 0;
+  unsigned long low, high;
+  uint64_t total = 0;
+  char line[512];
+  while (fgets(line, sizeof(line), maps) != nullptr) {
+    if (sscanf(line, "%lx-%lx", &low, &high) == 2) total += high - low;
+  }
+  fclose(maps);
+  return total;
+}
+
+TEST(PagesTest, LargeBuffersStartOnAHugePageAndKeepNoSlack) {
+  const uintptr_t kHugePage = 2u << 20;
+  EXPECT_EQ(AllocatePages(0), nullptr);
+  for (size_t size : {size_t{1}, size_t{4096}, size_t{(2u << 20) - 1},
+                      size_t{2u << 20}, size_t{(5u << 20) + 123}}) {
+    uint64_t before = MappedBytes();
+    uint8_t* pages = static_cast<uint8_t*>(AllocatePages(size));
+    uint64_t during = MappedBytes();
+    ASSERT_NE(pages, nullptr) << size;
+    if (size >= kHugePage) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(pages) % kHugePage, 0u) << size;
+    }
+    // Exactly the pages asked for: the slack taken to align them is gone.
+    EXPECT_EQ(during - before, (size + 4095) / 4096 * 4096) << size;
+    memset(pages, 0xA5, size);  // every byte of it is ours
+    EXPECT_EQ(pages[size - 1], 0xA5);
+    FreePages(pages, size);
+    EXPECT_EQ(MappedBytes(), before) << size;
+  }
 }
 
 }  // namespace
