@@ -118,35 +118,28 @@ inline void QuadBlockLow(const Avx512Constants& k, __m512i c, __m512i scan,
   *start = _mm512_add_epi8(*start, advance);
 }
 
-// The four lanes folded into one 128-bit value.
-inline __m128i Lanes8(__m512i v) {
-  __m256i half = _mm256_add_epi8(_mm512_castsi512_si256(v),
-                                 _mm512_extracti64x4_epi64(v, 1));
-  return _mm_add_epi8(_mm256_castsi256_si128(half),
-                      _mm256_extracti128_si256(half, 1));
+// How FoldLanes combines lanes.
+enum LaneFold { kAddBytes, kAddWords, kAddDwords, kXorBytes };
+
+inline __m512i Combine(LaneFold fold, __m512i a, __m512i b) {
+  switch (fold) {
+    case kAddBytes:
+      return _mm512_add_epi8(a, b);
+    case kAddWords:
+      return _mm512_add_epi16(a, b);
+    case kAddDwords:
+      return _mm512_add_epi32(a, b);
+    default:
+      return _mm512_xor_si512(a, b);
+  }
 }
 
-inline __m128i LanesXor(__m512i v) {
-  __m256i half = _mm256_xor_si256(_mm512_castsi512_si256(v),
-                                  _mm512_extracti64x4_epi64(v, 1));
-  return _mm_xor_si128(_mm256_castsi256_si128(half),
-                       _mm256_extracti128_si256(half, 1));
-}
-
-// The weighted sum of a run: only the low 16 bits of the high halves' sum
-// count.
-uint32_t RunWeightedSum(__m512i low, __m512i high) {
-  __m512i total = _mm512_add_epi32(
-      low, _mm512_slli_epi32(_mm512_madd_epi16(high, Words(1)), 16));
-  // Added in vectors, which wrap, rather than by _mm512_reduce_add_epi32,
-  // whose sums are signed ints that may overflow.
-  __m256i half = _mm256_add_epi32(_mm512_castsi512_si256(total),
-                                  _mm512_extracti64x4_epi64(total, 1));
-  __m128i quarter = _mm_add_epi32(_mm256_castsi256_si128(half),
-                                  _mm256_extracti128_si256(half, 1));
-  quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0x4E));
-  quarter = _mm_add_epi32(quarter, _mm_shuffle_epi32(quarter, 0xB1));
-  return static_cast<uint32_t>(_mm_cvtsi128_si32(quarter));
+// The four 128-bit lanes combined into one, in vectors, which wrap: no
+// _mm512_reduce_add_epi32, which sums in signed ints that overflow.
+inline __m128i FoldLanes(__m512i v, LaneFold fold) {
+  v = Combine(fold, v, _mm512_shuffle_i64x2(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = Combine(fold, v, _mm512_shuffle_i64x2(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm512_castsi512_si128(v);
 }
 
 }  // namespace
@@ -190,13 +183,15 @@ size_t UpdateChecksumAvx512(const KernelTables& tables, EntryChecksum* sum,
       q += kStepBytes / 2;
     }
     a = a * tables.run_factor[m] +
-        RunWeightedSum(sums.weighted_low, sums.weighted_high) +
+        RunWeightedSum(FoldLanes(sums.weighted_low, kAddDwords),
+                       FoldLanes(sums.weighted_high, kAddWords)) +
         tables.pair_bias[m];
     blocks -= m;
   }
   sum->a = a;
-  Sse2Sums narrow = {Lanes8(sums.s1), LanesXor(sums.x1), Lanes8(sums.s2),
-                     LanesXor(sums.x2)};
+  Sse2Sums narrow = {
+      FoldLanes(sums.s1, kAddBytes), FoldLanes(sums.x1, kXorBytes),
+      FoldLanes(sums.s2, kAddBytes), FoldLanes(sums.x2, kXorBytes)};
   FoldSums(narrow, sum);
   // As after the AVX2 kernel: SSE2 code without VEX may run next.
   _mm256_zeroupper();
