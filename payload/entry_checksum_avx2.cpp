@@ -89,6 +89,7 @@ size_t UpdateChecksumAvx2(const KernelTables& tables, EntryChecksum* sum,
   Avx2Sums wide = {zero, zero, zero, zero};
   uint32_t a = sum->a;
   while (blocks > 0) {
+    PrefetchAhead(data);
     size_t m = blocks < kRunBlocks ? blocks : kRunBlocks;
     size_t q = (kRunBlocks - m) * kBlockBytes / 2;
     __m256i weighted_low = zero, weighted_high = zero;

@@ -157,6 +157,7 @@ size_t UpdateChecksumAvx512(const KernelTables& tables, EntryChecksum* sum,
   uint32_t a = sum->a;
   while (blocks > 0) {
     // kRunBlocks is a multiple of four, so every run is whole steps.
+    PrefetchAhead(data);
     size_t m = blocks < kRunBlocks ? blocks : kRunBlocks;
     size_t q = (kRunBlocks - m) * kBlockBytes / 2;
     sums.weighted_low = zero;

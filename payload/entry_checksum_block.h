@@ -26,6 +26,22 @@ inline __m128i Load128(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
+// The hardware prefetchers fall behind these loops on some processors: on a
+// Xeon of the Ice Lake generation the SSE2 and AVX2 kernels ran two to four
+// times slower over a 40 MiB buffer than over one in the cache. Each run
+// asks for the cache lines four runs ahead (1 KiB: 512 and 2048 did no
+// better). The address is formed as an integer, since it may lie past the
+// end of the buffer: a prefetch never faults, but a pointer may not point
+// there.
+const size_t kPrefetchBytes = 1024;
+
+inline void PrefetchAhead(const uint8_t* run) {
+  uintptr_t ahead = reinterpret_cast<uintptr_t>(run) + kPrefetchBytes;
+  for (size_t line = 0; line < kRunBytes; line += 64) {
+    _mm_prefetch(reinterpret_cast<const char*>(ahead + line), _MM_HINT_T0);
+  }
+}
+
 // The running sums of one kernel call, folded into EntryChecksum at its end.
 struct Sse2Sums {
   __m128i s1, x1, s2, x2;

@@ -14,6 +14,7 @@ size_t UpdateChecksumSse2(const KernelTables& tables, EntryChecksum* sum,
   Sse2Sums sums = {zero, zero, zero, zero};
   uint32_t a = sum->a;
   while (blocks > 0) {
+    PrefetchAhead(data);
     size_t m = blocks < kRunBlocks ? blocks : kRunBlocks;
     size_t q = (kRunBlocks - m) * kBlockBytes / 2;
     __m128i weighted_low = zero, weighted_high = zero;
