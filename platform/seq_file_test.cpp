@@ -1,5 +1,10 @@
 #include "platform/seq_file.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "gtest/gtest.h"
@@ -110,6 +115,40 @@ TEST(SeqFileTest, FullDiskShortensTheWrite) {
   SeqFile f;
   ASSERT_NE(f.OpenWrite("/dev/full"), 0);
   EXPECT_EQ(f.Write("abc", 3), 0u);
+}
+
+// A large write goes out in pieces: every piece lands, in order, and when
+// the disk stops taking bytes within a later piece, the count is what the
+// file holds.
+TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
+  ScratchDir dir;
+  std::string data(3 * (1u << 20) + 5, '\0');
+  for (size_t i = 0; i < data.size(); i++) {
+    data[i] = static_cast<char>(i * 7 + (i >> 20));
+  }
+  std::string whole = dir.Sub("whole"), cut = dir.Sub("cut");
+  {
+    SeqFile f;
+    ASSERT_NE(f.OpenWrite(whole.c_str()), 0);
+    EXPECT_EQ(f.Write(data.data(), data.size()), data.size());
+  }
+  EXPECT_TRUE(ReadFileOrEmpty(whole) == data);
+
+  const uint32_t kLimit = 2 * (1u << 20) + (1u << 19);  // within the third MiB
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    struct rlimit limit = {kLimit, kLimit};
+    SeqFile f;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !f.OpenWrite(cut.c_str())) {
+      _exit(2);
+    }
+    _exit(f.Write(data.data(), data.size()) == kLimit ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(ReadFileOrEmpty(cut) == data.substr(0, kLimit));
 }
 
 }  // namespace
