@@ -5,12 +5,12 @@
 #  2. the whole run: an update of ENTRIES files of ENTRY_MIB MiB each (five of
 #     40 MiB by default, all named in its verification list) installed by the
 #     native updater into a scratch folder, against `cp` of the same files in
-#     the same run; median wall time of RUNS runs each (and the fastest:
-#     on a virtual machine whose host hands memory back and forth, some runs
-#     of either side stall for tenths of a second), peak memory from
-#     /usr/bin/time -v.
-# Prints a Markdown table. Both sides read and write the page cache: nothing
-# is synced, neither by the updater nor by cp.
+#     the same run, and against the updater's own reads and writes without
+#     the checksum (bench/copy_through_buffer.cpp): the floor under it.
+#     Median wall time of RUNS runs each, the fastest beside it, processor
+#     time, and peak memory from /usr/bin/time -v.
+# Prints Markdown tables. Every side reads and writes the page cache:
+# nothing is synced within a timed run.
 #
 #   bash scripts/bench.sh                 # the figures in the README
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
@@ -28,7 +28,7 @@ work=${BENCH_DIR:-build/bench}
 cmake --preset native >/dev/null
 # The publisher's tool packs the update; MKUPDATE may name another build.
 mkupdate=${MKUPDATE:-build/native/mkupdate}
-targets=(updater checksum_bench)
+targets=(updater checksum_bench copy_through_buffer)
 [ -n "${MKUPDATE:-}" ] || targets+=(mkupdate)
 cmake --build --preset native --target "${targets[@]}" >/dev/null
 
@@ -82,80 +82,93 @@ record() {
     END {printf "%.2f\n", u + s}' "$work/time.txt" >>"$work/$1.cpu"
 }
 
-run_update() {
-  rm -f "$work"/game/*
-  printf 'game.exe\n\0' >"$work/game/uninst.lst"
-  sync
-  local t0=$EPOCHREALTIME code=0
-  echo y | UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
-    /usr/bin/time -v -o "$work/time.txt" "$work/setup" 2>/dev/null || code=$?
-  local t1=$EPOCHREALTIME
-  if [ "$code" != 0 ]; then
-    echo "the update failed with exit code $code" >&2
-    exit 1
-  fi
-  echo "$t0 $t1" | awk '{printf "%.4f\n", $2 - $1}' >>"$work/update.times"
-  record update
-}
-
-run_copy() {
-  rm -f "$work"/copy/*
+# Times one run of "$@" as side $1: wall time, peak memory, processor time.
+# Each timed run starts with nothing left to write out, and its files are
+# removed right after it, unwritten. Removing them only before the side's
+# next run, after sync had written out the other sides' 200 MB each, kept
+# their memory free long enough (about two seconds) for this virtual machine
+# to hand it back to its host (free page reporting): the next run then
+# waited while the host brought it back, and up to half of the updater's
+# runs stalled for tenths of a second (one or two in 15 still do).
+timed() {
+  local side=$1 code=0
+  shift
   sync
   local t0=$EPOCHREALTIME
-  /usr/bin/time -v -o "$work/time.txt" cp "$work"/src/*.arc "$work/copy/"
+  /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 || code=$?
   local t1=$EPOCHREALTIME
-  echo "$t0 $t1" | awk '{printf "%.4f\n", $2 - $1}' >>"$work/copy.times"
-  record copy
-}
-
-# For reference: a copy through a user buffer, as the updater must make one
-# (it needs the bytes in its memory for the checksum), where cp copies
-# within the kernel (copy_file_range).
-run_dd() {
-  rm -f "$work"/copy/*
-  sync
-  local t0=$EPOCHREALTIME f
-  for f in "$work"/src/*.arc; do
-    /usr/bin/time -v -o "$work/time.txt" \
-      dd if="$f" of="$work/copy/${f##*/}" bs=$((ENTRY_MIB << 20)) status=none
-  done
-  local t1=$EPOCHREALTIME
-  echo "$t0 $t1" | awk '{printf "%.4f\n", $2 - $1}' >>"$work/dd.times"
-}
-
-for _ in $(seq 1 "$RUNS"); do
-  run_update
-  run_copy
-  run_dd
-done
-for f in "$work"/src/*.arc; do
-  cmp -s "$f" "$work/game/$(basename "$f")" || {
-    echo "installed $(basename "$f") differs from its source" >&2
+  if [ "$code" != 0 ]; then
+    echo "$side failed with exit code $code" >&2
     exit 1
-  }
+  fi
+  echo "$t0 $t1" | awk '{printf "%.4f\n", $2 - $1}' >>"$work/$side.times"
+  record "$side"
+}
+
+check_installed() {
+  local f
+  for f in "$work"/src/*.arc; do
+    cmp -s "$f" "$work/game/${f##*/}" || {
+      echo "installed ${f##*/} differs from its source" >&2
+      exit 1
+    }
+  done
+}
+
+printf 'y\n' >"$work/yes"
+for _ in $(seq 1 "$RUNS"); do
+  printf 'game.exe\n\0' >"$work/game/uninst.lst"
+  timed update env UPDATER_REGISTRY="$work/registry" \
+    XDG_RUNTIME_DIR="$work/run" "$work/setup" <"$work/yes"
+  check_installed
+  rm -f "$work"/game/*
+  timed copy cp "$work"/src/*.arc "$work/copy/"
+  rm -f "$work"/copy/*
+  timed buffer build/native/bench/copy_through_buffer "$work/copy" \
+    "$work"/src/*.arc
+  rm -f "$work"/copy/*
+  timed pass build/native/bench/copy_through_buffer --pass "$work/copy" \
+    "$work"/src/*.arc
+  rm -f "$work"/copy/*
 done
 
-update=$(median <"$work/update.times")
-copy=$(median <"$work/copy.times")
-dd=$(median <"$work/dd.times")
-update_best=$(sort -g "$work/update.times" | head -1)
-copy_best=$(sort -g "$work/copy.times" | head -1)
-dd_best=$(sort -g "$work/dd.times" | head -1)
-update_cpu=$(median <"$work/update.cpu")
-copy_cpu=$(median <"$work/copy.cpu")
+# row LABEL SIDE: median wall time, MB/s, fastest, median processor time,
+# peak memory.
+mb=$(awk -v mib=$((ENTRIES * ENTRY_MIB)) 'BEGIN {print mib * 1048576 / 1e6}')
+row() {
+  local t best cpu peak
+  t=$(median <"$work/$2.times")
+  best=$(sort -g "$work/$2.times" | head -1)
+  cpu=$(median <"$work/$2.cpu")
+  peak=$(sort -g "$work/$2.peaks" | tail -1)
+  awk -v label="$1" -v t="$t" -v best="$best" -v cpu="$cpu" -v peak="$peak" \
+    -v mb="$mb" 'BEGIN {
+    printf "| %s | %.3f s | %.0f | %.3f s | %.2f s | %.1f MiB |\n",
+      label, t, mb / t, best, cpu, peak / 1024 }'
+}
+# ratio LABEL SIDE BASE: the median, fastest and processor time of SIDE over
+# those of BASE.
+ratio() {
+  local a b
+  a=$(median <"$work/$2.times") b=$(median <"$work/$3.times")
+  local ab bb ac bc
+  ab=$(sort -g "$work/$2.times" | head -1) bb=$(sort -g "$work/$3.times" | head -1)
+  ac=$(median <"$work/$2.cpu") bc=$(median <"$work/$3.cpu")
+  awk -v label="$1" -v a="$a" -v b="$b" -v ab="$ab" -v bb="$bb" -v ac="$ac" \
+    -v bc="$bc" 'BEGIN {
+    printf "| %s | %.2f× | | %.2f× | %s | |\n", label, a / b, ab / bb,
+      (bc > 0 ? sprintf("%.2f×", ac / bc) : "") }'
+}
+
 update_peak=$(sort -g "$work/update.peaks" | tail -1)
-copy_peak=$(sort -g "$work/copy.peaks" | tail -1)
-total_mib=$((ENTRIES * ENTRY_MIB))
 echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs | median wall time | MB/s | fastest | processor time | peak memory |"
 echo "|---|---|---|---|---|---|"
-awk -v u="$update" -v c="$copy" -v d="$dd" -v uc="$update_cpu" -v cc="$copy_cpu" \
-  -v ub="$update_best" -v cb="$copy_best" -v db="$dd_best" \
-  -v mib="$total_mib" -v up="$update_peak" -v cp="$copy_peak" \
-  -v entry="$ENTRY_MIB" 'BEGIN {
-  mb = mib * 1048576 / 1e6
-  printf "| updater | %.3f s | %.0f | %.3f s | %.2f s | %.1f MiB |\n", u, mb / u, ub, uc, up / 1024
-  printf "| cp | %.3f s | %.0f | %.3f s | %.2f s | %.1f MiB |\n", c, mb / c, cb, cc, cp / 1024
-  printf "| dd, one read and one write per file | %.3f s | %.0f | %.3f s | | |\n", d, mb / d, db
-  printf "| updater / cp | %.2f× | | %.2f× | %.2f× | +%.1f MiB over the largest entry |\n",
-    u / c, ub / cb, (cc > 0 ? uc / cc : 0), up / 1024 - entry
-}'
+row updater update
+row cp copy
+row "the updater's reads and writes, no checksum" buffer
+row "the same with one plain pass over each entry" pass
+ratio "updater / cp" update copy
+ratio "updater / its reads and writes" update buffer
+awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
+  printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
+    up / 1024 - entry }'
