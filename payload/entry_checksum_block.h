@@ -26,9 +26,10 @@ inline __m128i Load128(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
-// The hardware prefetchers fall behind these loops on some processors: on a
-// Xeon of the Ice Lake generation the SSE2 and AVX2 kernels ran two to four
-// times slower over a 40 MiB buffer than over one in the cache. Each run
+// The hardware prefetchers fall behind these loops on some processors: on an
+// Intel Xeon with AMX (Sapphire Rapids or later) the SSE2 and AVX2 kernels
+// ran two to four times slower over a 40 MiB buffer than over one in the
+// cache. Each run
 // asks for the cache lines four runs ahead (1 KiB: 512 and 2048 did no
 // better). The address is formed as an integer, since it may lie past the
 // end of the buffer: a prefetch never faults, but a pointer may not point
