@@ -16,6 +16,11 @@
 
 namespace {
 
+int Fail(const char* what, const char* name) {
+  fprintf(stderr, "copy_through_buffer: %s %s\n", what, name);
+  return 1;
+}
+
 uint64_t SumWords(const uint8_t* data, size_t size) {
   uint64_t sum = 0;
   for (size_t i = 0; i + 8 <= size; i += 8) {
@@ -32,22 +37,21 @@ int CopyOne(const char* source, const std::string& dest, bool pass,
             uint8_t** buffer, size_t* capacity, uint64_t* sink) {
   SeqFile in;
   uint32_t size = in.OpenRead(source) ? in.Size() : 0xFFFFFFFFu;
-  if (size == 0xFFFFFFFFu)
-    return fprintf(stderr, "cannot read %s\n", source), 1;
+  if (size == 0xFFFFFFFFu) return Fail("cannot read", source);
   if (size > *capacity) {
     if (*buffer) FreePages(*buffer, *capacity);
     *capacity = 0;
     *buffer = static_cast<uint8_t*>(AllocatePages(size));
-    if (!*buffer) return fprintf(stderr, "out of memory\n"), 1;
+    if (!*buffer) return Fail("out of memory for", source);
     *capacity = size;
   }
   if (in.Read(*buffer, size) != size) {
-    return fprintf(stderr, "short read of %s\n", source), 1;
+    return Fail("short read of", source);
   }
   if (pass) *sink += SumWords(*buffer, size);
   SeqFile out;
   if (!out.OpenWrite(dest.c_str()) || out.Write(*buffer, size) != size) {
-    return fprintf(stderr, "cannot write %s\n", dest.c_str()), 1;
+    return Fail("cannot write", dest.c_str());
   }
   return 0;
 }
