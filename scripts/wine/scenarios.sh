@@ -1,0 +1,271 @@
+# The end-to-end scenarios, sourced by scripts/ci/40-wine.sh after the
+# harness (scripts/wine/harness.sh). Each is a function scenario_NAME added
+# with add_scenario NAME [PROGRAM...], run once per program (or only for
+# those named) on a fresh install folder's worth of helpers. The registry
+# holds the install folder as REG_SZ in the program's view except where a
+# scenario changes it, and then puts it back.
+
+# The files of a release, made once for every program.
+F=$W/files
+make_release_files() {
+  mkdir -p "$F/release/movie" "$F/abc"
+  head -c 300000 /dev/urandom >"$F/release/data1.arc"
+  printf 'patch 1\n' >"$F/release/Patch01.DAT"
+  printf 'opening\n' >"$F/release/movie/Op.dat"
+  printf 'alpha\n' >"$F/abc/a.arc"
+  printf 'bravo: one byte of this entry gets damaged\n' >"$F/abc/b.arc"
+  printf 'charlie\n' >"$F/abc/c.arc"
+  cp "$F/release/data1.arc" "$F/abc/data1.arc"
+  # The uninstall list after the complete update: the new names appended in
+  # directory order and stored case. The list is compared case-sensitively,
+  # so Data1.arc is added although data1.arc is listed.
+  printf 'game.exe\ndata1.arc\nreadme.txt\nData1.arc\nPatch01.DAT\nmovie\\Op.dat\nvrx.hvl\n\0' \
+    >"$F/uninst.after"
+}
+
+# pack OUT ARGS...: an update on this program's updater.
+pack() {
+  local out=$1
+  shift
+  "$MKUPDATE" pack --stub "$BUILD/updater.exe" --out "$U/$out" "$@" >/dev/null
+}
+
+# The updates most scenarios share, on this program's updater.
+prepare_program() {
+  pack complete.exe --verify-dir "$F/release" \
+    "Data1.arc=$F/release/data1.arc" "$F/release/Patch01.DAT" \
+    "movie/Op.dat=$F/release/movie/Op.dat"
+  pack damaged.exe --verify-dir "$F/abc" "$F/abc/a.arc" "$F/abc/b.arc" \
+    "$F/abc/c.arc"
+  pack held.exe --verify-dir "$F/abc" "$F/abc/a.arc" "$F/abc/data1.arc" \
+    "$F/abc/c.arc"
+  cp "$BUILD/updater.exe" "$U/nopayload.exe"
+  # Damage one byte inside b.arc's data after packing, as a bad download
+  # would.
+  local at
+  at=$(grep -obUa 'one byte of this' "$U/damaged.exe" | head -n1 | cut -d: -f1)
+  printf 'X' | dd of="$U/damaged.exe" bs=1 seek="$at" conv=notrunc status=none
+  set_registry REG_SZ
+}
+
+# The complete update's effect on the install folder.
+check_complete_install() {
+  # As on Windows, the entry stored as Data1.arc opens the existing
+  # data1.arc, which keeps its name.
+  check "data1.arc replaced by the entry Data1.arc" \
+    same_file "$GAME/data1.arc" "$F/release/data1.arc"
+  check "data1.arc no longer read-only" \
+    test "$(stat -c %A "$GAME/data1.arc" | cut -c3)" = w
+  check "Patch01.DAT written under its stored name" \
+    same_file "$GAME/Patch01.DAT" "$F/release/Patch01.DAT"
+  check "movie\\Op.dat written into the existing folder" \
+    same_file "$GAME/movie/Op.dat" "$F/release/movie/Op.dat"
+  check "vrx.hvl installed" test -s "$GAME/vrx.hvl"
+  check "uninst.lst merged byte for byte" same_file "$GAME/uninst.lst" \
+    "$F/uninst.after"
+  check "other files untouched" test "$(cat "$GAME/readme.txt")" = 'read me'
+}
+
+add_scenario complete
+scenario_complete() {
+  reset_game
+  chmod a-w "$GAME/data1.arc"
+  drive complete --box question:confirm:yes --box info:done:ok --exit 0 \
+    --readonly "$GAME_WIN\\data1.arc" "$U_WIN\\complete.exe"
+  check_complete_install
+  check "created names keep their case" \
+    test "$(cd "$GAME" && LC_ALL=C ls | tr '\n' ' ')" = \
+    'Patch01.DAT data1.arc game.exe movie readme.txt uninst.lst vrx.hvl '
+}
+
+add_scenario declined
+scenario_declined() {
+  reset_game
+  local before
+  before=$(snapshot)
+  drive declined --box question:confirm:no --exit -3 "$U_WIN\\complete.exe"
+  check "nothing written" test "$(snapshot)" = "$before"
+}
+
+add_scenario checksum-mismatch
+scenario_checksum-mismatch() {
+  reset_game
+  check "mkupdate list sees the damage" \
+    bash -c '! "$0" list "$1" >/dev/null 2>&1' "$MKUPDATE" "$U/damaged.exe"
+  drive mismatch --box question:confirm:yes --box warning:corrupt:ok \
+    --exit 0x80000003 "$U_WIN\\damaged.exe"
+  check "a.arc, before the damaged entry, installed" \
+    same_file "$GAME/a.arc" "$F/abc/a.arc"
+  check "the damaged b.arc never reached the disk" absent "$GAME/b.arc"
+  check "c.arc and vrx.hvl, after it, not installed" \
+    eval '[ ! -e "$GAME/c.arc" ] && [ ! -e "$GAME/vrx.hvl" ]'
+  check "uninst.lst unchanged" list_unchanged
+}
+
+add_scenario uninstall-list-missing
+scenario_uninstall-list-missing() {
+  reset_game
+  rm "$GAME/uninst.lst"
+  drive nolist --box question:confirm:yes --box warning:uninstallfailed:ok \
+    --exit 0x80000005 "$U_WIN\\complete.exe"
+  check "every entry installed" eval 'same_file "$GAME/data1.arc" \
+    "$F/release/data1.arc" && [ -e "$GAME/Patch01.DAT" ] && [ -e "$GAME/vrx.hvl" ]'
+  check "no uninst.lst created" absent "$GAME/uninst.lst"
+}
+
+add_scenario not-installed
+scenario_not-installed() {
+  reset_game
+  set_registry none
+  local before
+  before=$(snapshot)
+  WINEDEBUG=-all,+reg drive notinstalled --box warning:notinstalled:ok \
+    --exit -1 "$U_WIN\\complete.exe"
+  # Wine's registry trace shows the key as the updater asked for it, the
+  # code page 932 name converted to ルーメンホロウ.
+  check "the registry key was looked up, its name converted from code page 932" \
+    grep -qF 'Software\\Orvane\\\30eb\30fc\30e1\30f3\30db\30ed\30a6' \
+    "$(stderr_of notinstalled)"
+  check "nothing written" test "$(snapshot)" = "$before"
+  set_registry REG_SZ
+}
+
+add_scenario not-installed-expand-sz
+scenario_not-installed-expand-sz() {
+  reset_game
+  set_registry REG_EXPAND_SZ
+  local before
+  before=$(snapshot)
+  drive expandsz --box warning:notinstalled:ok --exit -1 \
+    "$U_WIN\\complete.exe"
+  check "nothing written" test "$(snapshot)" = "$before"
+  set_registry REG_SZ
+}
+
+# The 32-bit program asks for no registry view, so on a 64-bit system it
+# reads the 32-bit one (Software\WOW6432Node): a folder stored only in the
+# 64-bit view is not there for it.
+add_scenario only-in-64-bit-view win32
+scenario_only-in-64-bit-view() {
+  reset_game
+  set_registry REG_SZ /reg:64
+  local before
+  before=$(snapshot)
+  drive view64 --box warning:notinstalled:ok --exit -1 "$U_WIN\\complete.exe"
+  check "nothing written" test "$(snapshot)" = "$before"
+  set_registry REG_SZ
+  drive view32 --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\complete.exe"
+  check "the same update installs with the folder in the 32-bit view" \
+    same_file "$GAME/Patch01.DAT" "$F/release/Patch01.DAT"
+}
+
+add_scenario game-running
+scenario_game-running() {
+  reset_game
+  local before
+  before=$(snapshot)
+  WINEDEBUG=-all,+reg drive running --hold-mutex "$ENGINE_MUTEX" \
+    --box warning:busy:ok --exit -2 "$U_WIN\\complete.exe"
+  check "the registry was not consulted" \
+    bash -c '! grep -q Orvane "$0"' "$(stderr_of running)"
+  check "nothing written" test "$(snapshot)" = "$before"
+}
+
+add_scenario second-updater
+scenario_second-updater() {
+  reset_game
+  local before
+  before=$(snapshot)
+  drive second --second --box question:confirm:enter --exit -3 \
+    "$U_WIN\\complete.exe"
+  check "nothing written" test "$(snapshot)" = "$before"
+}
+
+add_scenario no-payload
+scenario_no-payload() {
+  reset_game
+  local before
+  before=$(snapshot)
+  drive nopayload --box question:confirm:yes --box warning:corrupt:ok \
+    --exit 0x80000001 "$U_WIN\\nopayload.exe"
+  check "nothing written" test "$(snapshot)" = "$before"
+}
+
+add_scenario file-held-open
+scenario_file-held-open() {
+  reset_game
+  drive held --hold-file "$GAME_WIN\\data1.arc" --box question:confirm:yes \
+    --box warning:failed:ok --exit 0x80000004 "$U_WIN\\held.exe"
+  check "a.arc, before the held file, installed" \
+    same_file "$GAME/a.arc" "$F/abc/a.arc"
+  check "the held data1.arc unchanged" \
+    test "$(cat "$GAME/data1.arc")" = 'old archive 1'
+  check "c.arc, after it, not installed" absent "$GAME/c.arc"
+  check "uninst.lst unchanged" list_unchanged
+}
+
+add_scenario signed
+scenario_signed() {
+  reset_game
+  chmod a-w "$GAME/data1.arc"
+  if [ ! -e "$W/sign.crt" ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Orvane test' \
+      -keyout "$W/sign.key" -out "$W/sign.crt" >/dev/null 2>&1
+  fi
+  osslsigncode sign -certs "$W/sign.crt" -key "$W/sign.key" \
+    -n 'Lumenhollow update' -in "$U/complete.exe" -out "$U/signed.exe" \
+    >/dev/null
+  check "the update carries a valid signature" \
+    eval 'osslsigncode verify -CAfile "$W/sign.crt" -in "$U/signed.exe" >/dev/null 2>&1'
+  drive signed --box question:confirm:yes --box info:done:ok --exit 0 \
+    --readonly "$GAME_WIN\\data1.arc" "$U_WIN\\signed.exe"
+  check_complete_install
+}
+
+# A folder with a Japanese name: the registry hands it to the narrow calls
+# in code page 932, and ソ ends in 0x5C, the byte of a backslash.
+add_scenario japanese-folder
+scenario_japanese-folder() {
+  GAME=$C/ソフト/ルーメンホロウ
+  GAME_WIN='C:\ソフト\ルーメンホロウ'
+  reset_game
+  set_registry REG_SZ
+  chmod a-w "$GAME/data1.arc"
+  drive japanese --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\complete.exe"
+  check_complete_install
+  GAME=$C/Games/Lumenhollow
+  GAME_WIN='C:\Games\Lumenhollow'
+  set_registry REG_SZ
+}
+
+# An entry of 40 MiB, the size of the game's largest archives: verified and
+# installed whole; the same entry with one byte changed deep inside it (at
+# 30 MiB, far past every block the kernels take at their start) is refused
+# before anything of it is written.
+add_scenario large-entry
+scenario_large-entry() {
+  reset_game
+  mkdir -p "$F/large"
+  [ -e "$F/large/data2.arc" ] ||
+    head -c $((40 << 20)) /dev/urandom >"$F/large/data2.arc"
+  pack large.exe --verify-dir "$F/large" "$F/large/data2.arc"
+  drive large --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\large.exe"
+  check "the 40 MiB entry installed byte for byte" \
+    same_file "$GAME/data2.arc" "$F/large/data2.arc"
+  reset_game
+  # The entry's data starts after the header, two directory records and
+  # the payload's start.
+  local at=$((1048576 + 16 + 2 * 32 + (30 << 20)))
+  local byte
+  byte=$(od -An -tu1 -j "$at" -N1 "$U/large.exe")
+  printf "\\$(printf %o $((byte ^ 0x40)))" |
+    dd of="$U/large.exe" bs=1 seek="$at" conv=notrunc status=none
+  drive large-damaged --box question:confirm:yes --box warning:corrupt:ok \
+    --exit 0x80000003 "$U_WIN\\large.exe"
+  check "the damaged 40 MiB entry never reached the disk" \
+    absent "$GAME/data2.arc"
+  check "uninst.lst unchanged" list_unchanged
+}
