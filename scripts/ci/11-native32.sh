@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The native program and the whole unit suite built as i386 code, so that
+# every size and overflow check runs with a 32-bit size_t, as in the
+# product. GoogleTest is built from its sources with the same compiler;
+# the programs run on the i386 C and C++ runtimes (multiarch). On a kernel
+# that runs no 32-bit programs the stage says so and passes.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
+need_packages binutils
+if ! kernel_runs_i386; then
+  echo "this kernel runs no 32-bit programs: the i386 unit suite is not run"
+  exit 0
+fi
+need_architecture i386
+need_packages cmake make g++-i686-linux-gnu googletest util-linux libc-bin \
+  libc6:i386 libstdc++6:i386 libgcc-s1:i386
+cmake --preset native32 >/dev/null
+cmake --build --preset native32
+file=build/native32/updater_tests
+# The suite must really be i386 code: an ELF class of 1 is 32-bit, and a
+# machine of 3 is Intel 80386.
+[ "$(od -An -tu1 -j4 -N1 "$file" | tr -d ' ')" = 1 ] &&
+  [ "$(od -An -tu2 -j18 -N2 "$file" | tr -d ' ')" = 3 ] || {
+  echo "$file is not an i386 program" >&2
+  exit 1
+}
+ctest --preset native32
