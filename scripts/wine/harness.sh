@@ -55,6 +55,10 @@ wine_setup() {
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
     /d 1024x768 /f >/dev/null
+  # A program that crashes ends with its exception code; no debugger
+  # window waits for a user.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+    /d 0 /f >/dev/null
   wineserver -w
   echo "wine prefix ready in $((SECONDS - t)) s"
 

@@ -269,3 +269,75 @@ scenario_large-entry() {
     absent "$GAME/data2.arc"
   check "uninst.lst unchanged" list_unchanged
 }
+
+# The checksum kernels as 32-bit Windows code (e2e/kernels.cpp), called from
+# stacks 0, 4, 8 and 12 bytes past a multiple of 16, since 32-bit Windows
+# promises 4: each kernel this processor has must run and agree with the
+# byte loop on every stack. A copy whose kernels trust the stack to be
+# aligned to 16 (build/win32-trusting, made by the stage) must fail.
+add_scenario checksum-kernels win32
+scenario_checksum-kernels() {
+  local flags want=byte_loop kernel count=1 code=0
+  flags=" $(grep -m1 '^flags' /proc/cpuinfo | cut -d: -f2) "
+  for kernel in sse2 avx2; do
+    [[ $flags == *" $kernel "* ]] && want+=" $kernel" count=$((count + 1))
+  done
+  if [[ $flags == *" avx512f "* && $flags == *" avx512bw "* ]]; then
+    want+=" avx512" count=$((count + 1))
+  fi
+  local log=$W/$PROGRAM-kernels.log
+  timeout 300 "${NODAC[@]}" wine "$BUILD/e2e/e2e_kernels.exe" >"$log" 2>&1 ||
+    code=$?
+  sed -i 's/\r$//' "$log"
+  sed 's/^/      /' "$log"
+  check "the program ended with 0 (it ended with $code)" test "$code" = 0
+  check "it ran the kernels this processor has: $want" \
+    grep -qx "kernels: $want" "$log"
+  check "every kernel agreed on all four stacks" \
+    test "$(grep -c '^ok ' "$log")" = $((4 * count))
+  local trusting=$W/$PROGRAM-kernels-trusting.log
+  code=0
+  timeout 300 "${NODAC[@]}" wine build/win32-trusting/e2e/e2e_kernels.exe \
+    >"$trusting" 2>&1 || code=$?
+  check "kernels that trust a 16-byte stack fail there (exit $code)" \
+    eval '[ "$code" != 0 ] && ! grep -Eq "^ok +(sse2|avx2|avx512): stack pointer (4|8|12) " "$trusting"'
+}
+
+# The Windows path under which Wine's drive Z: shows a Linux path.
+z_path() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# mkupdate.exe of this program's build, on Windows paths: it packs the
+# complete update byte for byte as the native mkupdate does, lists it as
+# the native one does, and verifies the folder the update installed into.
+add_scenario mkupdate-exe
+scenario_mkupdate-exe() {
+  reset_game
+  local tool=$BUILD/mkupdate.exe rel code=0
+  rel=$(z_path "$F/release")
+  wine "$tool" pack --stub "$(z_path "$PWD/$BUILD/updater.exe")" \
+    --out "$U_WIN\\by-tool.exe" --verify-dir "$rel" "Data1.arc=$rel\\data1.arc" \
+    "$rel\\Patch01.DAT" "movie/Op.dat=$rel\\movie\\Op.dat" \
+    >"$W/$PROGRAM-tool-pack.log" 2>&1 || code=$?
+  check "mkupdate.exe pack ended with 0 (it ended with $code)" test "$code" = 0
+  check "its update is byte for byte the native mkupdate's" \
+    same_file "$U/by-tool.exe" "$U/complete.exe"
+  code=0
+  wine "$tool" list "$U_WIN\\by-tool.exe" >"$W/$PROGRAM-tool-list.log" 2>&1 ||
+    code=$?
+  check "mkupdate.exe list ended with 0 (it ended with $code)" test "$code" = 0
+  check "it lists what the native mkupdate lists" test \
+    "$(tail -n +2 "$W/$PROGRAM-tool-list.log" | tr -d '\r')" = \
+    "$("$MKUPDATE" list "$U/complete.exe" | tail -n +2)"
+  drive by-tool --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\by-tool.exe"
+  code=0
+  wine "$tool" verify "$GAME_WIN\\vrx.hvl" "$GAME_WIN" \
+    >"$W/$PROGRAM-tool-verify.log" 2>&1 || code=$?
+  check "mkupdate.exe verify finds the installed folder whole" test "$code" = 0
+  printf 'changed\n' >"$GAME/Patch01.DAT"
+  code=0
+  wine "$tool" verify "$GAME_WIN\\vrx.hvl" "$GAME_WIN" \
+    >"$W/$PROGRAM-tool-verify.log" 2>&1 || code=$?
+  check "and names a changed file, with exit 1" eval \
+    '[ "$code" = 1 ] && grep -q Patch01.DAT "$W/$PROGRAM-tool-verify.log"'
+}
