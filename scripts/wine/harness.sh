@@ -4,7 +4,7 @@
 # snapshots, and the loop that runs every scenario once per program.
 #
 # A scenario is a function scenario_NAME registered with add_scenario
-# (scripts/wine/scenarios.sh). It runs with these set for its program:
+# (scripts/wine/scenarios.sh); WINE_ONLY="NAME..." runs only those named. It runs with these set for its program:
 #   PROGRAM   win32 (the product, i686, run under WoW64) or win64
 #   BUILD     build/$PROGRAM, where its updater.exe and tools are
 #   U, U_WIN  its updates folder, as Linux and as Windows path
@@ -109,6 +109,7 @@ run_program() {
   for entry in "${SCENARIOS[@]}"; do
     name=${entry%%:*} programs=" ${entry#*:} "
     [ "$programs" = " all " ] || [[ $programs == *" $PROGRAM "* ]] || continue
+    [ -z "${WINE_ONLY:-}" ] || [[ " $WINE_ONLY " == *" $name "* ]] || continue
     begin "$name"
     "scenario_$name"
   done

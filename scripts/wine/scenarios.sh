@@ -341,3 +341,84 @@ scenario_mkupdate-exe() {
   check "and names a changed file, with exit 1" eval \
     '[ "$code" = 1 ] && grep -q Patch01.DAT "$W/$PROGRAM-tool-verify.log"'
 }
+
+# loaded TRACE: "THREAD PATH" for every module in Wine's +loaddll trace,
+# the path in small letters with single backslashes.
+loaded() {
+  sed -n 's/^\([0-9a-f]*\):trace:loaddll:.*Loaded L"\([^"]*\)".*/\1 \2/p' "$1" |
+    sed 's/\\\\/\\/g' | tr 'A-Z' 'a-z'
+}
+
+# dlls_loaded_by TRACE EXE [N]: the file names of the DLLs that the N-th
+# process (the first by default) which loaded EXE loaded (the updater has
+# one thread, the one that loaded its own file).
+dlls_loaded_by() {
+  local exe tid
+  exe=$(tr 'A-Z' 'a-z' <<<"$2")
+  tid=$(loaded "$1" | awk -v exe="$exe" -v n="${3:-1}" '
+    $2 == exe && ++seen == n {print $1; exit}')
+  [ -n "$tid" ] || return 0
+  loaded "$1" | awk -v tid="$tid" -v exe="$exe" '$1 == tid && $2 != exe {
+    n = split($2, part, "\\"); print part[n] }' | sort -u
+}
+
+# A DLL planted beside the update under the name of a DLL the updater
+# loads, with Wine told to prefer a native DLL of that name, must never be
+# loaded: the updater runs elevated from folders anyone can write to.
+# That holds for every DLL loaded once the program runs; those the system
+# loads before its first instruction (its imports and theirs) the program
+# cannot protect. Windows takes them from System32 all the same, as known
+# DLLs; Wine, told to prefer native ones, takes them from beside the
+# program, so they are left out here: the DLLs loaded by a second updater,
+# which ends at once having called nothing that loads one. Left out too are
+# the DLLs Windows lists as known (KnownDLLs), which it never takes from
+# anywhere but System32; Wine keeps no such list, and loads a planted
+# ole32.dll from beside the program in spite of the restricted search.
+KNOWN_DLLS="advapi32.dll combase.dll gdi32.dll imm32.dll kernel32.dll msvcrt.dll
+  ole32.dll oleaut32.dll rpcrt4.dll sechost.dll shell32.dll shlwapi.dll
+  user32.dll"
+add_scenario dll-planting
+scenario_dll-planting() {
+  reset_game
+  WINEDEBUG=-all,+loaddll drive dlls-seen --box question:confirm:yes \
+    --box info:done:ok --exit 0 "$U_WIN\\complete.exe"
+  local all at_start names
+  all=$(dlls_loaded_by "$(stderr_of dlls-seen)" "$U_WIN\\complete.exe")
+  reset_game
+  WINEDEBUG=-all,+loaddll drive dlls-at-start --second \
+    --box question:confirm:no --exit -3 "$U_WIN\\complete.exe"
+  at_start=$(dlls_loaded_by "$(stderr_of dlls-at-start)" \
+    "$U_WIN\\complete.exe" 2)
+  names=$(comm -23 <(echo "$all") <(echo "$at_start") |
+    comm -23 - <(tr -s ' \n' '\n' <<<"$KNOWN_DLLS" | sed '/^$/d' | sort))
+  echo "      loaded before the program runs: $(echo $at_start)"
+  echo "      loaded by the program, planted: $(echo $names)"
+  check "the trace names the DLLs loaded at the start, user32.dll among them" \
+    grep -qx user32.dll <<<"$at_start"
+  check "and DLLs the program loads itself, uxtheme.dll among them" \
+    grep -qx uxtheme.dll <<<"$names"
+  local dir=$U/planted name overrides=
+  rm -rf "$dir" "$C/planted"
+  mkdir -p "$dir" "$C/planted"
+  cp "$U/complete.exe" "$dir/"
+  for name in $names; do
+    cp "$BUILD/e2e/planted.dll" "$dir/$name"
+    overrides+="${overrides:+,}${name%.dll}"
+  done
+  reset_game
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$overrides=n,b" WINEDEBUG=-all,+loaddll \
+    drive planted --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\planted\\complete.exe"
+  local marks
+  marks=$(cd "$C/planted" && ls)
+  check "no planted DLL was loaded${marks:+ (loaded: $(echo $marks))}" \
+    test -z "$marks"
+  local exe from_folder
+  exe=$(tr 'A-Z' 'a-z' <<<"$U_WIN\\planted\\complete.exe")
+  from_folder=$(loaded "$(stderr_of planted)" | awk -v exe="$exe" '
+    { path = $0; sub(/^[^ ]* /, "", path) }
+    index(path, substr(exe, 1, length(exe) - 12)) == 1 && path != exe')
+  check "nothing but the update was loaded from its folder" \
+    test -z "$from_folder"
+  check_complete_install
+}
