@@ -15,11 +15,6 @@ cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 need_packages cmake make g++ binutils qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
 
 # check_kernel TOOL_PREFIX OBJECT ENTRY [sse2|avx2]
 check_kernel() {
@@ -100,4 +95,4 @@ pack && old_cpu "$mkupdate" list "$scratch/update" >/dev/null ||
 pack old_cpu && "$mkupdate" list "$scratch/update" >/dev/null ||
   fail "updates packed without AVX do not check with the widest kernel"
 echo "emulated processor without AVX: checked"
-exit $failed
+finish_checks

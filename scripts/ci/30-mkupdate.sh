@@ -21,10 +21,6 @@ rm -rf "$work"
 mkdir -p "$work/src" "$work/Game" "$work/run"
 cd "$work"
 
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem \
   -days 2 -subj "/CN=Lumenhollow test publisher" 2>/dev/null
@@ -78,3 +74,4 @@ fi
 grep -q "data1.arc .* MISMATCH" <("$mk" list damaged.exe 2>/dev/null) ||
   fail "no MISMATCH for the changed entry"
 echo "mkupdate list of a changed payload: MISMATCH reported"
+finish_checks
