@@ -15,6 +15,9 @@
 //                            end at once, without a window, with -4
 //     --readonly PATH        PATH must be read-only and refuse writing
 //                            before the run, and be writable after it
+//     --timed                look for the box after a press every
+//                            millisecond, and print how long it took to
+//                            come ("box N after M ms"): for the benchmark
 //     --shots NAME           a shell listens on standard output and
 //                            answers each request with a line on standard
 //                            input: "SHOT NAME-N-TEXT X Y W H" asks for a
@@ -75,6 +78,7 @@ struct Options {
   std::wstring hold_file;
   std::wstring readonly;
   bool second = false;
+  bool timed = false;
   std::string shots;
 };
 
@@ -234,11 +238,11 @@ HWND FindBox(DWORD pid) {
 
 // Waits for a message box of the process; null if the process ends first or
 // the time runs out.
-HWND WaitForBox(HANDLE process, DWORD pid, DWORD timeout_ms) {
-  for (DWORD waited = 0; waited < timeout_ms; waited += kPollMs) {
+HWND WaitForBox(HANDLE process, DWORD pid, DWORD timeout_ms, DWORD poll_ms) {
+  for (DWORD waited = 0; waited < timeout_ms; waited += poll_ms) {
     HWND box = FindBox(pid);
     if (box != nullptr) return box;
-    if (WaitForSingleObject(process, kPollMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process, poll_ms) == WAIT_OBJECT_0) {
       return FindBox(pid);
     }
   }
@@ -478,7 +482,9 @@ bool WaitGone(HWND box) {
   return false;
 }
 
-void HandleBox(const Options& options, int index, const Step& step, HWND box) {
+// *pressed receives the moment the button was pressed.
+void HandleBox(const Options& options, int index, const Step& step, HWND box,
+               LARGE_INTEGER* pressed) {
   BoxParts parts;
   EnumChildWindows(box, CollectPartsProc, reinterpret_cast<LPARAM>(&parts));
   const ExpectedText* expected = FindText(step.text);
@@ -496,6 +502,7 @@ void HandleBox(const Options& options, int index, const Step& step, HWND box) {
     if (options.second) RunSecondUpdater(options.updater);
   }
   Screenshot(options, index, step, box);
+  QueryPerformanceCounter(pressed);
   Press(options, box, parts, step.press);
   Check(WaitGone(box), label + "closed after " + step.press);
 }
@@ -525,15 +532,26 @@ void RunUpdater(const Options& options) {
   PROCESS_INFORMATION pi = StartProcess(options.updater);
   if (pi.hProcess == nullptr) return;
   int index = 0;
+  LARGE_INTEGER frequency, pressed, found;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&pressed);
   for (const Step& step : options.steps) {
     ++index;
-    HWND box = WaitForBox(pi.hProcess, pi.dwProcessId, kBoxTimeoutMs);
+    HWND box = WaitForBox(pi.hProcess, pi.dwProcessId, kBoxTimeoutMs,
+                          options.timed ? 1 : kPollMs);
     if (box == nullptr) {
       Check(false, "box " + std::to_string(index) + " (" + step.text +
                        ") never appeared");
       break;
     }
-    HandleBox(options, index, step, box);
+    QueryPerformanceCounter(&found);
+    if (options.timed && index > 1) {
+      Out("box " + std::to_string(index) + " after " +
+          std::to_string((found.QuadPart - pressed.QuadPart) * 1000 /
+                         frequency.QuadPart) +
+          " ms\n");
+    }
+    HandleBox(options, index, step, box, &pressed);
   }
   WaitForExit(pi);
   DWORD code = STILL_ACTIVE;
@@ -584,6 +602,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
     bool has_value = i + 1 < argc;
     if (arg == L"--second") {
       options->second = true;
+    } else if (arg == L"--timed") {
+      options->timed = true;
     } else if (arg == L"--box" && has_value) {
       Step step;
       if (!ParseStep(Utf8(argv[++i]), &step)) return false;
@@ -615,7 +635,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     Out("usage: e2e_driver [--box KIND:TEXT:PRESS]... [--exit CODE] "
         "[--hold-mutex NAME] [--hold-file PATH] [--readonly PATH] "
-        "[--second] [--shots NAME] UPDATER\n");
+        "[--second] [--timed] [--shots NAME] UPDATER\n");
     return 2;
   }
   Holder holder;

@@ -11,7 +11,7 @@
 #   REG_VIEW  /reg:32 or /reg:64, the registry view the program reads
 #   GAME, GAME_WIN  the install folder (reset_game makes it anew)
 
-W=$PWD/build/wine
+W=${WINE_DIR:-$PWD/build/wine}
 export WINEPREFIX=$W/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 C=$WINEPREFIX/drive_c
 KEY='HKLM\Software\Orvane\ルーメンホロウ'
