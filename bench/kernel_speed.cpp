@@ -11,18 +11,9 @@
 #include <vector>
 
 #include "payload/verification_list.h"
+#include "testing/kernel_names.h"
 
 namespace {
-
-struct Kernel {
-  ChecksumKernel id;
-  const char* name;
-};
-
-const Kernel kKernels[] = {{kKernelByteLoop, "byte_loop"},
-                           {kKernelSse2, "sse2"},
-                           {kKernelAvx2, "avx2"},
-                           {kKernelAvx512, "avx512"}};
 
 // Median GB/s of runs over data; each run covers at least 40 MiB.
 double Speed(ChecksumKernel kernel, const std::vector<uint8_t>& data) {
@@ -54,7 +45,7 @@ int main() {
   for (uint8_t& b : large)
     b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
   std::copy(large.begin(), large.begin() + small.size(), small.begin());
-  for (const Kernel& k : kKernels) {
+  for (const NamedKernel& k : kNamedKernels) {
     EntryChecksum probe = NewEntryChecksum();
     if (!UpdateEntryChecksumWith(k.id, &probe, small.data(), 0)) continue;
     printf("%s %.2f %.2f\n", k.name, Speed(k.id, small), Speed(k.id, large));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "payload/verification_list.h"
+#include "testing/kernel_names.h"
 
 extern "C" {
 // Calls fn(arg) with the stack pointer at the call instruction m bytes past
@@ -43,16 +44,6 @@ __asm__(
     "  ret\n");
 
 namespace {
-
-struct Kernel {
-  ChecksumKernel id;
-  const char* name;
-};
-
-const Kernel kKernels[] = {{kKernelByteLoop, "byte_loop"},
-                           {kKernelSse2, "sse2"},
-                           {kKernelAvx2, "avx2"},
-                           {kKernelAvx512, "avx512"}};
 
 // A small generator of its own: the same bytes on every system.
 uint32_t Next(uint32_t* state) {
@@ -132,13 +123,13 @@ int main() {
   for (uint8_t& b : small) b = static_cast<uint8_t>(Next(&rng));
   for (uint8_t& b : large) b = static_cast<uint8_t>(Next(&rng));
   printf("kernels:");
-  for (const Kernel& k : kKernels) {
+  for (const NamedKernel& k : kNamedKernels) {
     if (Runs(k.id)) printf(" %s", k.name);
   }
   printf("\n");
   fflush(stdout);
   int failures = 0;
-  for (const Kernel& k : kKernels) {
+  for (const NamedKernel& k : kNamedKernels) {
     if (!Runs(k.id)) continue;
     for (uint32_t m = 0; m < 16; m += 4) {
       Job job = {k.id, &small, &large, 100 + m, 0};
