@@ -255,6 +255,8 @@ if [ "${WINE_BENCH:-1}" != 0 ]; then
     need_architecture i386
     need_packages wine32:i386
     wine_programs=(win32 win64)
+  elif [ -x /usr/lib/wine/wine64 ]; then
+    export WINE_LOADER=/usr/lib/wine/wine64
   fi
   need_packages wine wine64 xvfb xdotool imagemagick g++-mingw-w64-x86-64 \
     g++-mingw-w64-i686 locales fonts-wine libxrender1 libxrandr2 libxi6 \

@@ -31,6 +31,7 @@ if kernel_runs_i386; then
   programs=(win32 win64)
 else
   echo "this kernel runs no 32-bit programs: the i686 updater.exe is not run, only win64"
+  if [ -x /usr/lib/wine/wine64 ]; then export WINE_LOADER=/usr/lib/wine/wine64; fi
 fi
 need_packages "${packages[@]}"
 started=$SECONDS

@@ -28,8 +28,12 @@ if [ "$(id -u)" = 0 ]; then
     exit 1
   }
 fi
-wine() { "${NODAC[@]}" wine "$@"; }
-wineboot() { "${NODAC[@]}" wineboot "$@"; }
+# Debian's wine command takes the 32-bit loader whenever wine32 is
+# installed; where 32-bit programs cannot run, the caller names the 64-bit
+# loader in WINE_LOADER.
+WINE_LOADER=${WINE_LOADER:-wine}
+wine() { "${NODAC[@]}" "$WINE_LOADER" "$@"; }
+wineboot() { wine wineboot.exe "$@"; }
 wineserver() { "${NODAC[@]}" wineserver "$@"; }
 
 xvfb_pid=
@@ -168,7 +172,7 @@ drive() {
   local line rc=
   coproc DRIVER {
     set +e
-    timeout 180 "${NODAC[@]}" wine 'C:\e2e\e2e_driver.exe' --shots "$shots" \
+    timeout 180 "${NODAC[@]}" "$WINE_LOADER" 'C:\e2e\e2e_driver.exe' --shots "$shots" \
       "$@" 2>"$W/$shots.stderr"
     echo "END $?"
   }
