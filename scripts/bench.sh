@@ -8,7 +8,9 @@
 #     the same run, and against the updater's own reads and writes without
 #     the checksum (bench/copy_through_buffer.cpp): the floor under it.
 #     Median wall time of RUNS runs each, the fastest beside it, processor
-#     time, and peak memory from /usr/bin/time -v.
+#     time, and peak memory from /usr/bin/time -v;
+#  3. under Wine: each kernel in the i686 and x86-64 Windows programs, and
+#     the same update installed by both (WINE_BENCH=0 leaves it out).
 # Prints Markdown tables. Every side reads and writes the page cache:
 # nothing is synced within a timed run.
 #

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A smoke run of the benchmarks (scripts/bench.sh): the checksum benchmark
 # builds and runs every kernel briefly, and a small update is packed,
-# installed by the native updater and compared with its sources. The
+# installed by the native updater and compared with its sources, then under
+# Wine each kernel of the Windows programs runs and both install it. The
 # figures themselves are not checked: timings on a shared machine are not
 # tests. The checksum kernels' correctness is tested in the native stage.
 set -euo pipefail
