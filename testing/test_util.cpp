@@ -185,7 +185,9 @@ void ExecChild(const std::vector<std::string>& argv,
   // Its own process group, so that StopProcess ends its children too
   // (flock(1) runs its command as a child that holds the lock).
   setpgid(0, 0);
-  signal(SIGPIPE, SIG_DFL);
+  // The default handling, whatever the tests were started with (a
+  // background job ignores SIGINT).
+  for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
   for (const std::string& kv : options.env) putenv(strdup(kv.c_str()));
   if (options.file_size_limit != 0) {
     // A write past the limit must fail with EFBIG, not kill the process.
