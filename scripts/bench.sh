@@ -172,3 +172,46 @@ ratio "updater / its reads and writes" update buffer
 awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
   printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
     up / 1024 - entry }'
+
+# --- 3. mkupdate: pack, list and verify ----------------------------------
+# MK_FILES files of MK_MB MB (six of 50 MB by default) packed with their
+# verification list, the update listed, and the folder verified against it,
+# each against `cp` of the same files; and `cp` followed by a sync of the
+# copies, since pack puts the finished update on disk before it renames it
+# into place. Median of MK_RUNS runs (RUNS by default), page cache warm.
+bench_mkupdate() {
+  local files=${MK_FILES:-6} each=${MK_MB:-50} runs=${MK_RUNS:-$RUNS} i
+  local mk=$work/mk
+  rm -rf "$mk"
+  mkdir -p "$mk/src" "$mk/copy"
+  for i in $(seq 1 "$files"); do
+    head -c $((each * 1000000)) /dev/urandom >"$mk/src/data$i.arc"
+  done
+  cat "$mk"/src/* >/dev/null
+  for _ in $(seq 1 "$runs"); do
+    timed mk_cp cp "$mk"/src/data*.arc "$mk/copy/"
+    rm -f "$mk"/copy/*
+    timed mk_cp_sync sh -c 'cp "$@" "$0/" && sync "$0"/*' "$mk/copy" \
+      "$mk"/src/data*.arc
+    rm -f "$mk"/copy/*
+    timed mk_pack "$mkupdate" pack --stub build/native/updater \
+      --out "$mk/setup" --verify-dir "$mk/src" "$mk"/src/data*.arc
+    timed mk_list "$mkupdate" list "$mk/setup"
+    timed mk_verify "$mkupdate" verify "$mk/setup" "$mk/src"
+    rm -f "$mk/setup"
+  done
+  mb=$((files * each))
+  echo
+  echo "| mkupdate, $files × $each MB, $runs runs | median wall time | MB/s | fastest | processor time | peak memory |"
+  echo "|---|---|---|---|---|---|"
+  row "cp" mk_cp
+  row "cp, then sync of the copies" mk_cp_sync
+  row "pack (with its list)" mk_pack
+  row "list" mk_list
+  row "verify" mk_verify
+  ratio "pack / cp" mk_pack mk_cp
+  ratio "pack / cp and sync" mk_pack mk_cp_sync
+  ratio "list / cp" mk_list mk_cp
+  ratio "verify / cp" mk_verify mk_cp
+}
+bench_mkupdate

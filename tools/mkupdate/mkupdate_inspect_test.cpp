@@ -139,8 +139,9 @@ TEST_F(InspectTest, ListAsJson) {
       "    {\"name\": \"a.arc\", \"checksum\": \"" +
       Hex(ChecksumOf("alpha")) +
       "\"},\n"
-      "    {\"name\": \"" + kJapaneseUtf8 + "\", \"checksum\": \"" +
-      Hex(ChecksumOf("japanese")) + "\"}\n  ]\n}\n";
+      "    {\"name\": \"" +
+      kJapaneseUtf8 + "\", \"checksum\": \"" + Hex(ChecksumOf("japanese")) +
+      "\"}\n  ]\n}\n";
   EXPECT_EQ(out_text_, expected);
 
   // A mismatch is "mismatch"; an entry that runs past the end of the file

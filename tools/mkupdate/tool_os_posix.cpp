@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -113,6 +114,16 @@ FILE* CreateTempFile(const std::string& folder, const std::string& stem,
 
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+void StartWriteBack(FILE* file) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (fflush(file) == 0) {
+    sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+#else
+  (void)file;
+#endif
 }
 
 bool MakeExecutable(const std::string& path) {

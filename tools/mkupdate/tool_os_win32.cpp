@@ -119,6 +119,8 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
+void StartWriteBack(FILE*) {}
+
 bool MakeExecutable(const std::string&) { return true; }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to) {

@@ -16,6 +16,8 @@ namespace {
 
 // Inputs at least this large show their progress on a terminal.
 const uint64_t kProgressSize = 16 << 20;
+// Written data is handed to the disk in pieces of this size.
+const uint64_t kWriteBackSize = 8 << 20;
 
 // The update being written: a temporary file beside the output that
 // becomes the output only when it is complete.
@@ -39,6 +41,12 @@ class OutputFile {
   bool Write(const void* data, size_t n) {
     if (n != 0 && fwrite(data, 1, n, file_) != n) {
       return Refuse(out_, SystemReason("cannot write it"));
+    }
+    // The disk writes while the rest is read, instead of all at the end.
+    unwritten_ += n;
+    if (unwritten_ >= kWriteBackSize) {
+      StartWriteBack(file_);
+      unwritten_ = 0;
     }
     return true;
   }
@@ -71,6 +79,7 @@ class OutputFile {
   std::string out_;
   std::string temp_;
   FILE* file_ = nullptr;
+  uint64_t unwritten_ = 0;
 };
 
 void ShowProgress(const PackInput& input, uint64_t done) {
