@@ -4,9 +4,13 @@
 #include <string.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
+#include "tools/mkupdate/report.h"
 #include "tools/mkupdate/tool_os.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,6 +41,19 @@ bool ReadToTheEnd(const std::string& path, const BlockSink& sink,
 }
 
 }  // namespace
+
+bool FindRegularFile(const std::string& path, const char* what,
+                     uint64_t* size) {
+  std::error_code ec;
+  fs::file_status status = fs::status(fs::u8path(path), ec);
+  if (!fs::exists(status)) return Refuse(path, "no such file");
+  if (fs::is_directory(status)) {
+    return Refuse(path, std::string("a folder, not ") + what);
+  }
+  if (!fs::is_regular_file(status)) return Refuse(path, "not a regular file");
+  *size = fs::file_size(fs::u8path(path), ec);
+  return !ec || Refuse(path, "cannot tell its size: " + ec.message());
+}
 
 std::string SystemReason(const std::string& what) {
   return what + ": " + strerror(errno);

@@ -46,6 +46,10 @@ bool ChecksumFile(const std::string& path, EntryChecksum* sum,
 bool CompareFiles(const std::string& a, const std::string& b, bool* same,
                   EntryChecksum* sum, std::string* why);
 
+// The size of the regular file at path. Refuses, naming it, what is none:
+// nothing there, a folder ("a folder, not <what>"), anything else.
+bool FindRegularFile(const std::string& path, const char* what, uint64_t* size);
+
 // "cannot open it: <the system's reason>" and the like.
 std::string SystemReason(const std::string& what);
 

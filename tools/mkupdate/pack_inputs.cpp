@@ -33,13 +33,7 @@ bool Exists(const std::string& path) {
 
 // A regular file that can be opened; *size receives its length.
 bool CheckReadable(const std::string& path, uint64_t* size) {
-  std::error_code ec;
-  fs::file_status status = fs::status(fs::u8path(path), ec);
-  if (!fs::exists(status)) return Refuse(path, "no such file");
-  if (fs::is_directory(status)) return Refuse(path, "a folder, not a file");
-  if (!fs::is_regular_file(status)) return Refuse(path, "not a regular file");
-  *size = fs::file_size(fs::u8path(path), ec);
-  if (ec) return Refuse(path, "cannot tell its size: " + ec.message());
+  if (!FindRegularFile(path, "a file", size)) return false;
   FILE* f = OpenFile(path, "rb");
   if (f == nullptr) return Refuse(path, SystemReason("cannot open it"));
   fclose(f);

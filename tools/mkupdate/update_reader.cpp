@@ -2,14 +2,10 @@
 
 #include <string.h>
 
-#include <filesystem>
-
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/tool_os.h"
-
-namespace fs = std::filesystem;
 
 bool ReadFileStart(const std::string& path, size_t n, std::string* bytes,
                    std::string* why) {
@@ -37,14 +33,8 @@ bool HasPayloadHeader(const std::string& path) {
 }
 
 bool OpenUpdate(const std::string& path, OpenedUpdate* update) {
-  std::error_code ec;
-  fs::file_status status = fs::status(fs::u8path(path), ec);
-  if (!fs::exists(status)) return Refuse(path, "no such file");
-  if (fs::is_directory(status)) return Refuse(path, "a folder, not an update");
-  if (!fs::is_regular_file(status)) return Refuse(path, "not a regular file");
   update->path = path;
-  update->size = fs::file_size(fs::u8path(path), ec);
-  if (ec) return Refuse(path, "cannot tell its size: " + ec.message());
+  if (!FindRegularFile(path, "an update", &update->size)) return false;
   if (update->size < kPayloadOffset + sizeof(PayloadHeader)) {
     return Refuse(path, "not an update: it is " +
                             Counted(update->size, "byte", "bytes") +
