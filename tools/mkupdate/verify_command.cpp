@@ -81,6 +81,32 @@ FileState CheckFile(const std::string& dir, const VerificationRecord& record,
   return SameChecksum(sum, record.checksum) ? kFileOk : kFileDiffers;
 }
 
+// The summary line, or the JSON that closes around the files' lines.
+void PrintSummary(const VerifyOptions& o, const size_t counts[4], size_t total,
+                  const std::string& json_files) {
+  if (o.json) {
+    Print("{\n  \"list\": " + JsonString(o.list) +
+          ",\n  \"folder\": " + JsonString(o.dir) + ",\n  \"files\": [" +
+          json_files + (json_files.empty() ? "]" : "\n  ]") +
+          ",\n  \"ok\": " + std::to_string(counts[kFileOk]) +
+          ", \"missing\": " + std::to_string(counts[kFileMissing]) +
+          ", \"differs\": " + std::to_string(counts[kFileDiffers]) +
+          ", \"unreadable\": " + std::to_string(counts[kFileUnreadable]) +
+          "\n}\n");
+  } else if (counts[kFileOk] == total) {
+    Print(o.dir + ": " +
+          (total == 1
+               ? std::string("the listed file matches")
+               : "all " + std::to_string(total) + " listed files match") +
+          "\n");
+  } else {
+    Print(o.dir + ": " + Counted(total, "file", "files") +
+          " listed: " + std::to_string(counts[kFileMissing]) + " missing, " +
+          std::to_string(counts[kFileDiffers]) + " differing, " +
+          std::to_string(counts[kFileUnreadable]) + " unreadable\n");
+  }
+}
+
 }  // namespace
 
 int RunVerify(const VerifyOptions& options) {
@@ -107,27 +133,7 @@ int RunVerify(const VerifyOptions& options) {
             (why.empty() ? "" : ": " + why) + "\n");
     }
   }
-  if (options.json) {
-    Print("{\n  \"list\": " + JsonString(options.list) +
-          ",\n  \"folder\": " + JsonString(options.dir) + ",\n  \"files\": [" +
-          json + (json.empty() ? "]" : "\n  ]") +
-          ",\n  \"ok\": " + std::to_string(counts[kFileOk]) +
-          ", \"missing\": " + std::to_string(counts[kFileMissing]) +
-          ", \"differs\": " + std::to_string(counts[kFileDiffers]) +
-          ", \"unreadable\": " + std::to_string(counts[kFileUnreadable]) +
-          "\n}\n");
-  } else if (counts[kFileOk] == records.size()) {
-    Print(options.dir + ": " +
-          (records.size() == 1 ? std::string("the listed file matches")
-                               : "all " + std::to_string(records.size()) +
-                                     " listed files match") +
-          "\n");
-  } else {
-    Print(options.dir + ": " + Counted(records.size(), "file", "files") +
-          " listed: " + std::to_string(counts[kFileMissing]) + " missing, " +
-          std::to_string(counts[kFileDiffers]) + " differing, " +
-          std::to_string(counts[kFileUnreadable]) + " unreadable\n");
-  }
+  PrintSummary(options, counts, records.size(), json);
   if (counts[kFileMissing] + counts[kFileDiffers] != 0) return kExitDiffers;
   return counts[kFileUnreadable] != 0 ? kExitCannotCheck : kExitOk;
 }
