@@ -8,7 +8,9 @@
 #     the same run, and against the updater's own reads and writes without
 #     the checksum (bench/copy_through_buffer.cpp): the floor under it.
 #     Median wall time of RUNS runs each, the fastest beside it, processor
-#     time, and peak memory from /usr/bin/time -v.
+#     time, and peak memory from /usr/bin/time -v;
+#  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
+#     files (section 3 tells more).
 # Prints Markdown tables. Every side reads and writes the page cache:
 # nothing is synced within a timed run.
 #
