@@ -12,7 +12,8 @@
 #  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
 #     files (section 3 tells more).
 # Prints Markdown tables. Every side reads and writes the page cache:
-# nothing is synced within a timed run.
+# nothing is synced within a timed run but by pack, which syncs its output,
+# and by the side of section 3 that syncs cp's copies to compare with it.
 #
 #   bash scripts/bench.sh                 # the figures in the README
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
