@@ -355,8 +355,8 @@ japanese_entries() {
   cp build/win64/updater.exe "$C/pack/stub.exe"
   printf 'lumen\n' >"$src/$ja1"
   printf 'soft\n' >"$src/$ja2"
-  "$MKUPDATE" pack --stub "$C/pack/stub.exe" --out "$U/japanese.exe" \
-    --verify-dir "$src" "$src/$ja1" "$src/$ja2" >/dev/null
+  check "mkupdate packs them" "$MKUPDATE" pack --stub "$C/pack/stub.exe" \
+    --out "$U/japanese.exe" --verify-dir "$src" "$src/$ja1" "$src/$ja2"
   check "mkupdate.exe packs the same bytes" pack_with_mkupdate_exe "$ja1" "$ja2"
   check "mkupdate.exe lists the names in UTF-8" eval \
     'wine build/win64/mkupdate.exe list "C:\\updates\\japanese.exe" |
