@@ -6,11 +6,14 @@
 #     40 MiB by default, all named in its verification list) installed by the
 #     native updater into a scratch folder, against `cp` of the same files in
 #     the same run, and against the updater's own reads and writes without
-#     the checksum (bench/copy_through_buffer.cpp): the floor under it.
-#     Median wall time of RUNS runs each, the fastest beside it, processor
-#     time, and peak memory from /usr/bin/time -v.
-# Prints Markdown tables. Every side reads and writes the page cache:
-# nothing is synced within a timed run.
+#     the checksum (bench/copy_through_buffer.cpp), once writing each file in
+#     place, unflushed, and once replacing it whole as the updater does
+#     (a temporary file, flushed, moved over the old one).
+#     Every side is timed until its data is on the disk: `sync` runs within
+#     the timing, after the command. Median wall time of RUNS runs each, the
+#     fastest beside it, processor time, and peak memory from
+#     /usr/bin/time -v.
+# Prints Markdown tables.
 #
 #   bash scripts/bench.sh                 # the figures in the README
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
@@ -96,6 +99,7 @@ timed() {
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 || code=$?
+  sync
   local t1=$EPOCHREALTIME
   if [ "$code" != 0 ]; then
     echo "$side failed with exit code $code" >&2
@@ -127,7 +131,7 @@ for _ in $(seq 1 "$RUNS"); do
   timed buffer build/native/bench/copy_through_buffer "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
-  timed pass build/native/bench/copy_through_buffer --pass "$work/copy" \
+  timed whole build/native/bench/copy_through_buffer --whole "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
 done
@@ -161,14 +165,15 @@ ratio() {
 }
 
 update_peak=$(sort -g "$work/update.peaks" | tail -1)
-echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs | median wall time | MB/s | fastest | processor time | peak memory |"
+echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs, until on disk | median wall time | MB/s | fastest | processor time | peak memory |"
 echo "|---|---|---|---|---|---|"
-row updater update
-row cp copy
-row "the updater's reads and writes, no checksum" buffer
-row "the same with one plain pass over each entry" pass
-ratio "updater / cp" update copy
-ratio "updater / its reads and writes" update buffer
+row "updater (each file replaced whole, flushed)" update
+row "cp + sync" copy
+row "its reads and writes, in place, no flush, + sync" buffer
+row "its reads and writes, replaced whole, flushed" whole
+ratio "updater / (cp + sync)" update copy
+ratio "the flushes: replaced whole / in place" whole buffer
+ratio "the checksum: updater / replaced whole" update whole
 awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
   printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
     up / 1024 - entry }'
