@@ -1,6 +1,9 @@
 #include "payload/entry_name.h"
 
 #include <stddef.h>
+#include <string.h>
+
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -49,6 +52,18 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
   return kNameSound;
 }
 
+// Windows drops the dots and blanks that end a name, and ignores case.
+bool EndsAsTemporary(const char* name) {
+  size_t n = strlen(name);
+  while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' ')) n--;
+  size_t suffix = sizeof(kTempSuffix) - 1;
+  if (n < suffix) return false;
+  for (size_t i = 0; i < suffix; i++) {
+    if (Upper(name[n - suffix + i]) != Upper(kTempSuffix[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 EntryNameFault FindEntryNameFault(const char* name) {
@@ -63,7 +78,7 @@ EntryNameFault FindEntryNameFault(const char* name) {
     if (*p != '\0' && !IsSeparator(*p)) continue;
     EntryNameFault fault = FindPartFault(part, static_cast<size_t>(p - part));
     if (fault != kNameSound) return fault;
-    if (*p == '\0') return kNameSound;
+    if (*p == '\0') return EndsAsTemporary(name) ? kNameTemporary : kNameSound;
     part = p + 1;
   }
 }

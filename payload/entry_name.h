@@ -16,6 +16,8 @@ enum EntryNameFault {
   kNameDotPart,      // a part of dots and blanks only, which Windows reads as
                      // "." or ".."
   kNameDevice,       // CON, NUL, COM1, ...: Windows opens the device instead
+  kNameTemporary,    // ends like the temporary file of another entry, which
+                     // would overwrite it ("a.arc.updating" beside "a.arc")
 };
 
 // Checks a NUL-terminated stored name. Both '\' and '/' separate folder

@@ -5,10 +5,26 @@
 namespace {
 
 TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
-  for (const char* name :
-       {"a", "data1.arc", "Movie\\Op.dat", "movie/op.dat", "a\\b\\c\\d.e",
-        "..a", "a..", "a..b", ".hidden", "x.y.", "CONSOLE.txt", "COM10", "NULL",
-        "LPT", "COMx", "aux_", "icon\\..x", "\x83\x5C.dat"}) {
+  for (const char* name : {"a",
+                           "data1.arc",
+                           "Movie\\Op.dat",
+                           "movie/op.dat",
+                           "a\\b\\c\\d.e",
+                           "..a",
+                           "a..",
+                           "a..b",
+                           ".hidden",
+                           "x.y.",
+                           "CONSOLE.txt",
+                           "COM10",
+                           "NULL",
+                           "LPT",
+                           "COMx",
+                           "aux_",
+                           "icon\\..x",
+                           "a.updating.x",
+                           "updating",
+                           "\x83\x5C.dat"}) {
     EXPECT_EQ(FindEntryNameFault(name), kNameSound) << name;
   }
 }
@@ -48,6 +64,10 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       {"COM\xB9", kNameDevice},
       {"CONOUT$", kNameDevice},
       {"prn\\x", kNameDevice},
+      {"a.arc.updating", kNameTemporary},
+      {"movie\\Op.dat.UPDATING", kNameTemporary},
+      {"x.updating. ", kNameTemporary},
+      {".updating", kNameTemporary},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindEntryNameFault(c.name), c.fault) << c.name;

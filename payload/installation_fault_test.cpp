@@ -225,6 +225,24 @@ TEST_F(InstallationFaultTest, OutputHeldByAnotherProcess) {
   EXPECT_EQ(SnapshotDir(folder_), Expected(1));
 }
 
+TEST_F(InstallationFaultTest, ReadOnlyOutputHeldByAnotherProcess) {
+  // The attribute is cleared for the move; when the move fails, the file
+  // gets it back: nothing of it changes.
+  SetUpGame(Game());
+  std::string big = folder_ + "/big.arc";
+  chmod(big.c_str(), 0444);
+  pid_t holder = HoldFlock(big);
+  uint32_t result = Install();
+  StopProcess(holder);
+  EXPECT_EQ(result, kResultCannotWrite);
+  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "alpha");
+  EXPECT_EQ(ReadFileOrEmpty(big), "old big");
+  struct stat st;
+  ASSERT_EQ(stat(big.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_FALSE(FileExists(big + ".updating"));
+}
+
 TEST_F(InstallationFaultTest, EntryOfFourGibibytes) {
   // The reader allocates the declared size before it reads: the allocation
   // may succeed or fail, the read cannot, and nothing after it is written.

@@ -157,11 +157,29 @@ TEST_F(InstallationRunTest, PathTooLongIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(SnapshotDir(longer), before);
 }
 
+TEST_F(InstallationRunTest, LeftoverOfAKilledRunIsReplaced) {
+  // What a run killed in the middle of an entry leaves: part of the new
+  // file under its temporary name. It does not stop the next run, even
+  // read-only.
+  WriteFileOrDie(folder_ + "/a.arc", "old");
+  WriteFileOrDie(folder_ + "/a.arc.updating", "half of the ne");
+  chmod((folder_ + "/a.arc.updating").c_str(), 0444);
+  EXPECT_EQ(Install(BuildPayload({{"a.arc", "half of the new file"}})),
+            kResultOk);
+  EXPECT_EQ(Installed("a.arc"), "half of the new file");
+  EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating"));
+}
+
 TEST_F(InstallationRunTest, FullDiskIsCannotWrite) {
-  ASSERT_EQ(symlink("/dev/full", (folder_ + "/b").c_str()), 0);
+  // b's new file lands on /dev/full, where every write fails for want of
+  // room; the old b stays.
+  WriteFileOrDie(folder_ + "/b", "old b");
+  ASSERT_EQ(symlink("/dev/full", (folder_ + "/b.updating").c_str()), 0);
   EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"b", "B"}, {"c", "C"}})),
             kResultCannotWrite);
   EXPECT_EQ(Installed("a"), "A");
+  EXPECT_EQ(Installed("b"), "old b");
+  EXPECT_FALSE(FileExists(folder_ + "/b.updating"));
   EXPECT_FALSE(FileExists(folder_ + "/c"));
   EXPECT_EQ(List(), kList);
 }

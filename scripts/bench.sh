@@ -6,14 +6,15 @@
 #     40 MiB by default, all named in its verification list) installed by the
 #     native updater into a scratch folder, against `cp` of the same files in
 #     the same run, and against the updater's own reads and writes without
-#     the checksum (bench/copy_through_buffer.cpp): the floor under it.
-#     Median wall time of RUNS runs each, the fastest beside it, processor
-#     time, and peak memory from /usr/bin/time -v;
+#     the checksum (bench/copy_through_buffer.cpp), once writing each file in
+#     place, unflushed, and once replacing it whole as the updater does
+#     (a temporary file, flushed, moved over the old one);
 #  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
-#     files (section 3 tells more).
-# Prints Markdown tables. Every side reads and writes the page cache:
-# nothing is synced within a timed run but by pack, which syncs its output,
-# and by the side of section 3 that syncs cp's copies to compare with it.
+#     files.
+# Every side is timed until its data is on the disk: `sync` runs within
+# the timing, after the command. Median wall time of RUNS runs each, the
+# fastest beside it, processor time, and peak memory from /usr/bin/time -v.
+# Prints Markdown tables.
 #
 #   bash scripts/bench.sh                 # the figures in the README
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
@@ -99,6 +100,7 @@ timed() {
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 || code=$?
+  sync
   local t1=$EPOCHREALTIME
   if [ "$code" != 0 ]; then
     echo "$side failed with exit code $code" >&2
@@ -130,7 +132,7 @@ for _ in $(seq 1 "$RUNS"); do
   timed buffer build/native/bench/copy_through_buffer "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
-  timed pass build/native/bench/copy_through_buffer --pass "$work/copy" \
+  timed whole build/native/bench/copy_through_buffer --whole "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
 done
@@ -164,14 +166,15 @@ ratio() {
 }
 
 update_peak=$(sort -g "$work/update.peaks" | tail -1)
-echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs | median wall time | MB/s | fastest | processor time | peak memory |"
+echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs, until on disk | median wall time | MB/s | fastest | processor time | peak memory |"
 echo "|---|---|---|---|---|---|"
-row updater update
-row cp copy
-row "the updater's reads and writes, no checksum" buffer
-row "the same with one plain pass over each entry" pass
-ratio "updater / cp" update copy
-ratio "updater / its reads and writes" update buffer
+row "updater (each file replaced whole, flushed)" update
+row "cp + sync" copy
+row "its reads and writes, in place, no flush, + sync" buffer
+row "its reads and writes, replaced whole, flushed" whole
+ratio "updater / (cp + sync)" update copy
+ratio "the flushes: replaced whole / in place" whole buffer
+ratio "the checksum: updater / replaced whole" update whole
 awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
   printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
     up / 1024 - entry }'
@@ -179,9 +182,8 @@ awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
 # --- 3. mkupdate: pack, list and verify ----------------------------------
 # MK_FILES files of MK_MB MB (six of 50 MB by default) packed with their
 # verification list, the update listed, and the folder verified against it,
-# each against `cp` of the same files; and `cp` followed by a sync of the
-# copies, since pack puts the finished update on disk before it renames it
-# into place. Median of MK_RUNS runs (RUNS by default), page cache warm.
+# each against `cp` of the same files. Median of MK_RUNS runs (RUNS by
+# default), page cache warm.
 bench_mkupdate() {
   local files=${MK_FILES:-6} each=${MK_MB:-50} runs=${MK_RUNS:-$RUNS} i
   local mk=$work/mk
@@ -194,9 +196,6 @@ bench_mkupdate() {
   for _ in $(seq 1 "$runs"); do
     timed mk_cp cp "$mk"/src/data*.arc "$mk/copy/"
     rm -f "$mk"/copy/*
-    timed mk_cp_sync sh -c 'cp "$@" "$0/" && sync "$0"/*' "$mk/copy" \
-      "$mk"/src/data*.arc
-    rm -f "$mk"/copy/*
     timed mk_pack "$mkupdate" pack --stub build/native/updater \
       --out "$mk/setup" --verify-dir "$mk/src" "$mk"/src/data*.arc
     timed mk_list "$mkupdate" list "$mk/setup"
@@ -208,12 +207,10 @@ bench_mkupdate() {
   echo "| mkupdate, $files × $each MB, $runs runs | median wall time | MB/s | fastest | processor time | peak memory |"
   echo "|---|---|---|---|---|---|"
   row "cp" mk_cp
-  row "cp, then sync of the copies" mk_cp_sync
   row "pack (with its list)" mk_pack
   row "list" mk_list
   row "verify" mk_verify
   ratio "pack / cp" mk_pack mk_cp
-  ratio "pack / cp and sync" mk_pack mk_cp_sync
   ratio "list / cp" mk_list mk_cp
   ratio "verify / cp" mk_verify mk_cp
 }

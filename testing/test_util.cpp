@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -194,6 +195,9 @@ void ExecChild(const std::vector<std::string>& argv,
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {options.file_size_limit, options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (options.small_pages && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
+    _exit(126);
   }
   if (options.start_gate >= 0) {
     char go;
