@@ -55,9 +55,13 @@ const char* SharedRuleReason(EntryNameFault fault) {
     case kNameDevice:
       return "the name has a part that Windows reads as a device (CON, NUL, "
              "COM1, ...)";
-    default:
-      return "";
+    case kNameTemporary:
+      return "the name ends in '.updating', the suffix of the updater's "
+             "temporary files: installing another entry would overwrite it";
+    case kNameSound:
+      break;
   }
+  return "";
 }
 
 // Why a name the updater refuses may look sound: the double-byte

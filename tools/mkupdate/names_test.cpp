@@ -39,11 +39,13 @@ TEST(NamesTest, NamesStayInsideTheFolder) {
     EXPECT_TRUE(EntryOk(good)) << good << ": " << EntryWhy(good);
   }
   for (const char* bad :
-       {"",    "\\a",   "/a",    "c:a",      "Z:\\a",     "a:b",
-        "..",  "..\\a", "a\\..", ".\\x",     "a\\ . \\b", "a\\\\b",
-        "a\\", "a\tb",  "a\x7f", "a?b",      "a*",        "<a>",
-        "a|b", "\"a\"", "nul",   "Com1.txt", "aux .dat",  "sub\\PRN"}) {
+       {"",          "\\a",      "/a",       "c:a",      "Z:\\a",
+        "a:b",       "..",       "..\\a",    "a\\..",    ".\\x",
+        "a\\ . \\b", "a\\\\b",   "a\\",      "a\tb",     "a\x7f",
+        "a?b",       "a*",       "<a>",      "a|b",      "\"a\"",
+        "nul",       "Com1.txt", "aux .dat", "sub\\PRN", "a.arc.updating"}) {
     EXPECT_FALSE(EntryOk(bad)) << bad;
+    EXPECT_NE(EntryWhy(bad), "") << bad << " refused without a reason";
   }
   EXPECT_FALSE(EntryOk(std::string("a\0b", 3)));
   EXPECT_EQ(WithBackslashes("a/b/c"), "a\\b\\c");
