@@ -1,16 +1,17 @@
 // The floor under the updater's whole run: each file read whole into one
-// buffer of pages kept for the run, then written whole, through the same
-// SeqFile and platform calls as the updater, with no checksum. With
-// --pass, one plain pass reads the buffer between the read and the write,
-// standing in for a checksum that costs nothing but the memory traffic.
+// buffer of pages kept for the run, then written, through the same SeqFile
+// and platform calls as the updater, with no checksum. Plainly, it writes
+// over the file in place, unflushed; with --whole, as the updater does: a
+// temporary file beside it, flushed, moved over it (ReplaceWholeFile).
 //
-//   copy_through_buffer [--pass] DEST_FOLDER FILE...
+//   copy_through_buffer [--whole] DEST_FOLDER FILE...
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 
+#include "platform/file_replace.h"
 #include "platform/platform.h"
 #include "platform/seq_file.h"
 
@@ -21,20 +22,10 @@ int Fail(const char* what, const char* name) {
   return 1;
 }
 
-uint64_t SumWords(const uint8_t* data, size_t size) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i + 8 <= size; i += 8) {
-    uint64_t word;
-    memcpy(&word, data + i, 8);
-    sum += word;
-  }
-  return sum;
-}
-
 // Copies one file through *buffer (of *capacity bytes, grown as needed).
 // Returns 0, or 1 with a message.
-int CopyOne(const char* source, const std::string& dest, bool pass,
-            uint8_t** buffer, size_t* capacity, uint64_t* sink) {
+int CopyOne(const char* source, const std::string& dest, bool whole,
+            uint8_t** buffer, size_t* capacity) {
   SeqFile in;
   uint32_t size = in.OpenRead(source) ? in.Size() : 0xFFFFFFFFu;
   if (size == 0xFFFFFFFFu) return Fail("cannot read", source);
@@ -48,7 +39,11 @@ int CopyOne(const char* source, const std::string& dest, bool pass,
   if (in.Read(*buffer, size) != size) {
     return Fail("short read of", source);
   }
-  if (pass) *sink += SumWords(*buffer, size);
+  if (whole) {
+    return ReplaceWholeFile(dest.c_str(), *buffer, size, true)
+               ? 0
+               : Fail("cannot replace", dest.c_str());
+  }
   SeqFile out;
   if (!out.OpenWrite(dest.c_str()) || out.Write(*buffer, size) != size) {
     return Fail("cannot write", dest.c_str());
@@ -60,24 +55,21 @@ int CopyOne(const char* source, const std::string& dest, bool pass,
 
 int main(int argc, char** argv) {
   int first = 1;
-  bool pass = argc > 1 && strcmp(argv[1], "--pass") == 0;
-  if (pass) first++;
+  bool whole = argc > 1 && strcmp(argv[1], "--whole") == 0;
+  if (whole) first++;
   if (argc - first < 2) {
-    fprintf(stderr, "usage: copy_through_buffer [--pass] DEST FILE...\n");
+    fprintf(stderr, "usage: copy_through_buffer [--whole] DEST FILE...\n");
     return 2;
   }
   uint8_t* buffer = nullptr;
   size_t capacity = 0;
-  uint64_t sink = 0;
   int failed = 0;
   for (int i = first + 1; i < argc && !failed; i++) {
     const char* slash = strrchr(argv[i], '/');
     std::string dest =
         std::string(argv[first]) + "/" + (slash ? slash + 1 : argv[i]);
-    failed = CopyOne(argv[i], dest, pass, &buffer, &capacity, &sink);
+    failed = CopyOne(argv[i], dest, whole, &buffer, &capacity);
   }
   if (buffer) FreePages(buffer, capacity);
-  // The sum is printed so that the pass cannot be left out by the compiler.
-  if (pass) printf("%llu\n", static_cast<unsigned long long>(sink));
   return failed;
 }

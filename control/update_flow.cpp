@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "control/stub_marker.h"
 #include "control/texts.h"
 #include "payload/installation_run.h"
 #include "platform/path.h"
@@ -82,6 +83,7 @@ int RunGuarded() {
 }  // namespace
 
 int RunUpdateFlow() {
+  KeepStubMarker();
   RestrictDllSearchPath();
   uint32_t error = 0;
   MutexHandle updater = CreateNamedMutex(kUpdaterMutexName, &error);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_util.h"
+#include "payload/entry_name.h"
 #include "payload/installation_run.h"
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
@@ -38,7 +39,8 @@ ResultCode ExpectedOpen(const uint8_t* data, size_t size) {
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t* name =
         data + sizeof(PayloadHeader) + i * sizeof(PayloadEntry);
-    if (memchr(name, '\0', kEntryNameSize) == nullptr) {
+    if (memchr(name, '\0', kEntryNameSize) == nullptr ||
+        FindEntryNameFault(reinterpret_cast<const char*>(name)) != kNameSound) {
       return kResultPayloadUnreadable;
     }
   }

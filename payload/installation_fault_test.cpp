@@ -150,17 +150,12 @@ class InstallationFaultTest : public ::testing::Test {
   }
 
   // The folder as the table says: the game as it was, with the first
-  // `installed` entries written, then the failing one holding `partial`
-  // (what the disk took of it) when given.
-  std::string Expected(size_t installed, const std::string* partial = nullptr,
-                       bool list_updated = false) {
+  // `installed` entries in place, each a new file that replaced the old.
+  std::string Expected(size_t installed, bool list_updated = false) {
     std::string dir = dir_.Sub("expected" + std::to_string(expected_count_++));
     MakeGame(dir, game_);
     for (size_t i = 0; i < installed; i++) {
-      WriteFileOrDie(dir + "/" + entries_[i].name, entries_[i].data);
-    }
-    if (partial != nullptr) {
-      WriteFileOrDie(dir + "/" + entries_[installed].name, *partial);
+      Recreate(dir + "/" + entries_[i].name, entries_[i].data);
     }
     if (list_updated) {
       std::string list = game_.list.substr(0, game_.list.size() - 1);
@@ -169,9 +164,15 @@ class InstallationFaultTest : public ::testing::Test {
           list += entries_[i].name + "\n";
         }
       }
-      WriteFileOrDie(dir + "/uninst.lst", Z(list));
+      Recreate(dir + "/uninst.lst", Z(list));
     }
     return SnapshotDir(dir);
+  }
+
+  // A file replaced by another is a new file, with a new file's mode.
+  static void Recreate(const std::string& path, const std::string& bytes) {
+    unlink(path.c_str());
+    WriteFileOrDie(path, bytes);
   }
 
   ScratchDir dir_;
@@ -185,42 +186,34 @@ class InstallationFaultTest : public ::testing::Test {
 TEST_F(InstallationFaultTest, CompleteRunForComparison) {
   SetUpGame(Game());
   EXPECT_EQ(Install(), kResultOk);
-  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size(), nullptr, true));
+  EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size(), true));
 }
 
 TEST_F(InstallationFaultTest, DiskFullInTheMiddleOfAnEntry) {
   // 128 KiB hold the small files and part of the 512 KiB entry.
   std::string mount_point = dir_.Sub("fs");
   SmallFilesystem fs(mount_point, 128);
-  if (!fs.mounted()) {
-    GTEST_SKIP() << "no small filesystem can be mounted here (not root?); "
-                    "/dev/full stands in (InstallationRunTest.FullDiskIs"
-                    "CannotWrite)";
-  }
+  ASSERT_TRUE(fs.mounted()) << "no small filesystem can be mounted here";
   folder_ = mount_point + "/Game";
   SetUpGame(Game());
   EXPECT_EQ(Install(), kResultCannotWrite);
-  // The entry holds what the disk took, a strict, non-empty prefix.
-  std::string partial = ReadFileOrEmpty(folder_ + "/big.arc");
-  EXPECT_GT(partial.size(), 0u);
-  EXPECT_LT(partial.size(), entries_[1].data.size());
-  EXPECT_EQ(partial, entries_[1].data.substr(0, partial.size()));
-  EXPECT_EQ(SnapshotDir(folder_), Expected(1, &partial));
+  // big.arc is its old self, and what the disk took of the new one is gone.
+  EXPECT_EQ(SnapshotDir(folder_), Expected(1));
 }
 
 TEST_F(InstallationFaultTest, ShortWriteInTheMiddleOfAnEntry) {
   SetUpGame(Game());
   EXPECT_EQ(Install(false, 100000), kResultCannotWrite);
-  std::string partial = entries_[1].data.substr(0, 100000);
-  EXPECT_EQ(SnapshotDir(folder_), Expected(1, &partial));
+  EXPECT_EQ(SnapshotDir(folder_), Expected(1));
 }
 
 TEST_F(InstallationFaultTest, FolderTheUserMayNotWrite) {
-  // a.arc and big.arc may be replaced (0666), new.arc not created.
+  // Files are replaced by new ones beside them: in a folder the user may
+  // not write, none can be, even where the old file itself is writable.
   SetUpGame(Game());
   chmod(folder_.c_str(), 0555);
   EXPECT_EQ(Install(true), kResultCannotWrite);
-  EXPECT_EQ(SnapshotDir(folder_), Expected(2));
+  EXPECT_EQ(SnapshotDir(folder_), Expected(0));
 }
 
 TEST_F(InstallationFaultTest, OutputHeldByAnotherProcess) {
@@ -230,6 +223,24 @@ TEST_F(InstallationFaultTest, OutputHeldByAnotherProcess) {
   StopProcess(holder);
   EXPECT_EQ(result, kResultCannotWrite);
   EXPECT_EQ(SnapshotDir(folder_), Expected(1));
+}
+
+TEST_F(InstallationFaultTest, ReadOnlyOutputHeldByAnotherProcess) {
+  // The attribute is cleared for the move; when the move fails, the file
+  // gets it back: nothing of it changes.
+  SetUpGame(Game());
+  std::string big = folder_ + "/big.arc";
+  chmod(big.c_str(), 0444);
+  pid_t holder = HoldFlock(big);
+  uint32_t result = Install();
+  StopProcess(holder);
+  EXPECT_EQ(result, kResultCannotWrite);
+  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "alpha");
+  EXPECT_EQ(ReadFileOrEmpty(big), "old big");
+  struct stat st;
+  ASSERT_EQ(stat(big.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_FALSE(FileExists(big + ".updating"));
 }
 
 TEST_F(InstallationFaultTest, EntryOfFourGibibytes) {
@@ -325,18 +336,22 @@ TEST_F(InstallationFaultTest, ShortRewriteOfTheList) {
 }
 
 TEST_F(InstallationFaultTest, DiskFullWhileRewritingTheList) {
-  // The entries replace files of the same size, so they need no more room;
-  // the list grows past its last page and the disk has none left.
+  // Each entry needs one free page for its new file until the old one goes;
+  // the merged list needs two beside the old one, and the disk has one.
   std::string mount_point = dir_.Sub("fs");
   SmallFilesystem fs(mount_point, 64);
-  if (!fs.mounted()) GTEST_SKIP() << "no small filesystem can be mounted here";
+  ASSERT_TRUE(fs.mounted()) << "no small filesystem can be mounted here";
   folder_ = mount_point + "/Game";
   entries_ = {{"a.arc", "alpha"}, {"big.arc", Pattern(3000)}};
   Game game;
   game.list = Z(std::string(4087, 'x') + "\na.arc\n");  // one page, less 1
   ASSERT_EQ(game.list.size(), 4095u);
   SetUpGame(game);
-  FillUp(mount_point + "/filler");
+  std::string filler = mount_point + "/filler";
+  FillUp(filler);
+  ASSERT_EQ(truncate(filler.c_str(),
+                     static_cast<off_t>(ReadFileOrEmpty(filler).size() - 4096)),
+            0);
   EXPECT_EQ(Install(), kResultUninstallListFailed);
   EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
 }

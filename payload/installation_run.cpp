@@ -5,14 +5,30 @@
 
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
+#include "platform/file_replace.h"
 #include "platform/path.h"
-#include "platform/platform.h"
 #include "platform/seq_file.h"
 #include "uninstall/uninstall_list.h"
 
 namespace {
 
-// Checks one entry's data and writes it to the install folder.
+// True when the path and the temporary file beside it fit the path buffer.
+bool PathFits(const char* install_folder, const char* name) {
+  char path[kMaxPath];
+  char temp_path[kMaxPath];
+  return JoinPath(install_folder, name, path) && TempPathFor(path, temp_path);
+}
+
+// True when every file the run may write fits: each entry, and the
+// uninstall list.
+bool EveryPathFits(const Payload& payload, const char* install_folder) {
+  for (uint32_t i = 0; i < payload.count; i++) {
+    if (!PathFits(install_folder, payload.entries[i].name)) return false;
+  }
+  return PathFits(install_folder, kUninstallListName);
+}
+
+// Checks one entry's data and puts it in the install folder whole.
 ResultCode InstallEntry(SeqFile* payload_file, const Payload& payload,
                         const VerificationList& list, const PayloadEntry& entry,
                         const char* install_folder, EntryBuffer* data) {
@@ -24,13 +40,9 @@ ResultCode InstallEntry(SeqFile* payload_file, const Payload& payload,
     return kResultChecksumMismatch;
   }
   char path[kMaxPath];
-  if (!JoinPath(install_folder, entry.name, path)) return kResultCannotWrite;
-  // Lets a read-only file of the same name be replaced; for a new file the
-  // call simply fails.
-  ClearFileAttributes(path);
-  SeqFile out;
-  if (!out.OpenWrite(path) ||
-      out.Write(data->get(), entry.size) != entry.size) {
+  // A read-only file of the same name is replaced all the same.
+  if (!JoinPath(install_folder, entry.name, path) ||
+      !ReplaceWholeFile(path, data->get(), entry.size, true)) {
     return kResultCannotWrite;
   }
   return kResultOk;
@@ -40,7 +52,9 @@ ResultCode InstallEntry(SeqFile* payload_file, const Payload& payload,
 
 ResultCode RunInstallation(const char* install_folder) {
   char updater_path[kMaxPath];
-  GetUpdaterPath(updater_path, sizeof(updater_path));
+  if (!GetUpdaterPath(updater_path, sizeof(updater_path))) {
+    return kResultPayloadUnreadable;
+  }
   return InstallPayload(updater_path, install_folder);
 }
 
@@ -50,6 +64,9 @@ ResultCode InstallPayload(const char* updater_path,
   Payload payload;
   ResultCode result = OpenPayload(updater_path, &file, &payload);
   if (result != kResultOk) return result;
+  // A path that cannot be built would stop the run half-way; refused here,
+  // the install folder is left as it was.
+  if (!EveryPathFits(payload, install_folder)) return kResultCannotWrite;
   // The installed-name list: slot i points at entry i's name once it is
   // written; the slot after the last written one stays null.
   std::unique_ptr<const char*[]> installed(new (std::nothrow)

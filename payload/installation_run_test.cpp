@@ -124,28 +124,62 @@ TEST_F(InstallationRunTest, MissingFolder) {
   EXPECT_FALSE(FileExists(missing));
 }
 
-TEST_F(InstallationRunTest, PathTooLongIsRefusedBeforeOpening) {
-  // A 244-byte folder leaves room for a 14-byte name, backslash and
-  // terminator in the 260-byte path, not for a 15-byte one.
+TEST_F(InstallationRunTest, PathTooLongIsRefusedBeforeAnythingIsWritten) {
+  // Every file is first written beside its target as name + ".updating". A
+  // 239-byte folder leaves room in the 260-byte path for a 10-byte name, its
+  // backslash, that suffix and the terminator: "uninst.lst" fits exactly,
+  // and so does "ten-chars!", but not an 11-byte name.
   std::string folder = folder_ + "/" + std::string(100, 'd') + "/";
-  folder += std::string(244 - folder.size(), 'e');
+  folder += std::string(239 - folder.size(), 'e');
   ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
   WriteFileOrDie(folder + "/uninst.lst", kList);
-  WriteFileOrDie(updater_,
-                 UpdaterFile(BuildPayload({{"fourteen.chars", "fits"},
-                                           {"fifteen-chars.x", "none"}})));
+  WriteFileOrDie(
+      updater_,
+      UpdaterFile(BuildPayload({{"a", "fits"}, {"eleven-char", "does not"}})));
+  std::string before = SnapshotDir(folder);
   EXPECT_EQ(InstallPayload(updater_.c_str(), folder.c_str()),
             kResultCannotWrite);
-  EXPECT_EQ(ReadFileOrEmpty(folder + "/fourteen.chars"), "fits");
-  EXPECT_FALSE(FileExists(folder + "/fifteen-chars.x"));
-  EXPECT_EQ(ReadFileOrEmpty(folder + "/uninst.lst"), kList);
+  EXPECT_EQ(SnapshotDir(folder), before);
+  WriteFileOrDie(
+      updater_,
+      UpdaterFile(BuildPayload({{"a", "fits"}, {"ten-chars!", "fits too"}})));
+  EXPECT_EQ(InstallPayload(updater_.c_str(), folder.c_str()), kResultOk);
+  EXPECT_EQ(ReadFileOrEmpty(folder + "/ten-chars!"), "fits too");
+  // "a" occurs in "game.exe" already.
+  EXPECT_EQ(ReadFileOrEmpty(folder + "/uninst.lst"),
+            Z("game.exe\nten-chars!\n"));
+  // One byte more of folder, and the list's own new file no longer fits.
+  std::string longer = folder + "f";
+  ASSERT_EQ(rename(folder.c_str(), longer.c_str()), 0);
+  before = SnapshotDir(longer);
+  EXPECT_EQ(InstallPayload(updater_.c_str(), longer.c_str()),
+            kResultCannotWrite);
+  EXPECT_EQ(SnapshotDir(longer), before);
+}
+
+TEST_F(InstallationRunTest, LeftoverOfAKilledRunIsReplaced) {
+  // What a run killed in the middle of an entry leaves: part of the new
+  // file under its temporary name. It does not stop the next run, even
+  // read-only.
+  WriteFileOrDie(folder_ + "/a.arc", "old");
+  WriteFileOrDie(folder_ + "/a.arc.updating", "half of the ne");
+  chmod((folder_ + "/a.arc.updating").c_str(), 0444);
+  EXPECT_EQ(Install(BuildPayload({{"a.arc", "half of the new file"}})),
+            kResultOk);
+  EXPECT_EQ(Installed("a.arc"), "half of the new file");
+  EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating"));
 }
 
 TEST_F(InstallationRunTest, FullDiskIsCannotWrite) {
-  ASSERT_EQ(symlink("/dev/full", (folder_ + "/b").c_str()), 0);
+  // b's new file lands on /dev/full, where every write fails for want of
+  // room; the old b stays.
+  WriteFileOrDie(folder_ + "/b", "old b");
+  ASSERT_EQ(symlink("/dev/full", (folder_ + "/b.updating").c_str()), 0);
   EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"b", "B"}, {"c", "C"}})),
             kResultCannotWrite);
   EXPECT_EQ(Installed("a"), "A");
+  EXPECT_EQ(Installed("b"), "old b");
+  EXPECT_FALSE(FileExists(folder_ + "/b.updating"));
   EXPECT_FALSE(FileExists(folder_ + "/c"));
   EXPECT_EQ(List(), kList);
 }

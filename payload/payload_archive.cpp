@@ -4,18 +4,14 @@
 
 #include <new>
 
+#include "payload/entry_name.h"
 #include "platform/path.h"
 #include "platform/platform.h"
 
-void GetUpdaterPath(char* path, uint32_t size) {
-  // If the system cannot name the running program, the reader tries
-  // "setup.exe" in the current folder. A path cut short by the buffer is
-  // never used: it could name another file.
-  memset(path, 0, size);
-  strncpy(path, "setup.exe", size - 1);
-  char own[kMaxPath];
-  uint32_t n = GetOwnExecutablePath(own, sizeof(own));
-  if (n != 0 && n < size) memcpy(path, own, n + 1);
+int GetUpdaterPath(char* path, uint32_t size) {
+  // No fallback to a name in the current folder: the updater runs elevated,
+  // and whatever file of that name lies there is not its own.
+  return GetOwnExecutablePath(path, size) != 0;
 }
 
 ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
@@ -37,10 +33,11 @@ ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload) {
   if (!entries || file->Read(entries.get(), directory_size) != directory_size) {
     return kResultPayloadUnreadable;
   }
-  // A name that fills its field without a terminator breaks the format:
+  // Names that break the format or would reach outside the install folder
   // refuse the payload before anything is written.
   for (uint32_t i = 0; i < header.count; i++) {
-    if (memchr(entries[i].name, '\0', kEntryNameSize) == nullptr) {
+    if (memchr(entries[i].name, '\0', kEntryNameSize) == nullptr ||
+        FindEntryNameFault(entries[i].name) != kNameSound) {
       return kResultPayloadUnreadable;
     }
   }

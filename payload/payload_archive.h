@@ -49,12 +49,13 @@ struct Payload {
 
 // Opens the updater file at path (file must not be open yet) and loads the
 // directory. Returns kResultOk, kResultPayloadUnreadable (no payload, short
-// header or directory, a name without terminator, no memory) or
-// kResultTooManyEntries.
+// header or directory, a name without terminator or one that
+// FindEntryNameFault refuses, no memory) or kResultTooManyEntries.
 ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload);
 
-// The updater's own path, or "setup.exe" when the system cannot tell.
-void GetUpdaterPath(char* path, uint32_t size);
+// Writes the updater's own full path into path (size bytes). Returns 0 when
+// the system cannot give it whole.
+int GetUpdaterPath(char* path, uint32_t size);
 
 // The absolute file position of the entry's data. Returns 0 if it lies at or
 // beyond 2^31, where it cannot be reached.

@@ -101,6 +101,19 @@ TEST_F(PayloadArchiveTest, NameFillingItsFieldIsRefused) {
   EXPECT_EQ(Open(UpdaterFile(payload)), kResultOk);
 }
 
+TEST_F(PayloadArchiveTest, NameOutsideTheFolderRefusesThePayload) {
+  // Wherever it stands in the directory, before any entry is read.
+  for (const char* bad : {"..\\evil.dll", "C:\\x", "a.arc:ads", "\\x",
+                          "movie\\..\\..\\x", "NUL", ""}) {
+    file_.Close();
+    std::string payload = BuildPayload({{"ok.arc", "1"}, {bad, "2"}});
+    EXPECT_EQ(Open(UpdaterFile(payload)), kResultPayloadUnreadable) << bad;
+  }
+  file_.Close();
+  EXPECT_EQ(Open(UpdaterFile(BuildPayload({{"movie\\op.dat", "1"}}))),
+            kResultOk);
+}
+
 TEST_F(PayloadArchiveTest, EntryPastTheEndFailsItsRead) {
   std::string payload = BuildPayload({{"a", "alpha"}, {"b", "beta"}});
   PatchEntry(&payload, 1, 5, 5);  // one byte more than the file holds

@@ -13,6 +13,11 @@ const size_t kMaxPath = 260;
 int JoinWithBackslash(const char* left, const char* right, char* out,
                       size_t size);
 
+// Writes left and suffix, with nothing between them, into out, as
+// JoinWithBackslash does.
+int JoinWithSuffix(const char* left, const char* suffix, char* out,
+                   size_t size);
+
 // Writes "folder\name" into out (kMaxPath bytes), as JoinWithBackslash.
 int JoinPath(const char* folder, const char* name, char* out);
 

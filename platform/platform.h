@@ -40,6 +40,19 @@ uint32_t GetFileSizeLow(FileHandle file);
 // Releases the handle. The handle must be open.
 void CloseFileHandle(FileHandle file);
 
+// Writes all the system still holds of the file's data to the disk, and
+// returns nonzero once it is there.
+int FlushFileToDisk(FileHandle file);
+
+// Moves the file at from over the file at to (which may not exist yet) in
+// one step, and returns nonzero once the move is on the disk. Fails,
+// leaving both as they were, when to is read-only, held open by another
+// process, or a folder.
+int MoveFileOver(const char* from, const char* to);
+
+// Deletes the file; nonzero on success.
+int RemoveFile(const char* path);
+
 // Memory for file contents, straight from the system in whole pages rather
 // than from the heap, so that it can be kept from one file to the next and
 // its pages are touched once. Huge pages where the system offers them.
@@ -49,9 +62,18 @@ void* AllocatePages(size_t size);
 // Returns memory from AllocatePages; size as it was asked for.
 void FreePages(void* pages, size_t size);
 
+// What ClearFileAttributes returns when there is no file or it could not
+// read its attributes.
+const uint32_t kNoFileAttributes = 0xFFFFFFFFu;
+
 // Clears the read-only (and on Windows hidden and system) attributes of an
-// existing file. Returns nonzero on success; failure is harmless.
-int ClearFileAttributes(const char* path);
+// existing file, and returns the attributes it had, for
+// RestoreFileAttributes; failure is harmless.
+uint32_t ClearFileAttributes(const char* path);
+
+// Gives the file back attributes that ClearFileAttributes returned; does
+// nothing for kNoFileAttributes.
+void RestoreFileAttributes(const char* path, uint32_t attributes);
 
 // Writes the running program's full path into buffer (size bytes). Returns
 // its length, or 0 if it could not be had whole (the buffer may then hold a

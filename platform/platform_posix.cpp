@@ -133,6 +133,71 @@ uint32_t GetFileSizeLow(FileHandle file) {
 
 void CloseFileHandle(FileHandle file) { close(static_cast<int>(file)); }
 
+int FlushFileToDisk(FileHandle file) {
+  return fsync(static_cast<int>(file)) == 0;
+}
+
+namespace {
+
+// Windows refuses to replace a file that has the read-only attribute, even
+// for an administrator, or that another process holds open. The owner's
+// write bit plays the attribute; the lock taken here plays the sharing
+// check, and is held until the old file is gone. Returns the descriptor
+// that holds the lock, -1 when there is no file, -2 when it is refused.
+int LockTargetForReplace(const char* posix_path) {
+  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? -1 : -2;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_mode & S_IWUSR) == 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return -2;
+  }
+  return fd;
+}
+
+// The folder's entry for a renamed file reaches the disk only when the
+// folder itself is synced.
+void SyncParentFolder(const char* posix_path) {
+  char folder[PATH_MAX];
+  const char* slash = strrchr(posix_path, '/');
+  size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - posix_path);
+  if (slash == posix_path) n = 1;  // the root itself
+  if (n == 0) {
+    strcpy(folder, ".");
+  } else {
+    memcpy(folder, posix_path, n);
+    folder[n] = '\0';
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int MoveFileOver(const char* from, const char* to) {
+  char posix_from[PATH_MAX];
+  char posix_to[PATH_MAX];
+  if (!ToPosixPath(from, posix_from, sizeof(posix_from)) ||
+      !ToPosixPath(to, posix_to, sizeof(posix_to))) {
+    return 0;
+  }
+  int target = LockTargetForReplace(posix_to);
+  if (target == -2) return 0;
+  int moved = rename(posix_from, posix_to) == 0;
+  if (target >= 0) close(target);
+  if (moved) SyncParentFolder(posix_to);
+  return moved;
+}
+
+int RemoveFile(const char* path) {
+  char posix_path[PATH_MAX];
+  return ToPosixPath(path, posix_path, sizeof(posix_path)) &&
+         unlink(posix_path) == 0;
+}
+
 void* AllocatePages(size_t size) {
   const size_t kHugePage = 2u << 20;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -159,14 +224,24 @@ void FreePages(void* pages, size_t size) {
   if (pages != nullptr) munmap(pages, size);
 }
 
-int ClearFileAttributes(const char* path) {
+uint32_t ClearFileAttributes(const char* path) {
   char posix_path[PATH_MAX];
   struct stat st;
   if (!ToPosixPath(path, posix_path, sizeof(posix_path)) ||
       stat(posix_path, &st) != 0) {
-    return 0;
+    return kNoFileAttributes;
   }
-  return chmod(posix_path, (st.st_mode & 07777) | S_IWUSR) == 0;
+  chmod(posix_path, (st.st_mode & 07777) | S_IWUSR);
+  return st.st_mode & 07777;
+}
+
+void RestoreFileAttributes(const char* path, uint32_t attributes) {
+  char posix_path[PATH_MAX];
+  if (attributes == kNoFileAttributes ||
+      !ToPosixPath(path, posix_path, sizeof(posix_path))) {
+    return;
+  }
+  chmod(posix_path, static_cast<mode_t>(attributes & 07777));
 }
 
 uint32_t GetOwnExecutablePath(char* buffer, uint32_t size) {

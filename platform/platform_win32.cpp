@@ -55,6 +55,17 @@ uint32_t GetFileSizeLow(FileHandle file) {
 
 void CloseFileHandle(FileHandle file) { CloseHandle(ToHandle(file)); }
 
+int FlushFileToDisk(FileHandle file) {
+  return FlushFileBuffers(ToHandle(file)) != 0;
+}
+
+int MoveFileOver(const char* from, const char* to) {
+  return MoveFileExA(from, to,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
+
 void* AllocatePages(size_t size) {
   if (size == 0) return nullptr;
   return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
@@ -62,8 +73,15 @@ void* AllocatePages(size_t size) {
 
 void FreePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
-int ClearFileAttributes(const char* path) {
-  return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0;
+uint32_t ClearFileAttributes(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kNoFileAttributes;
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  return attributes;
+}
+
+void RestoreFileAttributes(const char* path, uint32_t attributes) {
+  if (attributes != kNoFileAttributes) SetFileAttributesA(path, attributes);
 }
 
 uint32_t GetOwnExecutablePath(char* buffer, uint32_t size) {

@@ -31,6 +31,8 @@ uint32_t SeqFile::Write(const void* buffer, uint32_t n) {
   return WriteFileBytes(handle_, buffer, n);
 }
 
+int SeqFile::Flush() { return IsOpen() && FlushFileToDisk(handle_); }
+
 int SeqFile::Seek(uint32_t position) {
   // The failure value 0xFFFFFFFF must not pass for reaching 0xFFFFFFFF; no
   // position from 2^31 on can be reached anyway.

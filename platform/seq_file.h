@@ -31,6 +31,9 @@ class SeqFile {
   // One write of n bytes; the count written, 0 on failure.
   uint32_t Write(const void* buffer, uint32_t n);
 
+  // Nonzero once everything written is on the disk.
+  int Flush();
+
   // Nonzero only if the file pointer is now at position (below 2^31).
   int Seek(uint32_t position);
 

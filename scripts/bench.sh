@@ -6,13 +6,17 @@
 #     40 MiB by default, all named in its verification list) installed by the
 #     native updater into a scratch folder, against `cp` of the same files in
 #     the same run, and against the updater's own reads and writes without
-#     the checksum (bench/copy_through_buffer.cpp): the floor under it.
-#     Median wall time of RUNS runs each, the fastest beside it, processor
-#     time, and peak memory from /usr/bin/time -v;
-#  3. under Wine: each kernel in the i686 and x86-64 Windows programs, and
-#     the same update installed by both (WINE_BENCH=0 leaves it out).
-# Prints Markdown tables. Every side reads and writes the page cache:
-# nothing is synced within a timed run.
+#     the checksum (bench/copy_through_buffer.cpp), once writing each file in
+#     place, unflushed, and once replacing it whole as the updater does
+#     (a temporary file, flushed, moved over the old one);
+#  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
+#     files;
+#  4. under Wine: each kernel in the i686 and x86-64 Windows programs, and
+#     the update of part 2 installed by both (WINE_BENCH=0 leaves it out).
+# Every side is timed until its data is on the disk: `sync` runs within
+# the timing, after the command. Median wall time of RUNS runs each, the
+# fastest beside it, processor time, and peak memory from /usr/bin/time -v.
+# Prints Markdown tables.
 #
 #   bash scripts/bench.sh                 # the figures in the README
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
@@ -98,6 +102,7 @@ timed() {
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 || code=$?
+  sync
   local t1=$EPOCHREALTIME
   if [ "$code" != 0 ]; then
     echo "$side failed with exit code $code" >&2
@@ -129,7 +134,7 @@ for _ in $(seq 1 "$RUNS"); do
   timed buffer build/native/bench/copy_through_buffer "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
-  timed pass build/native/bench/copy_through_buffer --pass "$work/copy" \
+  timed whole build/native/bench/copy_through_buffer --whole "$work/copy" \
     "$work"/src/*.arc
   rm -f "$work"/copy/*
 done
@@ -163,19 +168,57 @@ ratio() {
 }
 
 update_peak=$(sort -g "$work/update.peaks" | tail -1)
-echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs | median wall time | MB/s | fastest | processor time | peak memory |"
+echo "| $ENTRIES × $ENTRY_MIB MiB, $RUNS runs, until on disk | median wall time | MB/s | fastest | processor time | peak memory |"
 echo "|---|---|---|---|---|---|"
-row updater update
-row cp copy
-row "the updater's reads and writes, no checksum" buffer
-row "the same with one plain pass over each entry" pass
-ratio "updater / cp" update copy
-ratio "updater / its reads and writes" update buffer
+row "updater (each file replaced whole, flushed)" update
+row "cp + sync" copy
+row "its reads and writes, in place, no flush, + sync" buffer
+row "its reads and writes, replaced whole, flushed" whole
+ratio "updater / (cp + sync)" update copy
+ratio "the flushes: replaced whole / in place" whole buffer
+ratio "the checksum: updater / replaced whole" update whole
 awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
   printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
     up / 1024 - entry }'
 
-# --- 3. The Windows programs under Wine ---------------------------------
+# --- 3. mkupdate: pack, list and verify ----------------------------------
+# MK_FILES files of MK_MB MB (six of 50 MB by default) packed with their
+# verification list, the update listed, and the folder verified against it,
+# each against `cp` of the same files. Median of MK_RUNS runs (RUNS by
+# default), page cache warm.
+bench_mkupdate() {
+  local files=${MK_FILES:-6} each=${MK_MB:-50} runs=${MK_RUNS:-$RUNS} i
+  local mk=$work/mk
+  rm -rf "$mk"
+  mkdir -p "$mk/src" "$mk/copy"
+  for i in $(seq 1 "$files"); do
+    head -c $((each * 1000000)) /dev/urandom >"$mk/src/data$i.arc"
+  done
+  cat "$mk"/src/* >/dev/null
+  for _ in $(seq 1 "$runs"); do
+    timed mk_cp cp "$mk"/src/data*.arc "$mk/copy/"
+    rm -f "$mk"/copy/*
+    timed mk_pack "$mkupdate" pack --stub build/native/updater \
+      --out "$mk/setup" --verify-dir "$mk/src" "$mk"/src/data*.arc
+    timed mk_list "$mkupdate" list "$mk/setup"
+    timed mk_verify "$mkupdate" verify "$mk/setup" "$mk/src"
+    rm -f "$mk/setup"
+  done
+  mb=$((files * each))
+  echo
+  echo "| mkupdate, $files × $each MB, $runs runs, until on disk | median wall time | MB/s | fastest | processor time | peak memory |"
+  echo "|---|---|---|---|---|---|"
+  row "cp + sync" mk_cp
+  row "pack (with its list)" mk_pack
+  row "list" mk_list
+  row "verify" mk_verify
+  ratio "pack / (cp + sync)" mk_pack mk_cp
+  ratio "list / (cp + sync)" mk_list mk_cp
+  ratio "verify / (cp + sync)" mk_verify mk_cp
+}
+bench_mkupdate
+
+# --- 4. The Windows programs under Wine ---------------------------------
 # Each kernel's GB/s in the i686 program (the product) and the x86-64 one
 # (bench/kernel_speed.cpp), and the same update as above, on each program's
 # updater, installed under Wine: the time from pressing Yes to the done box
@@ -210,6 +253,8 @@ wine_kernel_table() {
 }
 
 wine_install_table() {
+  local mb
+  mb=$(awk -v mib=$((ENTRIES * ENTRY_MIB)) 'BEGIN {print mib * 1048576 / 1e6}')
   echo "| $ENTRIES × $ENTRY_MIB MiB under Wine, $RUNS runs | median | MB/s | fastest |"
   echo "|---|---|---|---|"
   local p
@@ -246,7 +291,7 @@ wine_install_table() {
         printf "| %s | %.3f s | %.0f | %.3f s |\n", label, t, mb / t, best }'
   done
   awk -v t="$(median <"$work/update.times")" -v mb="$mb" \
-    'BEGIN { printf "| native updater (above) | %.3f s | %.0f | |\n", t, mb / t }'
+    'BEGIN { printf "| native updater (part 2, until on disk) | %.3f s | %.0f | |\n", t, mb / t }'
 }
 
 if [ "${WINE_BENCH:-1}" != 0 ]; then

@@ -20,7 +20,7 @@ printf 'game.exe\ndata1.arc\n\0' >"$demo/Game/uninst.lst"
 set_install_folder "$demo/registry" "$PWD/$demo/Game"
 
 # The publisher's copy of version 1.1: the verification list covers all of
-# it; the update carries the two changed archives.
+# it; the update carries what differs from 1.0, the two archives.
 printf 'game 1.0' >"$demo/new/game.exe"
 head -c $((32 << 20)) /dev/urandom >"$demo/new/data1.arc"
 printf 'new archive\n' >"$demo/new/data2.arc"
@@ -28,7 +28,7 @@ printf 'new archive\n' >"$demo/new/data2.arc"
 echo "== mkupdate pack"
 start=$(date +%s%N)
 "$mk" pack --stub build/native/updater --out "$demo/setup" \
-  --verify-dir "$demo/new" "$demo/new/data1.arc" "$demo/new/data2.arc"
+  --from "$demo/Game" --to "$demo/new"
 echo "packed in $((($(date +%s%N) - start) / 1000000)) ms"
 echo "== mkupdate list"
 "$mk" list "$demo/setup"

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,18 @@
 #include "payload/payload_archive.h"
 
 namespace {
+
+// Small files as they are; larger ones by size and a hash, so that a failing
+// comparison of two snapshots stays readable.
+std::string Digest(const std::string& bytes) {
+  if (bytes.size() <= 64) return bytes;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  char text[64];
+  snprintf(text, sizeof(text), "<%zu bytes, hash %016llx>", bytes.size(),
+           static_cast<unsigned long long>(hash));
+  return text;
+}
 
 void RemoveTree(const std::string& path) {
   struct stat st;
@@ -59,7 +72,7 @@ void Snapshot(const std::string& dir, const std::string& rel,
       Snapshot(full, rel + name + "/", out);
     } else {
       out->push_back(rel + name + " " + std::to_string(st.st_mode & 0777) +
-                     "\n" + ReadFileOrEmpty(full) + "\n");
+                     "\n" + Digest(ReadFileOrEmpty(full)) + "\n");
     }
   }
   closedir(d);
@@ -173,13 +186,18 @@ void ExecChild(const std::vector<std::string>& argv,
   // Its own process group, so that StopProcess ends its children too
   // (flock(1) runs its command as a child that holds the lock).
   setpgid(0, 0);
-  signal(SIGPIPE, SIG_DFL);
+  // The default handling, whatever the tests were started with (a
+  // background job ignores SIGINT).
+  for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
   for (const std::string& kv : options.env) putenv(strdup(kv.c_str()));
   if (options.file_size_limit != 0) {
     // A write past the limit must fail with EFBIG, not kill the process.
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {options.file_size_limit, options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (options.small_pages && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
+    _exit(126);
   }
   if (options.start_gate >= 0) {
     char go;

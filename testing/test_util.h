@@ -66,7 +66,10 @@ struct ProcessOptions {
   std::vector<std::string> env;  // NAME=VALUE added to the environment
   std::string input;             // written to its stdin, then closed
   uint64_t file_size_limit = 0;  // RLIMIT_FSIZE when nonzero
-  std::string stdout_path;       // its stdout goes here; /dev/null if empty
+  // Transparent huge pages off for it, so that its page faults count 4 KiB
+  // pages (the setting lasts across exec).
+  bool small_pages = false;
+  std::string stdout_path;  // its stdout goes here; /dev/null if empty
   // When set, the child waits for one byte on it before it starts the
   // program: children released by one write start at the same instant.
   int start_gate = -1;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/file_replace.h"
 #include "platform/path.h"
 #include "platform/seq_file.h"
 
@@ -42,12 +43,6 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
   return true;
 }
 
-// Writes the list back whole; true only if every byte was stored.
-bool WriteList(const char* path, const char* buffer, uint32_t size) {
-  SeqFile file;
-  return file.OpenWrite(path) && file.Write(buffer, size) == size;
-}
-
 }  // namespace
 
 int UpdateUninstallList(const char* install_folder, const char* const* names) {
@@ -59,15 +54,8 @@ int UpdateUninstallList(const char* install_folder, const char* const* names) {
   if (original < 0) return 0;
   uint32_t length = static_cast<uint32_t>(original);
   if (!MergeNames(buffer.get(), &length, names)) return 0;
-  {
-    SeqFile file;
-    if (!file.OpenWrite(path)) return 0;  // not recreated: still unchanged
-    if (file.Write(buffer.get(), length + 1) == length + 1) return 1;
-  }
-  // The rewrite stored too little and the list is cut short. The appended
-  // lines only overwrote bytes from the old terminator on, so the original
-  // list is the buffer's first bytes with that terminator restored.
-  buffer[original] = '\0';
-  WriteList(path, buffer.get(), static_cast<uint32_t>(original) + 1);
-  return 0;
+  // Written beside the list and moved over it: whatever stops the rewrite,
+  // the list is its old text or the merged one. A read-only list stays
+  // refused, as it always was.
+  return ReplaceWholeFile(path, buffer.get(), length + 1, false);
 }

@@ -13,8 +13,9 @@ const char kUninstallListName[] = "uninst.lst";
 // does not already occur anywhere in the list's text, case-sensitively, and
 // rewrites the list. Returns nonzero on success. The list must exist and be
 // well formed (non-empty, one NUL, at its end); a list that cannot be read,
-// is malformed or would outgrow the buffer is left unchanged (0). A rewrite
-// that stores too little puts the original bytes back and returns 0.
+// is malformed or would outgrow the buffer is left unchanged (0). The merged
+// list replaces the old one whole (ReplaceWholeFile): on any failure (0) the
+// list is byte for byte as it was.
 int UpdateUninstallList(const char* install_folder, const char* const* names);
 
 #endif  // UNINSTALL_UNINSTALL_LIST_H_

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux libc-bin
+need_packages cmake make g++ libgtest-dev util-linux libc-bin strace
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# mkupdate for Windows, and signing: an update packed with the Windows
-# updater as its stub is signed with a throwaway self-signed certificate.
-# The signature must verify, and since it is appended after the last byte,
-# mkupdate and the updater must still read the payload; one changed payload
-# byte must break the signature. (mkupdate's own tests run in updater_tests.)
+# mkupdate for Windows, and the README's path from two releases to a signed
+# update: the update between an old and a new game folder, packed with the
+# Windows updater as its stub, is signed with a throwaway self-signed
+# certificate. The signature must verify, and since it is appended after the
+# last byte, mkupdate and the updater must still read the payload, and the
+# installed folder must check out against the signed update; one changed
+# payload byte must break the signature. (mkupdate's own tests run in
+# updater_tests.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -18,17 +21,24 @@ ls -l build/win32/mkupdate.exe
 mk=$PWD/build/native/mkupdate
 work=$PWD/build/signing
 rm -rf "$work"
-mkdir -p "$work/src" "$work/Game" "$work/run"
+mkdir -p "$work/old" "$work/src" "$work/Game" "$work/run"
 cd "$work"
 
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem \
   -days 2 -subj "/CN=Lumenhollow test publisher" 2>/dev/null
-printf 'game 1.0' >src/game.exe
+printf 'game 1.0' >old/game.exe
+printf 'old archive\n' >old/data1.arc
+printf 'game.exe\ndata1.arc\n\0' >old/uninst.lst
+cp old/game.exe src/game.exe
 head -c 2000000 /dev/urandom >src/data1.arc
 printf 'new archive\n' >src/data2.arc
-"$mk" pack --stub ../win32/updater.exe --out setup.exe --verify-dir src \
-  src/data1.arc src/data2.arc
+"$mk" pack --stub ../win32/updater.exe --out setup.exe --dry-run \
+  --from old --to src >plan.txt
+cat plan.txt
+[ ! -e setup.exe ] || fail "the dry run wrote setup.exe"
+grep -q 'would write setup.exe: 3 entries' plan.txt || fail "dry run: $(cat plan.txt)"
+"$mk" pack --stub ../win32/updater.exe --out setup.exe --from old --to src
 osslsigncode sign -certs cert.pem -key key.pem -n "Lumenhollow Updater" \
   -in setup.exe -out signed.exe >/dev/null
 echo "signed: $(stat -c %s setup.exe) bytes -> $(stat -c %s signed.exe) bytes"
@@ -43,7 +53,7 @@ grep -q 'bytes follow the entries' list.txt || fail "no signature after the data
 # The native updater with the signed file's payload and signature behind it:
 # it must install from a file that goes on after its last entry.
 set_install_folder "$work/registry" "$work/Game"
-printf 'game.exe\n\0' >Game/uninst.lst
+cp old/* Game/
 cp ../native/updater native-setup
 truncate -s 1048576 native-setup
 tail -c +1048577 signed.exe >>native-setup
@@ -56,6 +66,11 @@ set -e
 cmp src/data1.arc Game/data1.arc && cmp src/data2.arc Game/data2.arc ||
   fail "installed files differ"
 echo "updater on the signed payload: exit 0, files identical"
+"$mk" verify --json signed.exe Game >verify.json ||
+  fail "mkupdate verify of the installed folder: $(cat verify.json)"
+grep -q '"ok": 3, "missing": 0, "differs": 0, "unreadable": 0' verify.json ||
+  fail "verify: $(cat verify.json)"
+echo "mkupdate verify of the installed folder against the signed update: all 3 match"
 
 # One changed byte inside data1.arc's data breaks the signature.
 cp signed.exe damaged.exe
@@ -68,9 +83,13 @@ if osslsigncode verify -CAfile cert.pem -in damaged.exe >verify.log 2>&1; then
   fail "osslsigncode verify passed on a changed payload"
 fi
 echo "osslsigncode verify of a changed payload: failed, as it must"
-if "$mk" list damaged.exe >/dev/null 2>&1; then
-  fail "mkupdate list passed on a changed payload"
-fi
+set +e
+"$mk" list --json damaged.exe >damaged.json 2>/dev/null
+code=$?
+set -e
+[ "$code" -eq 1 ] || fail "mkupdate list of a changed payload ended with $code, not 1"
+grep -q '"name": "data1.arc", .* "state": "mismatch"' damaged.json ||
+  fail "list --json: $(cat damaged.json)"
 grep -q "data1.arc .* MISMATCH" <("$mk" list damaged.exe 2>/dev/null) ||
   fail "no MISMATCH for the changed entry"
 echo "mkupdate list of a changed payload: MISMATCH reported"

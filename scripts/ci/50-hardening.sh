@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux libc-bin clang-14 \
+need_packages cmake make g++ libgtest-dev util-linux libc-bin strace clang-14 \
   libclang-rt-14-dev
 start=$SECONDS
 

@@ -223,6 +223,42 @@ scenario_signed() {
   check_complete_install
 }
 
+# Entries with Japanese names: mkupdate stores them in code page 932 and the
+# updater's narrow calls create them under those names. ソ (83 5C) ends in
+# the byte of a backslash. mkupdate.exe, the Windows tool, run on the same
+# files, packs the same bytes.
+pack_with_mkupdate_exe() {
+  wine "$BUILD/mkupdate.exe" pack --stub 'C:\pack\stub.exe' \
+    --out 'C:\pack\japanese.exe' --verify-dir 'C:\pack\ja' \
+    "C:\\pack\\ja\\$1" "C:\\pack\\ja\\$2" >"$W/$PROGRAM-mkupdate-exe.out" 2>&1 &&
+    cmp "$U/japanese.exe" "$C/pack/japanese.exe"
+}
+add_scenario japanese-entries
+scenario_japanese-entries() {
+  local src=$C/pack/ja ja1='ルーメン.dat' ja2='ソフト.txt'
+  rm -rf "$C/pack"
+  mkdir -p "$src"
+  cp "$BUILD/updater.exe" "$C/pack/stub.exe"
+  printf 'lumen\n' >"$src/$ja1"
+  printf 'soft\n' >"$src/$ja2"
+  check "mkupdate packs them" "$MKUPDATE" pack --stub "$C/pack/stub.exe" \
+    --out "$U/japanese.exe" --verify-dir "$src" "$src/$ja1" "$src/$ja2"
+  check "mkupdate.exe packs the same bytes" pack_with_mkupdate_exe "$ja1" "$ja2"
+  check "mkupdate.exe lists the names in UTF-8" eval \
+    'wine "$BUILD/mkupdate.exe" list "$U_WIN\\japanese.exe" |
+      grep -q "^$ja2 .* verified"'
+  reset_game
+  set_registry REG_SZ
+  drive japanese-entries --box question:confirm:yes --box info:done:ok \
+    --exit 0 "$U_WIN\\japanese.exe"
+  check "$ja1 created under its name" same_file "$GAME/$ja1" "$src/$ja1"
+  check "$ja2 created under its name" same_file "$GAME/$ja2" "$src/$ja2"
+  printf 'game.exe\ndata1.arc\nreadme.txt\n\x83\x8b\x81\x5b\x83\x81\x83\x93.dat\n\x83\x5c\x83\x74\x83\x67.txt\nvrx.hvl\n\0' \
+    >"$F/uninst.japanese"
+  check "uninst.lst holds the names in code page 932" \
+    same_file "$GAME/uninst.lst" "$F/uninst.japanese"
+}
+
 # A folder with a Japanese name: the registry hands it to the narrow calls
 # in code page 932, and ソ ends in 0x5C, the byte of a backslash.
 add_scenario japanese-folder

@@ -1,19 +1,30 @@
 // mkupdate list and verify: what an update carries, and whether an installed
-// folder matches a verification list.
+// folder matches a verification list. Both return kExitOk, kExitDiffers
+// (a mismatch, a missing or differing file) or kExitCannotCheck (no update,
+// a damaged list, something unreadable), diffs winning.
 #ifndef TOOLS_MKUPDATE_INSPECT_H_
 #define TOOLS_MKUPDATE_INSPECT_H_
 
 #include <string>
 
-// Prints the update's directory, one line per entry with its checksum and
-// its state against the update's own verification list. Returns 0, or 1
-// when the payload or an entry cannot be read, the list is damaged, or an
-// entry mismatches.
-int RunList(const std::string& path);
+struct ListOptions {
+  std::string file;
+  bool json = false;
+  bool records = false;  // also the verification list's records
+};
 
-// Checks every file the list names in dir and prints the missing and the
-// differing ones. Returns 0 when all match, 1 otherwise or when the list
-// cannot be read.
-int RunVerify(const std::string& list_path, const std::string& dir);
+// Prints the update's directory, one line per entry with its checksum and
+// its state against the update's own verification list.
+int RunList(const ListOptions& options);
+
+struct VerifyOptions {
+  std::string list;  // a vrx.hvl file, or an update that carries one
+  std::string dir;
+  bool json = false;
+};
+
+// Checks every file the list names in dir, and prints the missing, the
+// differing and the unreadable ones.
+int RunVerify(const VerifyOptions& options);
 
 #endif  // TOOLS_MKUPDATE_INSPECT_H_

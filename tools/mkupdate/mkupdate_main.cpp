@@ -1,6 +1,5 @@
 // mkupdate: the publisher's tool that makes, lists and checks update
-// executables. Exit codes: 0 done, 1 refused or failed, 2 usage error.
-#include <stdio.h>
+// executables. Exit codes: report.h.
 #include <string.h>
 
 #include <string>
@@ -8,52 +7,103 @@
 
 #include "tools/mkupdate/inspect.h"
 #include "tools/mkupdate/pack.h"
+#include "tools/mkupdate/report.h"
+#include "tools/mkupdate/tool_os.h"
 
 namespace {
+
+const char kVersion[] = "mkupdate 1.1.0\n";
 
 const char kToolHelp[] =
     "usage: mkupdate COMMAND ARGS...\n"
     "\n"
-    "  pack    make an update executable from the updater stub and files\n"
+    "  pack    make an update executable from the updater stub and files,\n"
+    "          or from two releases of the game\n"
     "  list    show what an update carries and check it\n"
     "  verify  check an installed game folder against a verification list\n"
+    "  help    show a command's usage: mkupdate help pack\n"
     "\n"
-    "mkupdate COMMAND --help shows the command's usage.\n";
+    "  --help     this text\n"
+    "  --version  the tool's version\n"
+    "\n"
+    "Exit codes: 0 done and all good; 1 pack refused an input, or list or\n"
+    "verify found a mismatch, a missing or a differing file; 2 usage error;\n"
+    "3 list or verify could not check (not an update, a damaged list, an\n"
+    "unreadable file). Results go to stdout, diagnostics to stderr.\n";
 
 const char kPackHelp[] =
-    "usage: mkupdate pack --stub STUB --out OUT\n"
-    "                     [--verify-dir DIR | --verify-list FILE] ENTRY...\n"
+    "usage: mkupdate pack --stub STUB --out OUT --from OLD --to NEW\n"
+    "                     [--dry-run] [ENTRY...]\n"
+    "       mkupdate pack --stub STUB --out OUT\n"
+    "                     [--verify-dir DIR | --verify-list FILE]\n"
+    "                     [--dry-run] ENTRY...\n"
     "\n"
     "Writes OUT: STUB (the updater built without payload, under 1 MiB),\n"
-    "zero bytes up to 1 MiB, then the payload archive with the entries in\n"
-    "the given order. ENTRY is a file, stored under its base name, or\n"
-    "NAME=PATH. Names are at most 15 bytes; '/' in them becomes '\\'.\n"
+    "zero bytes up to 1 MiB, then the payload archive, the verification\n"
+    "list last. Never writes over STUB or an input; OUT is never listed.\n"
     "\n"
-    "  --verify-dir DIR    add the verification list vrx.hvl with the\n"
-    "                      checksum of every file under DIR\n"
-    "  --verify-list FILE  add FILE as the verification list vrx.hvl\n"
+    "  --from OLD --to NEW  the update from release OLD (as installed) to\n"
+    "                       NEW: every file of NEW that is new or differs,\n"
+    "                       in bytewise order of its name, and a list of\n"
+    "                       every file of NEW but uninst.lst and vrx.hvl\n"
+    "  --verify-dir DIR     add the list vrx.hvl with the checksum of every\n"
+    "                       file under DIR (but uninst.lst and vrx.hvl)\n"
+    "  --verify-list FILE   add FILE as the list vrx.hvl\n"
+    "  --entry NAME FILE    add FILE under the entry name NAME\n"
+    "  --dry-run            print what would be packed, write nothing\n"
     "\n"
-    "The list is the last entry. Every entry it names must match it.\n"
-    "At most 24 entries, the list included.\n";
+    "ENTRY is a file: under DIR or NEW it is stored under its path there,\n"
+    "elsewhere under its own name. NAME=FILE names it (the name ends at the\n"
+    "first '='); after -- every ENTRY is a file. Names are converted to\n"
+    "code page 932 and hold at most 15 bytes there; '/' becomes '\\'. At\n"
+    "most 24 entries, the list included. Every entry the list names must\n"
+    "match it.\n";
 
 const char kListHelp[] =
-    "usage: mkupdate list FILE\n"
+    "usage: mkupdate list [--json] [--records] FILE\n"
     "\n"
     "Prints the directory of the update FILE: name, offset, size, checksum\n"
     "and the state against the update's own verification list (verified,\n"
-    "MISMATCH, not listed). Exits 1 when the payload or an entry cannot be\n"
-    "read, the list is damaged, or an entry mismatches.\n";
+    "MISMATCH, not listed), and the bytes after the data (a signature).\n"
+    "\n"
+    "  --json     the same as JSON, states in small letters\n"
+    "  --records  also the verification list's records\n"
+    "\n"
+    "Exits 1 when an entry mismatches, 3 when FILE is not an update, its\n"
+    "list is damaged or an entry cannot be read.\n";
 
 const char kVerifyHelp[] =
-    "usage: mkupdate verify LIST DIR\n"
+    "usage: mkupdate verify [--json] LIST DIR\n"
     "\n"
-    "Checks every file that the verification list LIST (a vrx.hvl file)\n"
-    "names in the folder DIR and prints the missing and the differing ones.\n"
-    "Exits 1 when any is.\n";
+    "Checks every file that the verification list LIST (a vrx.hvl file, or\n"
+    "an update that carries one) names in the folder DIR, letter case\n"
+    "ignored, and prints the missing, the differing and the unreadable\n"
+    "ones.\n"
+    "\n"
+    "  --json  every file and its state (ok, missing, differs, unreadable)\n"
+    "\n"
+    "Exits 1 when a file is missing or differs, 3 when LIST cannot be read\n"
+    "or a file cannot be checked.\n";
 
-int Usage(const char* help, const std::string& problem) {
-  fprintf(stderr, "mkupdate: %s\n%s", problem.c_str(), help);
-  return 2;
+struct Command {
+  const char* name;
+  const char* help;
+};
+const Command kCommands[] = {
+    {"pack", kPackHelp}, {"list", kListHelp}, {"verify", kVerifyHelp}};
+
+int Usage(const std::string& problem, const char* command) {
+  std::string also = command == nullptr
+                         ? ""
+                         : std::string(" or 'mkupdate help ") + command + "'";
+  WriteText(stderr,
+            "mkupdate: " + problem + "\nTry 'mkupdate --help'" + also + ".\n");
+  return kExitUsage;
+}
+
+int Help(const char* text) {
+  Print(text);
+  return kExitOk;
 }
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
@@ -78,78 +128,156 @@ int TakeOption(const std::vector<std::string>& args, size_t* i,
   return 1;
 }
 
+// The options of pack; returns -1 when all were taken, else an exit code.
+int TakePackOption(const std::vector<std::string>& args, size_t* i,
+                   PackOptions* o) {
+  const std::string& arg = args[*i];
+  if (IsHelp(arg)) return Help(kPackHelp);
+  if (arg == "--dry-run") {
+    o->dry_run = true;
+    return -1;
+  }
+  if (arg == "--entry") {
+    if (*i + 2 >= args.size())
+      return Usage("--entry needs NAME and FILE", "pack");
+    EntryArg entry;
+    entry.name = args[*i + 1];
+    entry.path = args[*i + 2];
+    entry.named = true;
+    entry.text = "--entry " + entry.name;
+    o->entries.push_back(entry);
+    *i += 2;
+    return -1;
+  }
+  int taken = 0;
+  for (auto option :
+       {std::make_pair("--stub", &o->stub), std::make_pair("--out", &o->out),
+        std::make_pair("--verify-dir", &o->verify_dir),
+        std::make_pair("--verify-list", &o->verify_list),
+        std::make_pair("--from", &o->from), std::make_pair("--to", &o->to)}) {
+    if (taken == 0) taken = TakeOption(args, i, option.first, option.second);
+  }
+  if (taken < 0) return Usage("missing or repeated value: " + arg, "pack");
+  if (taken == 0) return Usage("unknown option: " + arg, "pack");
+  return -1;
+}
+
+int CheckPackOptions(const PackOptions& o) {
+  if (o.stub.empty()) return Usage("--stub is missing", "pack");
+  if (o.out.empty()) return Usage("--out is missing", "pack");
+  if (!o.verify_dir.empty() && !o.verify_list.empty()) {
+    return Usage("give --verify-dir or --verify-list, not both", "pack");
+  }
+  if (o.from.empty() != o.to.empty()) {
+    return Usage("give --from and --to together", "pack");
+  }
+  if (!o.from.empty() && (!o.verify_dir.empty() || !o.verify_list.empty())) {
+    return Usage(
+        "--from and --to make their own list; drop --verify-dir "
+        "and --verify-list",
+        "pack");
+  }
+  if (o.entries.empty() && o.verify_dir.empty() && o.verify_list.empty() &&
+      o.from.empty()) {
+    return Usage("nothing to pack", "pack");
+  }
+  return -1;
+}
+
 int Pack(const std::vector<std::string>& args) {
   PackOptions o;
   bool options_done = false;
   for (size_t i = 0; i < args.size(); i++) {
     const std::string& arg = args[i];
-    if (options_done || arg.empty() || arg[0] != '-') {
-      o.entries.push_back(arg);
-      continue;
+    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
+      EntryArg entry;
+      entry.text = entry.path = arg;
+      entry.may_be_named = !options_done;
+      o.entries.push_back(entry);
+    } else if (arg == "--") {
+      options_done = true;
+    } else {
+      int done = TakePackOption(args, &i, &o);
+      if (done >= 0) return done;
     }
-    if (arg == "--") {
+  }
+  int done = CheckPackOptions(o);
+  return done >= 0 ? done : RunPack(o);
+}
+
+// The flags and operands of list and verify. Returns -1 when they were
+// taken, else an exit code.
+int TakeFlags(const std::vector<std::string>& args, const Command& command,
+              const std::vector<std::pair<const char*, bool*>>& flags,
+              size_t count, std::vector<std::string>* operands) {
+  bool options_done = false;
+  for (const std::string& arg : args) {
+    bool taken = false;
+    if (!options_done && IsHelp(arg)) return Help(command.help);
+    if (!options_done && arg == "--") {
       options_done = true;
       continue;
     }
-    if (IsHelp(arg)) {
-      fputs(kPackHelp, stdout);
-      return 0;
+    for (const auto& flag : flags) {
+      if (!options_done && arg == flag.first) *flag.second = taken = true;
     }
-    int taken = 0;
-    for (auto option :
-         {std::make_pair("--stub", &o.stub), std::make_pair("--out", &o.out),
-          std::make_pair("--verify-dir", &o.verify_dir),
-          std::make_pair("--verify-list", &o.verify_list)}) {
-      if (taken == 0) taken = TakeOption(args, &i, option.first, option.second);
+    if (taken) continue;
+    if (!options_done && arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option: " + arg, command.name);
     }
-    if (taken < 0) return Usage(kPackHelp, "missing or repeated value: " + arg);
-    if (taken == 0) return Usage(kPackHelp, "unknown option: " + arg);
+    operands->push_back(arg);
   }
-  if (o.stub.empty()) return Usage(kPackHelp, "--stub is missing");
-  if (o.out.empty()) return Usage(kPackHelp, "--out is missing");
-  if (!o.verify_dir.empty() && !o.verify_list.empty()) {
-    return Usage(kPackHelp, "give --verify-dir or --verify-list, not both");
+  if (operands->size() != count) {
+    return Usage(std::string(command.name) + " takes " +
+                     (count == 1 ? "one operand" : "two operands") + ", not " +
+                     std::to_string(operands->size()),
+                 command.name);
   }
-  if (o.entries.empty() && o.verify_dir.empty() && o.verify_list.empty()) {
-    return Usage(kPackHelp, "nothing to pack");
-  }
-  return RunPack(o);
+  return -1;
 }
 
-// Commands with fixed operands: --help, or exactly count operands.
-int CheckOperands(const std::vector<std::string>& args, size_t count,
-                  const char* help) {
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      fputs(help, stdout);
-      return 0;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      return Usage(help, "unknown option: " + arg);
-    }
+int List(const std::vector<std::string>& args) {
+  ListOptions o;
+  std::vector<std::string> operands;
+  int done =
+      TakeFlags(args, kCommands[1],
+                {{"--json", &o.json}, {"--records", &o.records}}, 1, &operands);
+  if (done >= 0) return done;
+  o.file = operands[0];
+  return RunList(o);
+}
+
+int Verify(const std::vector<std::string>& args) {
+  VerifyOptions o;
+  std::vector<std::string> operands;
+  int done = TakeFlags(args, kCommands[2], {{"--json", &o.json}}, 2, &operands);
+  if (done >= 0) return done;
+  o.list = operands[0];
+  o.dir = operands[1];
+  return RunVerify(o);
+}
+
+int HelpCommand(const std::vector<std::string>& args) {
+  if (args.empty()) return Help(kToolHelp);
+  if (args.size() > 1) return Usage("help takes one command", nullptr);
+  for (const Command& command : kCommands) {
+    if (args[0] == command.name) return Help(command.help);
   }
-  if (args.size() != count) return Usage(help, "wrong number of operands");
-  return -1;
+  return Usage("no such command: " + args[0], nullptr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage(kToolHelp, "no command given");
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
-  if (IsHelp(command)) {
-    fputs(kToolHelp, stdout);
-    return 0;
-  }
+  std::vector<std::string> args = ToolArguments(argc, argv);
+  if (args.empty()) return Usage("no command given", nullptr);
+  std::string command = args[0];
+  args.erase(args.begin());
+  if (IsHelp(command)) return Help(kToolHelp);
+  if (command == "--version") return Help(kVersion);
+  if (command == "help") return HelpCommand(args);
   if (command == "pack") return Pack(args);
-  if (command == "list") {
-    int done = CheckOperands(args, 1, kListHelp);
-    return done >= 0 ? done : RunList(args[0]);
-  }
-  if (command == "verify") {
-    int done = CheckOperands(args, 2, kVerifyHelp);
-    return done >= 0 ? done : RunVerify(args[0], args[1]);
-  }
-  return Usage(kToolHelp, "unknown command: " + command);
+  if (command == "list") return List(args);
+  if (command == "verify") return Verify(args);
+  return Usage("unknown command: " + command, nullptr);
 }

@@ -1,4 +1,5 @@
-// The name rules and the verification list files of mkupdate.
+// The name rules, code page 932, the verification list files and the JSON
+// strings of mkupdate.
 #include "tools/mkupdate/names.h"
 
 #include <string>
@@ -6,35 +7,96 @@
 
 #include "gtest/gtest.h"
 #include "testing/test_util.h"
-#include "tools/mkupdate/list_file.h"
+#include "tools/mkupdate/json.h"
+#include "tools/mkupdate/verification_list_file.h"
 
 namespace {
 
+bool EntryOk(const std::string& stored) {
+  std::string why;
+  return CheckEntryName(stored, &why);
+}
+
+std::string EntryWhy(const std::string& stored) {
+  std::string why;
+  CheckEntryName(stored, &why);
+  return why;
+}
+
 TEST(NamesTest, LengthLimitsOfEntriesAndRecords) {
-  EXPECT_EQ(EntryNameProblem(std::string(15, 'e')), "");
-  EXPECT_NE(EntryNameProblem(std::string(16, 'e')), "");
-  EXPECT_EQ(RecordNameProblem(std::string(55, 'r')), "");
-  EXPECT_NE(RecordNameProblem(std::string(56, 'r')), "");
+  std::string why;
+  EXPECT_TRUE(CheckEntryName(std::string(15, 'e'), &why));
+  EXPECT_FALSE(CheckEntryName(std::string(16, 'e'), &why));
+  EXPECT_TRUE(CheckRecordName(std::string(55, 'r'), &why));
+  EXPECT_FALSE(CheckRecordName(std::string(56, 'r'), &why));
+  EXPECT_EQ(why,
+            "the name is 56 bytes long in code page 932; at most 55 bytes fit");
 }
 
 TEST(NamesTest, NamesStayInsideTheFolder) {
   for (const char* good :
-       {"a.arc", "sub\\a.arc", "..a", "a..", ".\\x", "dir.d\\x..y"}) {
-    EXPECT_EQ(EntryNameProblem(good), "") << good;
+       {"a.arc", "sub\\a.arc", "..a", "a..", "dir.d\\x..y", "con1", "a=b"}) {
+    EXPECT_TRUE(EntryOk(good)) << good << ": " << EntryWhy(good);
   }
   for (const char* bad :
-       {"", "\\a", "c:a", "Z:\\a", "a:b", "..", "..\\a", "a\\..", "a\\..\\b",
-        "a\\\\b", "a\\", "a\tb", "a?b", "a*", "<a>", "a|b", "\"a\""}) {
-    EXPECT_NE(EntryNameProblem(bad), "") << bad;
+       {"",          "\\a",      "/a",       "c:a",      "Z:\\a",
+        "a:b",       "..",       "..\\a",    "a\\..",    ".\\x",
+        "a\\ . \\b", "a\\\\b",   "a\\",      "a\tb",     "a\x7f",
+        "a?b",       "a*",       "<a>",      "a|b",      "\"a\"",
+        "nul",       "Com1.txt", "aux .dat", "sub\\PRN", "a.arc.updating"}) {
+    EXPECT_FALSE(EntryOk(bad)) << bad;
+    EXPECT_NE(EntryWhy(bad), "") << bad << " refused without a reason";
   }
+  EXPECT_FALSE(EntryOk(std::string("a\0b", 3)));
   EXPECT_EQ(WithBackslashes("a/b/c"), "a\\b\\c");
-  EXPECT_NE(EntryNameProblem(WithBackslashes("/etc")), "");
+}
+
+TEST(NamesTest, CodePage932CharactersAreWalkedWhole) {
+  // ポ is 83 7C: its second byte is '|', yet the name is sound.
+  EXPECT_TRUE(EntryOk("\x83\x7C.dat")) << EntryWhy("\x83\x7C.dat");
+  // ソ is 83 5C: in the middle the updater's bytewise rule sees a folder
+  // "\x83", which is harmless; at the end an empty part, which it refuses.
+  EXPECT_TRUE(EntryOk("\x83\x5C\x83t.dat"));
+  std::string why = EntryWhy("a\x83\x5C");
+  EXPECT_NE(why.find("empty folder part"), std::string::npos) << why;
+  EXPECT_NE(why.find("(83 5C) ends in the byte 0x5C"), std::string::npos)
+      << why;
+  EXPECT_EQ(NameParts("\x83\x5C\x83t.dat"),
+            std::vector<std::string>{"\x83\x5C\x83t.dat"});
+  EXPECT_EQ(NameParts("movie\\\x83\x5C.a"),
+            (std::vector<std::string>{"movie", "\x83\x5C.a"}));
+  // Bytes that are not code page 932.
+  for (const char* bad : {"a\x81", "\x81\x20", "a\x80", "a\xA0", "\xFD"}) {
+    EXPECT_NE(EntryWhy(bad).find("not code page 932"), std::string::npos)
+        << EntryWhy(bad);
+  }
+}
+
+TEST(NamesTest, ConversionHasNoBestFit) {
+  std::string stored, why;
+  ASSERT_TRUE(
+      ToStoredName("\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3"
+                   ".dat",
+                   &stored, &why));
+  EXPECT_EQ(stored, "\x83\x8B\x81\x5B\x83\x81\x83\x93.dat");
+  EXPECT_EQ(ShownName(stored),
+            "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3.dat");
+  EXPECT_EQ(Utf8Name(stored), ShownName(stored));
+  // Characters code page 932 maps one way only, or not at all.
+  for (const char* text : {"\xC2\xA5", "\xE2\x80\xBE", "\xE2\x88\x92",
+                           "\xC3\xA4", "\xF0\x9F\x98\x80", "\xFF"}) {
+    EXPECT_FALSE(ToStoredName(text, &stored, &why)) << text;
+  }
+  // Shown as far as they convert.
+  EXPECT_EQ(ShownName("a\xFDz\x83\x8B"), "a\\xFDz\xE3\x83\xAB");
+  EXPECT_EQ(Utf8Name("a\xFD"), "a\xEF\xBF\xBD");
 }
 
 TEST(NamesTest, SameNameIsCaseBlindForAsciiOnly) {
   EXPECT_TRUE(SameUpdaterName("Data.ARC", "data.arc"));
   EXPECT_FALSE(SameUpdaterName("data.arc", "data.arc2"));
-  EXPECT_FALSE(SameUpdaterName("\xC3\x84", "\xC3\xA4"));  // Ä and ä
+  EXPECT_FALSE(SameUpdaterName("\x82\x60", "\x82\x81"));  // Ａ and ａ
+  EXPECT_EQ(UpdaterNameKey("A\x82\x60Z"), "a\x82\x60z");
 }
 
 TEST(ListFileTest, RoundTripAndTheSharedLayout) {
@@ -45,8 +107,10 @@ TEST(ListFileTest, RoundTripAndTheSharedLayout) {
   EXPECT_EQ(bytes,
             BuildVerificationList({{"a.arc", ChecksumOf("alpha")},
                                    {std::string(55, 'n'), ChecksumOf("abc")}}));
+  EXPECT_EQ(bytes.size(), VerificationListSize(2));
   std::vector<VerificationRecord> back;
-  ASSERT_EQ(ParseVerificationList(bytes, &back), "");
+  std::string why;
+  ASSERT_TRUE(ParseVerificationList(bytes, &back, &why)) << why;
   ASSERT_EQ(back.size(), 2u);
   EXPECT_EQ(std::string(back[1].name), std::string(55, 'n'));
   EXPECT_TRUE(SameChecksum(back[0].checksum, ChecksumOf("alpha")));
@@ -55,24 +119,41 @@ TEST(ListFileTest, RoundTripAndTheSharedLayout) {
 
 TEST(ListFileTest, DamagedListsAreRefused) {
   std::vector<VerificationRecord> back;
+  std::string why;
   std::string one = BuildVerificationList({{"a", ChecksumOf("")}});
-  EXPECT_NE(ParseVerificationList(one.substr(0, 15), &back), "");
-  EXPECT_NE(ParseVerificationList(one + "x", &back), "");
-  EXPECT_NE(ParseVerificationList(one.substr(0, one.size() - 1), &back), "");
-  EXPECT_NE(ParseVerificationList(BuildVerificationList({}, "KPL____ "), &back),
-            "");
+  EXPECT_FALSE(ParseVerificationList(one.substr(0, 15), &back, &why));
+  EXPECT_FALSE(ParseVerificationList(one + "x", &back, &why));
+  EXPECT_FALSE(
+      ParseVerificationList(one.substr(0, one.size() - 1), &back, &why));
+  EXPECT_FALSE(ParseVerificationList(BuildVerificationList({}, "KPL____ "),
+                                     &back, &why));
   std::string unterminated = one;
   unterminated.replace(16, 56, std::string(56, 'x'));
-  EXPECT_NE(ParseVerificationList(unterminated, &back), "");
+  EXPECT_FALSE(ParseVerificationList(unterminated, &back, &why));
+  EXPECT_EQ(why, "record 0 has a name without end");
   std::string twice = BuildVerificationList({{"Same", ChecksumOf("")},
                                              {"other", ChecksumOf("")},
                                              {"sAME", ChecksumOf("1")}});
-  EXPECT_NE(ParseVerificationList(twice, &back).find("records 0 and 2"),
-            std::string::npos);
+  EXPECT_FALSE(ParseVerificationList(twice, &back, &why));
+  EXPECT_NE(why.find("records 0 and 2"), std::string::npos) << why;
   // A count whose table would overflow 32 bits is not read past the bytes.
   std::string huge = BuildVerificationList({});
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
-  EXPECT_NE(ParseVerificationList(huge, &back), "");
+  EXPECT_FALSE(ParseVerificationList(huge, &back, &why));
+}
+
+TEST(JsonTest, StringsAreEscapedAndValid) {
+  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+  EXPECT_EQ(JsonString("\xE3\x83\xAB"), "\"\xE3\x83\xAB\"");
+  // Not UTF-8: a lone continuation, a cut sequence, an overlong '/', a
+  // surrogate, and beyond U+10FFFF.
+  for (const char* bad :
+       {"\x80", "\xE3\x83", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+    std::string out = JsonString(bad);
+    EXPECT_EQ(out.find_first_of("\x80\xC0\xE3\xED\xF4"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\\ufffd"), std::string::npos) << out;
+  }
 }
 
 }  // namespace

@@ -6,17 +6,30 @@
 #include <string>
 #include <vector>
 
+// An entry as given on the command line.
+struct EntryArg {
+  std::string text;  // as given, for messages
+  std::string name;  // the name given with --entry, when named
+  std::string path;
+  bool named = false;
+  bool may_be_named = false;  // a bare argument, which may be NAME=PATH
+};
+
 struct PackOptions {
   std::string stub;
   std::string out;
   std::string verify_dir;   // build "vrx.hvl" from this folder, or
   std::string verify_list;  // take this prebuilt list; at most one of them
-  std::vector<std::string> entries;  // a file, or NAME=PATH
+  std::string from;         // the installed release, and
+  std::string to;           // the new one: the update between the two
+  std::vector<EntryArg> entries;
+  bool dry_run = false;  // print what would be packed, write nothing
 };
 
 // Checks every input, then writes the update under a temporary name beside
-// options.out and renames it into place. Returns 0, or 1 after printing
-// which file was refused and why; no output is left behind then.
+// options.out and renames it into place; or, for a dry run, prints what it
+// would write. Returns kExitOk, or kExitRefused after printing which file
+// was refused and why; no output is left behind then.
 int RunPack(const PackOptions& options);
 
 #endif  // TOOLS_MKUPDATE_PACK_H_

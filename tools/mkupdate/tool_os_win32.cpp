@@ -1,28 +1,112 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "tools/mkupdate/tool_os.h"
 
+namespace {
+
+const UINT kCodePage932 = 932;
+
+std::wstring Wide(const std::string& text, UINT code_page = CP_UTF8) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                              static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring out(n, L'\0');
+  MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                      static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+// Converts UTF-16 to the code page; false when a character has no exact
+// form there (best fits are refused).
+bool Narrow(const std::wstring& wide, UINT code_page, std::string* out) {
+  out->clear();
+  if (wide.empty()) return true;
+  BOOL used_default = FALSE;
+  DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL* used = code_page == CP_UTF8 ? nullptr : &used_default;
+  int n = WideCharToMultiByte(code_page, flags, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, used);
+  if (n <= 0 || used_default) return false;
+  out->assign(n, '\0');
+  WideCharToMultiByte(code_page, flags, wide.data(),
+                      static_cast<int>(wide.size()), &(*out)[0], n, nullptr,
+                      nullptr);
+  return Wide(*out, code_page) == wide;
+}
+
+wchar_t g_remove_path[32768];
+volatile LONG g_remove_set = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  // The file was opened with FILE_SHARE_DELETE, so it can go while open;
+  // it disappears when the process ends. The default handler ends it.
+  if (g_remove_set) DeleteFileW(g_remove_path);
+  return FALSE;
+}
+
+}  // namespace
+
+std::vector<std::string> ToolArguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 1; wide != nullptr && i < count; i++) {
+    std::string arg;
+    Narrow(wide[i], CP_UTF8, &arg);
+    args.push_back(arg);
+  }
+  if (wide != nullptr) LocalFree(wide);
+  return args;
+}
+
+FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+bool GetFileId(const std::string& path, FileId* id) {
+  HANDLE h =
+      CreateFileW(Wide(path).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return false;
+  id->volume = info.dwVolumeSerialNumber;
+  id->index =
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 FILE* CreateTempFile(const std::string& folder, const std::string& stem,
                      std::string* path) {
-  // _O_EXCL makes the name ours; on a clash try the next number.
+  // CREATE_NEW makes the name ours; on a clash try the next number.
   for (unsigned i = 0; i < 1000; i++) {
     std::string name = folder + "\\" + stem + "." +
                        std::to_string(GetCurrentProcessId()) + "-" +
                        std::to_string(i) + ".tmp";
-    int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                   _S_IREAD | _S_IWRITE);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
+    HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return nullptr;
     }
-    FILE* file = _fdopen(fd, "wb");
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
     if (file == nullptr) {
-      _close(fd);
-      DeleteFileA(name.c_str());
+      if (fd < 0)
+        CloseHandle(h);
+      else
+        _close(fd);
+      DeleteFileW(Wide(name).c_str());
       return nullptr;
     }
     *path = name;
@@ -35,11 +119,64 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
+void StartWriteBack(FILE*) {}
+
 bool MakeExecutable(const std::string&) { return true; }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
+void RemoveOnInterrupt(const std::string& path) {
+  static bool installed = false;
+  if (!installed) installed = SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  InterlockedExchange(&g_remove_set, 0);
+  std::wstring wide = Wide(path);
+  if (wide.empty() || wide.size() >= 32768) return;
+  memcpy(g_remove_path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+  InterlockedExchange(&g_remove_set, 1);
+}
+
+void ForgetOnInterrupt() { InterlockedExchange(&g_remove_set, 0); }
+
 bool IsTerminal(FILE* file) { return _isatty(_fileno(file)) != 0; }
+
+bool TextToCodePage932(const std::string& text, std::string* cp932) {
+  std::wstring wide = Wide(text);
+  if (wide.empty() != text.empty()) return false;
+  return Narrow(wide, kCodePage932, cp932);
+}
+
+bool CodePage932ToText(const std::string& cp932, bool, std::string* text) {
+  std::wstring wide = Wide(cp932, kCodePage932);
+  if (wide.empty() != cp932.empty()) return false;
+  return Narrow(wide, CP_UTF8, text);
+}
+
+bool TextIsUtf8() { return true; }
+
+void WriteText(FILE* stream, const std::string& text) {
+  // A console shows UTF-16 whatever its code page; files and pipes get
+  // UTF-8.
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode;
+  if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode)) {
+    fflush(stream);
+    std::wstring wide = Wide(text);
+    DWORD written;
+    WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                  nullptr);
+    return;
+  }
+  fwrite(text.data(), 1, text.size(), stream);
+}
+
+std::string ReaderPath(const std::string& path) {
+  std::string narrow;
+  return Narrow(Wide(path), CP_ACP, &narrow) ? narrow : std::string();
+}

@@ -1,0 +1,148 @@
+// The order of the native updater's own system calls, traced with strace:
+// every file it replaces is written under its temporary name, flushed to the
+// disk after its last write, and only then renamed over its target, and the
+// folder is synced after the rename. A rename before the flush could leave a
+// file cut short after a power cut, although no kill could show it.
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/file_replace.h"
+#include "testing/test_util.h"
+#include "testing/updater_world.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// strace -y shows each descriptor with its path: "fsync(6</a/b>) = 0".
+bool CallOn(const std::string& line, const std::string& call,
+            const std::string& path) {
+  size_t at = line.find(" " + call + "(");
+  if (at == std::string::npos) return false;
+  size_t fd = at + call.size() + 2;
+  size_t open = line.find('<', fd);
+  return open != std::string::npos &&
+         line.compare(open, path.size() + 2, "<" + path + ">") == 0;
+}
+
+// strace pads short calls before their result: "fsync(6</a>)    = 0".
+bool Succeeded(const std::string& line) {
+  size_t equals = line.rfind(" = ");
+  return equals != std::string::npos && line.compare(equals, 4, " = -") != 0;
+}
+
+bool IsRename(const std::string& line, const std::string& from,
+              const std::string& to) {
+  return line.find(" rename") != std::string::npos &&
+         line.find("\"" + from + "\", ") != std::string::npos &&
+         line.find("\"" + to + "\"") != std::string::npos && Succeeded(line);
+}
+
+// Returns "" when the trace shows the file at target replaced as above,
+// otherwise what it shows instead.
+std::string CheckFlushThenMove(const std::vector<std::string>& lines,
+                               const std::string& folder,
+                               const std::string& target) {
+  std::string temp = target + kTempSuffix;
+  size_t last_write = 0, flush = 0, rename = 0, folder_sync = 0;
+  bool written = false, flushed = false, renamed = false, synced = false;
+  for (size_t i = 0; i < lines.size(); i++) {
+    const std::string& line = lines[i];
+    if (CallOn(line, "write", target)) return target + " written in place";
+    if (!renamed && CallOn(line, "write", temp)) {
+      last_write = i;
+      written = true;
+    } else if (!renamed && CallOn(line, "fsync", temp) && Succeeded(line)) {
+      flush = i;
+      flushed = true;
+    } else if (!renamed && IsRename(line, temp, target)) {
+      rename = i;
+      renamed = true;
+    } else if (renamed && !synced && CallOn(line, "fsync", folder) &&
+               Succeeded(line)) {
+      folder_sync = i;
+      synced = true;
+    }
+  }
+  if (!written) return temp + " never written";
+  if (!renamed) return temp + " never renamed over " + target;
+  if (!flushed || flush < last_write || flush > rename) {
+    return temp + " renamed without a flush after its last write";
+  }
+  if (!synced || folder_sync < rename) {
+    return folder + " not synced after " + target + " was renamed";
+  }
+  return "";
+}
+
+class InstallationTraceTest : public ::testing::Test, protected UpdaterWorld {
+ protected:
+  // LeakSanitizer cannot run under a tracer; the sanitizer build's updater
+  // would end with an error of its own.
+  ProcessOptions TraceOptions() {
+    ProcessOptions options = Options("y\n");
+    options.env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    return options;
+  }
+
+  // The trace of one whole update, as lines.
+  std::vector<std::string> TracedUpdate() {
+    std::string log = dir_.Sub("strace.log");
+    ProcessResult r =
+        RunProcess({"strace", "-f", "-y", "-qq", "-s", "0", "-o", log, "-e",
+                    "trace=write,fsync,rename,renameat,renameat2", updater_},
+                   TraceOptions());
+    EXPECT_EQ(r.status, 0) << "strace and the updater: " << r.err;
+    return Lines(ReadFileOrEmpty(log));
+  }
+};
+
+TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
+  WriteFileOrDie(folder_ + "/old.arc", "the older release");
+  std::vector<TestEntry> entries = {{"old.arc", std::string(3 << 20, 'n')},
+                                    {"new.arc", "a new file"}};
+  entries.push_back(
+      {"vrx.hvl",
+       BuildVerificationList({{"old.arc", ChecksumOf(entries[0].data)}})});
+  SetPayload(BuildPayload(entries));
+  std::vector<std::string> lines = TracedUpdate();
+  ASSERT_FALSE(lines.empty()) << "is strace installed?";
+  std::vector<std::string> targets;
+  for (const TestEntry& e : entries) targets.push_back(folder_ + "/" + e.name);
+  targets.push_back(folder_ + "/uninst.lst");
+  for (const std::string& target : targets) {
+    EXPECT_EQ(CheckFlushThenMove(lines, folder_, target), "");
+  }
+
+  // The check itself: the same trace without one file's flush, or with the
+  // flush moved after the rename, must fail it.
+  std::string temp = targets[0] + kTempSuffix;
+  std::vector<std::string> unflushed, late;
+  std::string flush_line;
+  for (const std::string& line : lines) {
+    if (CallOn(line, "fsync", temp)) {
+      flush_line = line;
+      continue;
+    }
+    unflushed.push_back(line);
+    late.push_back(line);
+    if (IsRename(line, temp, targets[0])) late.push_back(flush_line);
+  }
+  ASSERT_FALSE(flush_line.empty());
+  EXPECT_NE(CheckFlushThenMove(unflushed, folder_, targets[0]), "");
+  EXPECT_NE(CheckFlushThenMove(late, folder_, targets[0]), "");
+  EXPECT_EQ(CheckFlushThenMove(unflushed, folder_, targets[1]), "");
+}
+
+}  // namespace

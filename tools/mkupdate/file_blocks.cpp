@@ -1,0 +1,134 @@
+#include "tools/mkupdate/file_blocks.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "tools/mkupdate/report.h"
+#include "tools/mkupdate/tool_os.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const { fclose(f); }
+};
+typedef std::unique_ptr<FILE, FileCloser> FilePtr;
+
+bool OpenForReading(const std::string& path, FilePtr* file, std::string* why) {
+  file->reset(OpenFile(path, "rb"));
+  if (*file) return true;
+  *why = SystemReason("cannot open it");
+  return false;
+}
+
+// Reads the file to its end; sink may stop it.
+bool ReadToTheEnd(const std::string& path, const BlockSink& sink,
+                  std::string* why) {
+  FilePtr file;
+  if (!OpenForReading(path, &file, why)) return false;
+  bool stopped;
+  ReadBlocks(StreamSource(file.get()), kToTheEnd, sink, &stopped);
+  if (ferror(file.get())) {
+    *why = SystemReason("cannot read it");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FindRegularFile(const std::string& path, const char* what,
+                     uint64_t* size) {
+  std::error_code ec;
+  fs::file_status status = fs::status(fs::u8path(path), ec);
+  if (!fs::exists(status)) return Refuse(path, "no such file");
+  if (fs::is_directory(status)) {
+    return Refuse(path, std::string("a folder, not ") + what);
+  }
+  if (!fs::is_regular_file(status)) return Refuse(path, "not a regular file");
+  *size = fs::file_size(fs::u8path(path), ec);
+  return !ec || Refuse(path, "cannot tell its size: " + ec.message());
+}
+
+std::string SystemReason(const std::string& what) {
+  return what + ": " + strerror(errno);
+}
+
+uint64_t ReadBlocks(const BlockSource& source, uint64_t size,
+                    const BlockSink& sink, bool* stopped) {
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
+  *stopped = false;
+  uint64_t done = 0;
+  while (done < size) {
+    size_t want =
+        static_cast<size_t>(std::min<uint64_t>(kBlockSize, size - done));
+    size_t n = source(block.get(), want);
+    if (n == 0) break;
+    done += n;
+    if (!sink(block.get(), n)) {
+      *stopped = true;
+      break;
+    }
+  }
+  return done;
+}
+
+BlockSource StreamSource(FILE* file) {
+  return
+      [file](uint8_t* buffer, size_t n) { return fread(buffer, 1, n, file); };
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes,
+                   std::string* why) {
+  bytes->clear();
+  return ReadToTheEnd(
+      path,
+      [bytes](const uint8_t* data, size_t n) {
+        bytes->append(reinterpret_cast<const char*>(data), n);
+        return true;
+      },
+      why);
+}
+
+bool ChecksumFile(const std::string& path, EntryChecksum* sum,
+                  std::string* why) {
+  *sum = NewEntryChecksum();
+  return ReadToTheEnd(
+      path,
+      [sum](const uint8_t* data, size_t n) {
+        UpdateEntryChecksum(sum, data, n);
+        return true;
+      },
+      why);
+}
+
+bool CompareFiles(const std::string& a, const std::string& b, bool* same,
+                  EntryChecksum* sum, std::string* why) {
+  FilePtr other;
+  if (!OpenForReading(b, &other, why)) return false;
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
+  *same = true;
+  *sum = NewEntryChecksum();
+  bool read = ReadToTheEnd(
+      a,
+      [&](const uint8_t* data, size_t n) {
+        UpdateEntryChecksum(sum, data, n);
+        *same = fread(block.get(), 1, n, other.get()) == n &&
+                memcmp(data, block.get(), n) == 0;
+        return *same;
+      },
+      why);
+  if (!read) return false;
+  if (ferror(other.get())) {
+    *why = SystemReason("cannot read " + b);
+    return false;
+  }
+  // Same so far: the other must end here too.
+  if (*same && fgetc(other.get()) != EOF) *same = false;
+  return true;
+}

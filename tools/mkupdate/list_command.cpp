@@ -1,0 +1,174 @@
+// mkupdate list.
+#include <algorithm>
+#include <vector>
+
+#include "tools/mkupdate/inspect.h"
+#include "tools/mkupdate/json.h"
+#include "tools/mkupdate/names.h"
+#include "tools/mkupdate/report.h"
+#include "tools/mkupdate/update_reader.h"
+#include "tools/mkupdate/verification_list_file.h"
+
+namespace {
+
+struct EntryReport {
+  const PayloadEntry* entry;
+  bool readable = false;
+  EntryChecksum sum = {};
+  VerifyResult state = kNotListed;
+};
+
+// The update's own list as the updater loads it, and whether it is sound.
+struct ListReport {
+  bool present = false;  // there is an entry named vrx.hvl
+  bool sound = false;
+  std::string problem;
+  std::vector<VerificationRecord> records;
+  uint32_t loaded = 0;  // the records the updater loads, sound or not
+
+  // The record count to report; -1 when the updater loads no list.
+  int64_t Count() const {
+    if (sound) return records.size();
+    return loaded != 0 ? static_cast<int64_t>(loaded) : -1;
+  }
+};
+
+ListReport CheckOwnList(OpenedUpdate* update) {
+  ListReport report;
+  std::string bytes;
+  ListEntry found = ReadListEntry(update, &bytes);
+  report.present = found != kNoListEntry;
+  if (found == kListEntryUnreadable) {
+    report.problem = "its data cannot be read";
+  } else if (found == kListEntryRead) {
+    report.sound =
+        ParseVerificationList(bytes, &report.records, &report.problem);
+  }
+  return report;
+}
+
+const char* StateText(const EntryReport& r, bool json) {
+  if (!r.readable) return json ? "unreadable" : "UNREADABLE";
+  switch (r.state) {
+    case kVerified:
+      return "verified";
+    case kMismatch:
+      return json ? "mismatch" : "MISMATCH";
+    default:
+      return "not listed";
+  }
+}
+
+void PrintText(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
+               const ListReport& list, uint64_t after, bool records) {
+  std::string head = update.path + ": " +
+                     Counted(update.payload.count, "entry", "entries") + ", ";
+  head += list.Count() >= 0 ? "verification list with " +
+                                  Counted(list.Count(), "record", "records")
+                            : std::string("no usable verification list");
+  Print(head + "\n" +
+        Format("%-15s %10s %10s  %-16s  %s\n", "name", "offset", "size",
+               "checksum", "state"));
+  for (const EntryReport& r : rs) {
+    std::string hex = r.readable ? ChecksumHex(r.sum) : std::string(16, '-');
+    Print(Format("%-15s %10u %10u  %s  %s\n", ShownName(r.entry->name).c_str(),
+                 r.entry->offset, r.entry->size, hex.c_str(),
+                 StateText(r, false)));
+  }
+  if (after > 0) {
+    Print(Counted(after, "byte follows", "bytes follow") +
+          " the entries' data (a signature, for one)\n");
+  }
+  if (!records || !list.sound) return;
+  Print(std::string(kVerificationListName) + ": " +
+        Counted(list.records.size(), "record", "records") + "\n");
+  for (const VerificationRecord& r : list.records) {
+    Print(Format("  %-55s  %s\n", ShownName(r.name).c_str(),
+                 ChecksumHex(r.checksum).c_str()));
+  }
+}
+
+void PrintJson(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
+               const ListReport& list, uint64_t after, bool records) {
+  std::string out =
+      "{\n  \"file\": " + JsonString(update.path) + ",\n  \"entries\": [";
+  for (size_t i = 0; i < rs.size(); i++) {
+    const EntryReport& r = rs[i];
+    out += std::string(i ? "," : "") +
+           "\n    {\"name\": " + JsonString(Utf8Name(r.entry->name)) +
+           Format(", \"offset\": %u, \"size\": %u, \"checksum\": ",
+                  r.entry->offset, r.entry->size) +
+           (r.readable ? "\"" + ChecksumHex(r.sum) + "\"" : "null") +
+           ", \"state\": \"" + StateText(r, true) + "\"}";
+  }
+  out += "\n  ],\n  \"list_records\": " +
+         (list.Count() >= 0 ? std::to_string(list.Count()) : "null") +
+         ",\n  \"bytes_after_data\": " + std::to_string(after);
+  if (records) {
+    out += ",\n  \"records\": ";
+    if (!list.sound) out += "null";
+    for (size_t i = 0; list.sound && i <= list.records.size(); i++) {
+      if (i == list.records.size()) {
+        out += i ? "\n  ]" : "[]";
+        break;
+      }
+      const VerificationRecord& r = list.records[i];
+      out += std::string(i ? ",\n    " : "[\n    ") +
+             "{\"name\": " + JsonString(Utf8Name(r.name)) +
+             ", \"checksum\": \"" + ChecksumHex(r.checksum) + "\"}";
+    }
+  }
+  Print(out + "\n}\n");
+}
+
+}  // namespace
+
+int RunList(const ListOptions& options) {
+  OpenedUpdate update;
+  if (!OpenUpdate(options.file, &update)) return kExitCannotCheck;
+  ListReport list = CheckOwnList(&update);
+  // The states are the updater's: it loads a list that only fails the
+  // stricter checks above.
+  VerificationList shared;
+  LoadVerificationList(&update.file, update.payload, &shared);
+  list.loaded = shared.count;
+  std::vector<EntryReport> reports;
+  uint64_t data_end = update.payload.data_base;
+  size_t mismatches = 0, unreadable = 0;
+  for (uint32_t i = 0; i < update.payload.count; i++) {
+    EntryReport r;
+    r.entry = &update.payload.entries[i];
+    r.readable = ChecksumEntry(&update, *r.entry, &r.sum);
+    if (r.readable) r.state = VerifyEntry(shared, r.entry->name, r.sum);
+    mismatches += r.readable && r.state == kMismatch;
+    unreadable += !r.readable;
+    data_end = std::max<uint64_t>(
+        data_end, static_cast<uint64_t>(update.payload.data_base) +
+                      r.entry->offset + r.entry->size);
+    reports.push_back(r);
+  }
+  uint64_t after = update.size > data_end ? update.size - data_end : 0;
+  if (options.json) {
+    PrintJson(update, reports, list, after, options.records);
+  } else {
+    PrintText(update, reports, list, after, options.records);
+  }
+  if (list.present && !list.sound) {
+    Note(options.file,
+         std::string(kVerificationListName) + " is damaged: " + list.problem +
+             (list.loaded == 0 ? "; the updater would install every entry "
+                                 "unchecked"
+                               : ""));
+  }
+  if (unreadable != 0) {
+    Note(options.file, Counted(unreadable, "entry cannot", "entries cannot") +
+                           " be read in full");
+  }
+  if (mismatches != 0) {
+    Note(options.file, Counted(mismatches, "entry differs", "entries differ") +
+                           " from its record; the updater would stop there");
+    return kExitDiffers;
+  }
+  return unreadable != 0 || (list.present && !list.sound) ? kExitCannotCheck
+                                                          : kExitOk;
+}

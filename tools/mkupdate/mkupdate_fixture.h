@@ -1,0 +1,62 @@
+// The world mkupdate's process tests run it in: a scratch folder with a
+// release folder (src/), an output folder (out/) and the native updater as
+// the stub.
+#ifndef TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
+#define TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "testing/test_util.h"
+
+// Bytes that differ from block to block, so that misplaced data shows.
+std::string Pattern(size_t size, uint32_t state);
+
+uint32_t U32At(const std::string& bytes, size_t at);
+
+// The checksum as mkupdate prints it.
+std::string Hex(const EntryChecksum& sum);
+
+// The names in a folder (not below it), sorted.
+std::vector<std::string> FolderNames(const std::string& dir);
+
+// The stored name of directory record i of an update file.
+std::string EntryNameAt(const std::string& update, uint32_t i);
+
+// ルーメン.dat in UTF-8 and in code page 932.
+extern const char kJapaneseUtf8[];
+extern const char kJapaneseCp932[];
+
+class MkupdateTest : public ::testing::Test {
+ protected:
+  MkupdateTest();
+
+  // Runs mkupdate; its stdout lands in out_text_.
+  ProcessResult Mk(const std::vector<std::string>& args,
+                   ProcessOptions options = ProcessOptions());
+
+  // pack --stub STUB --out out [--verify-dir src] entries...
+  ProcessResult Pack(const std::vector<std::string>& entries,
+                     const std::string& out, bool with_list = true);
+
+  // Expects a refusal: exit 1, "mkupdate: FILE: " and reason on stderr, and
+  // nothing left in the output folder.
+  void ExpectRefusal(const ProcessResult& r, const std::string& file,
+                     const std::string& reason);
+
+  // Mk without the power to ignore file modes when the tests run as root,
+  // so that a file of mode 000 cannot be read, as for anyone else.
+  ProcessResult MkWithoutOverride(const std::vector<std::string>& args);
+
+  ScratchDir dir_;
+  std::string src_ = dir_.Sub("src");
+  std::string out_dir_ = dir_.Sub("out");
+  std::string stub_ = dir_.Sub("stub");
+  std::string update_ = out_dir_ + "/setup";
+  std::string out_text_;
+};
+
+#endif  // TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_

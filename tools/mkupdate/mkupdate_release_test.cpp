@@ -1,0 +1,214 @@
+// mkupdate pack --from OLD --to NEW: the update between two releases,
+// installed by the real updater into the old release, checked against the
+// new one.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/payload_archive.h"
+#include "testing/updater_world.h"
+#include "tools/mkupdate/mkupdate_fixture.h"
+
+namespace {
+
+std::string Nul() { return std::string(1, '\0'); }
+
+// A line of a dry run up to what follows the size.
+std::string PlanLine(const char* name, unsigned size) {
+  char line[64];
+  snprintf(line, sizeof(line), "  %-15s %12u  ", name, size);
+  return line;
+}
+
+class ReleaseTest : public MkupdateTest {
+ protected:
+  ReleaseTest() {
+    for (const std::string& d :
+         {old_, old_ + "/movie", new_, new_ + "/movie"}) {
+      mkdir(d.c_str(), 0755);
+    }
+    Both("data1.arc", Pattern(1 << 20, 1));
+    Both("movie/op.mpg", "opening");
+    Both("readme.txt", "read me");
+    WriteFileOrDie(old_ + "/game.exe", "game 1.0");
+    WriteFileOrDie(new_ + "/game.exe", "game 1.1, longer");
+    // The same size, one byte apart, far in.
+    std::string data2 = Pattern(3 << 20, 2);
+    WriteFileOrDie(old_ + "/data2.arc", data2);
+    data2[(3 << 20) - 5] ^= 1;
+    WriteFileOrDie(new_ + "/data2.arc", data2);
+    WriteFileOrDie(new_ + "/movie/staff.mpg", "staff roll");
+    WriteFileOrDie(new_ + "/Patch.DAT", "patch");
+    WriteFileOrDie(old_ + "/gone.txt", "dropped in 1.1");
+    WriteFileOrDie(old_ + "/uninst.lst",
+                   "game.exe\ndata1.arc\ndata2.arc\n" + Nul());
+    WriteFileOrDie(new_ + "/uninst.lst", "the publisher's own\n" + Nul());
+    WriteFileOrDie(new_ + "/vrx.hvl", "a stale list");
+  }
+
+  void Both(const std::string& name, const std::string& bytes) {
+    WriteFileOrDie(old_ + "/" + name, bytes);
+    WriteFileOrDie(new_ + "/" + name, bytes);
+  }
+
+  ProcessResult PackReleases(const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"pack",  "--stub", stub_,
+                                     "--out", update_,  "--from",
+                                     old_,    "--to",   new_};
+    args.insert(args.end(), more.begin(), more.end());
+    return Mk(args);
+  }
+
+  std::string old_ = dir_.Sub("old");
+  std::string new_ = dir_.Sub("new");
+};
+
+TEST_F(ReleaseTest, TheUpdateTurnsTheOldReleaseIntoTheNew) {
+  ProcessResult r = PackReleases();
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string update = ReadFileOrEmpty(update_);
+  ASSERT_EQ(U32At(update, kPayloadOffset + 12), 5u);
+  // New and changed files in bytewise order, the list last.
+  const char* entries[] = {"Patch.DAT", "data2.arc", "game.exe",
+                           "movie\\staff.mpg", "vrx.hvl"};
+  for (uint32_t i = 0; i < 5; i++)
+    EXPECT_EQ(EntryNameAt(update, i), entries[i]);
+  // The list covers every file of the new release but the two lists.
+  std::vector<TestRecord> records;
+  for (const char* name : {"Patch.DAT", "data1.arc", "data2.arc", "game.exe",
+                           "movie\\op.mpg", "movie\\staff.mpg", "readme.txt"}) {
+    std::string path = name;
+    for (char& c : path) c = c == '\\' ? '/' : c;
+    records.push_back({name, ChecksumOf(ReadFileOrEmpty(new_ + "/" + path))});
+  }
+  std::string list = BuildVerificationList(records);
+  ASSERT_GT(update.size(), list.size());
+  EXPECT_EQ(update.substr(update.size() - list.size()), list);
+  EXPECT_NE(r.err.find(old_ + "/gone.txt: not in " + new_ +
+                       "; the update leaves it installed"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(new_ + "/uninst.lst: left out"), std::string::npos);
+  EXPECT_NE(r.err.find(new_ + "/vrx.hvl: left out"), std::string::npos);
+  EXPECT_EQ(r.err.find(old_ + "/uninst.lst"), std::string::npos) << r.err;
+
+  // Installed into the old release, it makes the new one.
+  UpdaterWorld world;
+  ASSERT_EQ(system(("cp -r '" + old_ + "/.' '" + world.folder_ + "'").c_str()),
+            0);
+  ProcessResult installed = RunProcess({update_}, world.Options("y\n"));
+  ASSERT_EQ(installed.status, 0) << installed.err;
+  ASSERT_EQ(Mk({"verify", update_, world.folder_}).status, 0) << out_text_;
+  EXPECT_EQ(out_text_, world.folder_ + ": all 7 listed files match\n");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder_ + "/uninst.lst"),
+            "game.exe\ndata1.arc\ndata2.arc\nPatch.DAT\nmovie\\staff.mpg\n"
+            "vrx.hvl\n" +
+                Nul());
+  EXPECT_EQ(ReadFileOrEmpty(world.folder_ + "/gone.txt"), "dropped in 1.1");
+}
+
+TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {
+  // A file given besides the releases is packed as well, even unchanged.
+  ProcessResult r = PackReleases({"--dry-run", new_ + "/readme.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
+  EXPECT_EQ(out_text_.find("would write " + update_ + ": 6 entries, "), 0u)
+      << out_text_;
+  EXPECT_NE(out_text_.find("verification list vrx.hvl with 7 records\n"),
+            std::string::npos);
+  EXPECT_NE(out_text_.find(PlanLine("data2.arc", 3 << 20) + "changed  " + new_ +
+                           "/data2.arc\n"),
+            std::string::npos)
+      << out_text_;
+  EXPECT_NE(out_text_.find(PlanLine("movie\\staff.mpg", 10) + "new  "),
+            std::string::npos);
+  EXPECT_NE(out_text_.find(PlanLine("readme.txt", 7) + new_ + "/readme.txt\n"),
+            std::string::npos);
+}
+
+TEST_F(ReleaseTest, WhatTheUpdaterCouldNotInstallIsRefused) {
+  mkdir((new_ + "/extra").c_str(), 0755);
+  mkdir((new_ + "/extra/deeper").c_str(), 0755);
+  WriteFileOrDie(new_ + "/extra/x.dat", "x");
+  WriteFileOrDie(new_ + "/extra/y.dat", "y");
+  WriteFileOrDie(new_ + "/extra/deeper/z.dat", "z");
+  mkdir((old_ + "/save").c_str(), 0755);
+  WriteFileOrDie(new_ + "/save", "a file where the game has a folder");
+  ProcessResult r = PackReleases();
+  ExpectRefusal(r, new_ + "/extra", "the installed game has no such folder");
+  EXPECT_NE(r.err.find(new_ + "/extra/deeper: the installed game has no such"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("extra: the installed", r.err.find("extra: the") + 1),
+            std::string::npos)
+      << "each folder once:\n"
+      << r.err;
+  EXPECT_NE(r.err.find(new_ + "/save: the installed game has a folder"),
+            std::string::npos);
+}
+
+TEST_F(ReleaseTest, TooManyOrTooLongAreAllNamedAtOnce) {
+  for (int i = 0; i < 22; i++) {
+    WriteFileOrDie(new_ + "/n" + std::to_string(i), "new");
+  }
+  // With the four new and changed files and the three below, 29.
+  WriteFileOrDie(new_ + "/sixteen-bytes.xy", "long");
+  WriteFileOrDie(new_ + "/seventeen-bytes.x", "longer");
+  std::string deep = new_ + "/movie/" + std::string(50, 'd');
+  WriteFileOrDie(deep, "its record name is 56 bytes");
+  ProcessResult r = PackReleases();
+  ExpectRefusal(r, new_, "29 files are new or changed");
+  for (const char* name : {"n0 (new)", "n21 (new)", "game.exe (changed)",
+                           "movie\\staff.mpg (new)"}) {
+    EXPECT_NE(r.err.find(std::string("\n  ") + name + "\n"), std::string::npos)
+        << name << "\n"
+        << r.err;
+  }
+  EXPECT_NE(r.err.find(new_ + "/sixteen-bytes.xy: entry name"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(new_ + "/seventeen-bytes.x: entry name"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(deep + ": record name"), std::string::npos) << r.err;
+}
+
+TEST_F(ReleaseTest, NothingChangedIsRefused) {
+  ASSERT_EQ(
+      system(("rm -r '" + new_ + "' && cp -r '" + old_ + "' '" + new_ + "'")
+                 .c_str()),
+      0);
+  ExpectRefusal(PackReleases(), new_, "nothing to pack");
+}
+
+TEST_F(ReleaseTest, AnOutputInsideEitherReleaseIsLeftOut) {
+  std::string inside = new_ + "/setup.exe";
+  std::vector<std::string> args = {"pack",   "--stub", stub_,  "--out", inside,
+                                   "--from", old_,     "--to", new_};
+  ASSERT_EQ(Mk(args).status, 0);
+  std::string first = ReadFileOrEmpty(inside);
+  ProcessResult again = Mk(args);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(ReadFileOrEmpty(inside), first);
+  EXPECT_NE(again.err.find(inside + ": left out: it is the output"),
+            std::string::npos)
+      << again.err;
+}
+
+TEST_F(ReleaseTest, UsageErrors) {
+  for (const auto& extra : std::vector<std::vector<std::string>>{
+           {"--from", old_},
+           {"--to", new_},
+           {"--from", old_, "--to", new_, "--verify-dir", new_},
+           {"--from", old_, "--to", new_, "--verify-list", new_ + "/vrx.hvl"},
+       }) {
+    std::vector<std::string> args = {"pack", "--stub", stub_, "--out", update_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ProcessResult r = Mk(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("Try 'mkupdate --help'"), std::string::npos);
+  }
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
+}
+
+}  // namespace

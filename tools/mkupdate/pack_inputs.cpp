@@ -1,0 +1,320 @@
+// The checks mkupdate pack makes before it writes anything: the stub, the
+// entries and their names, the verification list, and the output, which
+// must be none of the inputs.
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "payload/payload_archive.h"
+#include "payload/stub_marker.h"
+#include "tools/mkupdate/file_blocks.h"
+#include "tools/mkupdate/folder_files.h"
+#include "tools/mkupdate/names.h"
+#include "tools/mkupdate/pack_plan.h"
+#include "tools/mkupdate/report.h"
+#include "tools/mkupdate/update_reader.h"
+#include "tools/mkupdate/verification_list_file.h"
+#include "uninstall/uninstall_list.h"
+
+namespace fs = std::filesystem;
+
+uint64_t ListPlan::Size() const {
+  if (!present()) return 0;
+  return prebuilt ? bytes.size() : VerificationListSize(files.size());
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::u8path(path), ec);
+}
+
+// A regular file that can be opened; *size receives its length.
+bool CheckReadable(const std::string& path, uint64_t* size) {
+  if (!FindRegularFile(path, "a file", size)) return false;
+  FILE* f = OpenFile(path, "rb");
+  if (f == nullptr) return Refuse(path, SystemReason("cannot open it"));
+  fclose(f);
+  return true;
+}
+
+// The stub is read whole here, and these bytes are what the update gets.
+bool LoadStub(const std::string& path, std::string* bytes) {
+  uint64_t size;
+  if (!CheckReadable(path, &size)) return false;
+  if (size >= kPayloadOffset) {
+    if (HasPayloadHeader(path)) {
+      return Refuse(path,
+                    "the stub already carries a payload; use the updater "
+                    "built without one");
+    }
+    return Refuse(path, "the stub is " + std::to_string(size) +
+                            " bytes; it must be smaller than 1 MiB (1048576 "
+                            "bytes), where the payload starts");
+  }
+  std::string why;
+  if (!ReadWholeFile(path, bytes, &why)) return Refuse(path, why);
+  if (bytes->empty()) return Refuse(path, "the stub is empty");
+  if (bytes->size() >= kPayloadOffset) {
+    return Refuse(path, "it grew to 1 MiB or more while it was read");
+  }
+  if (!ContainsStubMarker(reinterpret_cast<const uint8_t*>(bytes->data()),
+                          bytes->size())) {
+    return Refuse(path,
+                  "not an updater stub: it lacks the marker that every build "
+                  "of the updater carries; give the updater built without "
+                  "payload (build/win32/updater.exe)");
+  }
+  return true;
+}
+
+// Splits a bare argument that reads as NAME=PATH, unless a file has the
+// whole argument for its name: then neither reading can be trusted.
+bool SplitNamed(const EntryArg& arg, EntryArg* out) {
+  *out = arg;
+  size_t eq = arg.text.find('=');
+  if (!arg.may_be_named || eq == std::string::npos) return true;
+  if (Exists(arg.text)) {
+    return Refuse(arg.text,
+                  "a file of that name exists, but it also reads as "
+                  "NAME=PATH; give the file after --, or name it with "
+                  "--entry NAME FILE");
+  }
+  out->named = true;
+  out->name = arg.text.substr(0, eq);
+  out->path = arg.text.substr(eq + 1);
+  if (out->path.empty()) return Refuse(arg.text, "no file after the '='");
+  return true;
+}
+
+// The stored name of an entry: the given one; its path relative to the
+// folder of the release when it lies there; else the file's own name.
+bool ResolveEntry(const EntryArg& given, const std::string& folder,
+                  PackInput* input) {
+  EntryArg arg;
+  if (!SplitNamed(given, &arg)) return false;
+  input->path = arg.path;
+  input->label = arg.text;
+  std::string why;
+  if (arg.named) {
+    if (!ToStoredName(WithBackslashes(arg.name), &input->name, &why)) {
+      return Refuse(arg.text, "entry name '" + arg.name + "': " + why);
+    }
+  } else if (folder.empty() ||
+             !NameUnderFolder(folder, arg.path, &input->name, &why)) {
+    if (!why.empty()) return Refuse(arg.text, why);
+    std::string base = fs::u8path(arg.path).filename().u8string();
+    if (!ToStoredName(base, &input->name, &why)) {
+      return Refuse(arg.text, "entry name '" + base + "': " + why);
+    }
+  }
+  return true;
+}
+
+bool CheckEntryNames(const std::vector<PackInput>& entries) {
+  bool ok = true;
+  for (size_t i = 0; i < entries.size(); i++) {
+    const PackInput& e = entries[i];
+    std::string why, shown = ShownName(e.name);
+    if (!CheckEntryName(e.name, &why)) {
+      ok = Refuse(e.label, "entry name '" + shown + "': " + why);
+    } else if (SameUpdaterName(e.name, kVerificationListName)) {
+      ok = Refuse(e.label, std::string("the entry name ") + shown +
+                               " is the verification list's; give the list "
+                               "with --verify-list or --verify-dir");
+    } else if (SameUpdaterName(e.name, kUninstallListName)) {
+      ok = Refuse(e.label, std::string("the entry name ") + shown +
+                               " is the game's uninstall list, which the "
+                               "updater merges the installed names into; "
+                               "it must never be replaced");
+    }
+    for (size_t j = 0; j < i; j++) {
+      if (SameUpdaterName(e.name, entries[j].name)) {
+        ok = Refuse(e.label, "entry name '" + shown + "' is already used by " +
+                                 entries[j].label +
+                                 " (letter case does not count)");
+      }
+    }
+  }
+  return ok;
+}
+
+// Between two releases every new or changed file is as much to blame: all
+// are named. Otherwise those given after the last that fits are.
+bool CheckEntryCount(const std::vector<PackInput>& entries, bool has_list,
+                     const std::string& release) {
+  if (entries.size() + has_list <= kMaxEntries) return true;
+  if (!release.empty()) {
+    std::string names;
+    for (const PackInput& e : entries) {
+      names += "\n  " + ShownName(e.name) + " (" +
+               (e.state.empty() ? e.label : e.state) + ")";
+    }
+    return Refuse(release, Counted(entries.size(), "file is", "files are") +
+                               " new or changed, but an update holds at most " +
+                               std::to_string(kMaxEntries - 1) +
+                               " besides its verification list:" + names);
+  }
+  for (size_t i = kMaxEntries - has_list; i < entries.size(); i++) {
+    Refuse(entries[i].label,
+           "an update holds at most " + std::to_string(kMaxEntries) +
+               " entries (the verification list counts as one); this would "
+               "be entry " +
+               std::to_string(i + 1 + has_list) + " of " +
+               std::to_string(entries.size() + has_list));
+  }
+  return false;
+}
+
+bool CheckRecordNames(const std::vector<ListFile>& files) {
+  bool ok = true;
+  std::vector<std::pair<std::string, size_t>> lowered;
+  for (size_t i = 0; i < files.size(); i++) {
+    std::string why;
+    if (!CheckRecordName(files[i].name, &why)) {
+      ok = Refuse(files[i].path,
+                  "record name '" + ShownName(files[i].name) + "': " + why);
+    }
+    lowered.push_back({UpdaterNameKey(files[i].name), i});
+  }
+  std::sort(lowered.begin(), lowered.end());
+  for (size_t i = 1; i < lowered.size(); i++) {
+    if (lowered[i].first != lowered[i - 1].first) continue;
+    ok = Refuse(files[lowered[i].second].path,
+                "same name as " + files[lowered[i - 1].second].path +
+                    " for the updater, which ignores letter case");
+  }
+  return ok;
+}
+
+bool BuildListFromFolder(const std::string& dir, const FileId* out,
+                         ListPlan* list) {
+  FolderListing listing;
+  if (!ListFolder(dir, out, true, &listing)) return false;
+  for (const FolderFile& f : listing.files) {
+    ListFile file;
+    file.name = f.name;
+    file.path = f.path;
+    file.id = f.id;
+    list->files.push_back(file);
+  }
+  return true;
+}
+
+bool LoadListFile(const std::string& path, ListPlan* list) {
+  uint64_t size;
+  std::string why;
+  if (!CheckReadable(path, &size)) return false;
+  list->prebuilt = true;
+  if (!ReadWholeFile(path, &list->bytes, &why) ||
+      !ParseVerificationList(list->bytes, &list->records, &why)) {
+    return Refuse(path, why);
+  }
+  return true;
+}
+
+bool SameAsOutput(const std::string& out, const FileId* out_id,
+                  const std::string& path, const char* what) {
+  FileId id;
+  if (out_id == nullptr || !GetFileId(path, &id) || !(id == *out_id)) {
+    return false;
+  }
+  Refuse(out, std::string("the output is the same file as the ") + what + " " +
+                  path + "; writing it would destroy that input");
+  return true;
+}
+
+// The entries given on the command line, checked and with their sizes.
+bool ResolveEntries(const PackOptions& o, std::vector<PackInput>* entries) {
+  bool ok = true;
+  for (const EntryArg& arg : o.entries) {
+    PackInput input;
+    if (!ResolveEntry(arg, o.to.empty() ? o.verify_dir : o.to, &input)) {
+      ok = false;
+      continue;
+    }
+    entries->push_back(input);
+  }
+  return ok;
+}
+
+bool CheckEntryFiles(std::vector<PackInput>* entries) {
+  bool ok = true;
+  for (PackInput& input : *entries) {
+    if (input.state.empty() && !CheckReadable(input.path, &input.size)) {
+      ok = false;
+    }
+    input.has_id = GetFileId(input.path, &input.id);
+  }
+  return ok;
+}
+
+// Entries given by hand join those of a release; one named alike gives way.
+void MergeReleaseEntries(std::vector<PackInput> given,
+                         std::vector<PackInput>* entries) {
+  for (const PackInput& e : *entries) {
+    bool named = false;
+    for (const PackInput& g : given) named |= SameUpdaterName(g.name, e.name);
+    if (!named) given.push_back(e);
+  }
+  std::sort(
+      given.begin(), given.end(),
+      [](const PackInput& a, const PackInput& b) { return a.name < b.name; });
+  *entries = given;
+}
+
+// Folders are never created: a name with folders needs them installed.
+void NoteFolders(const std::vector<PackInput>& entries) {
+  for (const PackInput& e : entries) {
+    std::vector<std::string> parts = NameParts(e.name);
+    if (parts.size() < 2) continue;
+    std::string folder =
+        e.name.substr(0, e.name.size() - parts.back().size() - 1);
+    Note(e.label, "the updater creates no folders: " + ShownName(folder) +
+                      " must exist in the installed game");
+  }
+}
+
+}  // namespace
+
+bool PreparePack(const PackOptions& o, PackPlan* plan) {
+  std::error_code ec;
+  if (fs::is_directory(fs::u8path(o.out), ec)) {
+    return Refuse(o.out, "the output is a folder");
+  }
+  FileId out_id;
+  const FileId* out = GetFileId(o.out, &out_id) ? &out_id : nullptr;
+  bool ok = LoadStub(o.stub, &plan->stub_bytes);
+  ok = !SameAsOutput(o.out, out, o.stub, "stub") && ok;
+  std::vector<PackInput> given;
+  ok = ResolveEntries(o, &given) && ok;
+  for (const PackInput& e : given) {
+    ok = !SameAsOutput(o.out, out, e.path, "entry") && ok;
+  }
+  if (!o.verify_list.empty()) {
+    ok = !SameAsOutput(o.out, out, o.verify_list, "verification list") && ok;
+    ok = ok && LoadListFile(o.verify_list, &plan->list);
+    plan->list.source = o.verify_list;
+  } else if (!o.verify_dir.empty()) {
+    ok = ok && BuildListFromFolder(o.verify_dir, out, &plan->list);
+    plan->list.source = o.verify_dir;
+  }
+  if (!o.from.empty()) {
+    ok = DiffReleases(o.from, o.to, out, plan) && ok;
+    MergeReleaseEntries(given, &plan->entries);
+    if (ok && plan->entries.empty()) {
+      return Refuse(
+          o.to, "nothing to pack: no file is new or changed since " + o.from);
+    }
+  } else {
+    plan->entries = given;
+  }
+  ok = CheckEntryNames(plan->entries) && ok;
+  if (!plan->list.prebuilt) ok = CheckRecordNames(plan->list.files) && ok;
+  ok = CheckEntryCount(plan->entries, plan->list.present(), o.to) && ok;
+  if (!ok || !CheckEntryFiles(&plan->entries)) return false;
+  if (o.from.empty()) NoteFolders(plan->entries);
+  return true;
+}

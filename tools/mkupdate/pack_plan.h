@@ -1,0 +1,65 @@
+// What mkupdate pack is about to write, once every input has been checked:
+// the stub's bytes, the data entries in order, and the verification list.
+#ifndef TOOLS_MKUPDATE_PACK_PLAN_H_
+#define TOOLS_MKUPDATE_PACK_PLAN_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/verification_list.h"
+#include "tools/mkupdate/pack.h"
+#include "tools/mkupdate/tool_os.h"
+
+struct PackInput {
+  std::string name;   // stored: code page 932, backslashes
+  std::string path;   // the file it comes from
+  std::string label;  // names it in messages
+  std::string state;  // "new" or "changed" between two releases
+  uint64_t size = 0;
+  bool has_id = false;
+  FileId id;
+  EntryChecksum sum = {};  // known once it is copied
+};
+
+// A file the built verification list records.
+struct ListFile {
+  std::string name;  // stored
+  std::string path;
+  FileId id;
+  bool summed = false;  // sum is known already
+  EntryChecksum sum = {};
+};
+
+struct ListPlan {
+  std::string source;  // the folder or file; empty when there is no list
+  bool prebuilt = false;
+  std::string bytes;                        // a prebuilt list's bytes
+  std::vector<VerificationRecord> records;  // a prebuilt list's records
+  std::vector<ListFile> files;              // what a built list records
+
+  bool present() const { return !source.empty(); }
+  uint64_t Size() const;
+};
+
+struct PackPlan {
+  std::string stub_bytes;
+  std::vector<PackInput> entries;  // the data entries, in order
+  ListPlan list;
+  std::vector<std::string> kept;  // files of the old release the new lacks
+};
+
+// Checks every input and the output, and fills the plan. Returns false
+// after refusing, all at once where they are many, what cannot be packed.
+bool PreparePack(const PackOptions& options, PackPlan* plan);
+
+// The update from the installed release old_dir to new_dir: fills
+// plan->entries with the files of new_dir that are new or differ, in
+// bytewise order of their names, and plan->list with every file of
+// new_dir; notes the files of old_dir that new_dir lacks in plan->kept.
+// out names the output, which both listings leave out.
+bool DiffReleases(const std::string& old_dir, const std::string& new_dir,
+                  const FileId* out, PackPlan* plan);
+
+#endif  // TOOLS_MKUPDATE_PACK_PLAN_H_

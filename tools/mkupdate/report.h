@@ -1,0 +1,36 @@
+// How mkupdate reports: results on stdout, diagnostics on stderr, each
+// diagnostic as "mkupdate: FILE: REASON", and the exit codes of every
+// command.
+#ifndef TOOLS_MKUPDATE_REPORT_H_
+#define TOOLS_MKUPDATE_REPORT_H_
+
+#include <stdint.h>
+
+#include <string>
+
+// Exit codes. Where something differs and something else could not be
+// checked, kExitDiffers wins: the difference is certain.
+const int kExitOk = 0;
+const int kExitDiffers = 1;  // list, verify: a mismatch, a missing file
+const int kExitRefused = 1;  // pack: an input refused, the output not made
+const int kExitUsage = 2;
+const int kExitCannotCheck = 3;  // not an update, a damaged list, unreadable
+
+// Prints "mkupdate: file: reason" on stderr and returns false, so that a
+// failing step can end with "return Refuse(...)".
+bool Refuse(const std::string& file, const std::string& reason);
+
+// The same line for something the user should know that stops nothing.
+void Note(const std::string& file, const std::string& text);
+
+// Writes the tool's text to stdout.
+void Print(const std::string& text);
+
+// printf into a string.
+std::string Format(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+// "1 entry", "2 entries".
+std::string Counted(uint64_t n, const char* one, const char* many);
+
+#endif  // TOOLS_MKUPDATE_REPORT_H_

@@ -1,0 +1,238 @@
+#include "tools/mkupdate/update_writer.h"
+
+#include <string.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "payload/payload_archive.h"
+#include "tools/mkupdate/file_blocks.h"
+#include "tools/mkupdate/report.h"
+#include "tools/mkupdate/verification_list_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Inputs at least this large show their progress on a terminal.
+const uint64_t kProgressSize = 16 << 20;
+// Written data is handed to the disk in pieces of this size.
+const uint64_t kWriteBackSize = 8 << 20;
+
+// The update being written: a temporary file beside the output that
+// becomes the output only when it is complete.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& out) : out_(out) {}
+  ~OutputFile() { Discard(); }
+
+  bool Create() {
+    fs::path out = fs::u8path(out_);
+    std::string folder = out.parent_path().u8string();
+    file_ = CreateTempFile(folder.empty() ? "." : folder,
+                           out.filename().u8string(), &temp_);
+    if (file_ == nullptr) {
+      return Refuse(out_, SystemReason("cannot create a file in its folder"));
+    }
+    RemoveOnInterrupt(temp_);
+    return true;
+  }
+
+  bool Write(const void* data, size_t n) {
+    if (n != 0 && fwrite(data, 1, n, file_) != n) {
+      return Refuse(out_, SystemReason("cannot write it"));
+    }
+    // The disk writes while the rest is read, instead of all at the end.
+    unwritten_ += n;
+    if (unwritten_ >= kWriteBackSize) {
+      StartWriteBack(file_);
+      unwritten_ = 0;
+    }
+    return true;
+  }
+
+  bool Finish() {
+    bool synced = SyncFile(file_);
+    int closed = fclose(file_);
+    file_ = nullptr;
+    if (!synced || closed != 0) {
+      return Refuse(out_, SystemReason("cannot write it"));
+    }
+    if (!MakeExecutable(temp_) || !MoveIntoPlace(temp_, out_)) {
+      return Refuse(out_, SystemReason("cannot put it in place"));
+    }
+    ForgetOnInterrupt();
+    temp_.clear();
+    return true;
+  }
+
+  // Removes the unfinished file.
+  void Discard() {
+    if (file_ != nullptr) fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) RemoveFile(temp_);
+    ForgetOnInterrupt();
+    temp_.clear();
+  }
+
+ private:
+  std::string out_;
+  std::string temp_;
+  FILE* file_ = nullptr;
+  uint64_t unwritten_ = 0;
+};
+
+void ShowProgress(const PackInput& input, uint64_t done) {
+  WriteText(stderr, "\r  " + input.label + ": " + std::to_string(done >> 20) +
+                        " of " + std::to_string(input.size >> 20) + " MiB");
+  if (done == input.size) WriteText(stderr, "\n");
+}
+
+// Copies exactly input->size bytes of input->path, and takes their
+// checksum on the way.
+bool CopyInput(PackInput* input, OutputFile* out) {
+  FILE* f = OpenFile(input->path, "rb");
+  if (f == nullptr) return Refuse(input->path, SystemReason("cannot open it"));
+  std::unique_ptr<FILE, int (*)(FILE*)> closer(f, fclose);
+  bool progress = input->size >= kProgressSize && IsTerminal(stderr);
+  input->sum = NewEntryChecksum();
+  uint64_t done = 0;
+  bool stopped;
+  ReadBlocks(
+      StreamSource(f), input->size,
+      [&](const uint8_t* data, size_t n) {
+        UpdateEntryChecksum(&input->sum, data, n);
+        done += n;
+        if (progress) ShowProgress(*input, done);
+        return out->Write(data, n);
+      },
+      &stopped);
+  if (stopped) return false;
+  if (ferror(f)) return Refuse(input->path, SystemReason("cannot read it"));
+  if (done != input->size) {
+    return Refuse(input->path, "it became shorter while it was being packed");
+  }
+  if (fgetc(f) != EOF) {
+    return Refuse(input->path, "it grew while it was being packed");
+  }
+  return true;
+}
+
+// The directory: the entries back to back, the first at data offset 0,
+// the list last.
+std::vector<PayloadEntry> Directory(const PackPlan& plan) {
+  std::vector<PayloadEntry> directory;
+  uint64_t offset = 0;
+  auto add = [&](const std::string& name, uint64_t size) {
+    PayloadEntry entry;
+    memset(&entry, 0, sizeof(entry));
+    memcpy(entry.name, name.data(),
+           std::min<size_t>(name.size(), kEntryNameSize - 1));
+    entry.offset = static_cast<uint32_t>(offset);
+    entry.size = static_cast<uint32_t>(size);
+    directory.push_back(entry);
+    offset += size;
+  };
+  for (const PackInput& input : plan.entries) add(input.name, input.size);
+  if (plan.list.present()) add(kVerificationListName, plan.list.Size());
+  return directory;
+}
+
+// The records of a list built from a folder. A listed file that was packed
+// as an entry (the same file) takes the checksum of that copy.
+bool BuildRecords(PackPlan* plan) {
+  std::vector<VerificationRecord> records;
+  for (ListFile& file : plan->list.files) {
+    for (const PackInput& e : plan->entries) {
+      if (!file.summed && e.has_id && e.id == file.id) {
+        file.sum = e.sum;
+        file.summed = true;
+      }
+    }
+    std::string why;
+    if (!file.summed && !ChecksumFile(file.path, &file.sum, &why)) {
+      return Refuse(file.path, why);
+    }
+    file.summed = true;
+    records.push_back(MakeRecord(file.name, file.sum));
+  }
+  plan->list.records = records;
+  plan->list.bytes = SerializeVerificationList(records);
+  return true;
+}
+
+// A data entry whose record has another checksum would stop every user's
+// update with a checksum mismatch.
+bool CheckAgainstList(const PackPlan& plan) {
+  VerificationList list = ToVerificationList(plan.list.records);
+  bool ok = true;
+  // The updater checks the list entry too, should the list name it.
+  EntryChecksum own = ComputeEntryChecksum(
+      reinterpret_cast<const uint8_t*>(plan.list.bytes.data()),
+      plan.list.bytes.size());
+  if (VerifyEntry(list, kVerificationListName, own) == kMismatch) {
+    ok = Refuse(plan.list.source,
+                "it has a record for vrx.hvl, the list itself, which no "
+                "list can match; the updater would refuse it");
+  }
+  for (const PackInput& input : plan.entries) {
+    if (VerifyEntry(list, input.name.c_str(), input.sum) != kMismatch) continue;
+    ok = Refuse(input.label, "it differs from its record in " +
+                                 plan.list.source +
+                                 "; the updater would refuse it");
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool CheckLayout(const PackPlan& plan) {
+  size_t count = plan.entries.size() + plan.list.present();
+  uint64_t position =
+      kPayloadOffset + sizeof(PayloadHeader) + count * sizeof(PayloadEntry);
+  bool ok = true;
+  for (size_t i = 0; i <= plan.entries.size(); i++) {
+    bool is_list = i == plan.entries.size();
+    if (is_list && !plan.list.present()) break;
+    std::string label = is_list ? plan.list.source : plan.entries[i].label;
+    uint64_t size = is_list ? plan.list.Size() : plan.entries[i].size;
+    if (size > 0xFFFFFFFFu) {
+      ok = Refuse(label, "it is " + std::to_string(size) +
+                             " bytes; an entry must be smaller than 4 GiB");
+    } else if (position >= kMaxDataPosition) {
+      ok = Refuse(label, "its data would start at byte " +
+                             std::to_string(position) +
+                             " of the update, at or beyond 2 GiB, where the "
+                             "updater cannot reach");
+    }
+    position += size;
+  }
+  return ok;
+}
+
+bool WriteUpdate(const std::string& out_path, PackPlan* plan) {
+  std::vector<PayloadEntry> directory = Directory(*plan);
+  PayloadHeader header;
+  memcpy(header.magic, kPayloadMagic, sizeof(header.magic));
+  header.count = static_cast<uint32_t>(directory.size());
+  std::string zeros(kPayloadOffset - plan->stub_bytes.size(), '\0');
+  OutputFile out(out_path);
+  if (!out.Create() ||
+      !out.Write(plan->stub_bytes.data(), plan->stub_bytes.size()) ||
+      !out.Write(zeros.data(), zeros.size()) ||
+      !out.Write(&header, sizeof(header)) ||
+      !out.Write(directory.data(), directory.size() * sizeof(PayloadEntry))) {
+    return false;
+  }
+  for (PackInput& input : plan->entries) {
+    if (!CopyInput(&input, &out)) return false;
+  }
+  if (plan->list.present()) {
+    if (!plan->list.prebuilt && !BuildRecords(plan)) return false;
+    if (!CheckAgainstList(*plan) ||
+        !out.Write(plan->list.bytes.data(), plan->list.bytes.size())) {
+      return false;
+    }
+  }
+  return out.Finish();
+}
