@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "benchmark/benchmark.h"
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <vector>
 
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 #include "testing/kernel_names.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include <vector>
 
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 #include "testing/kernel_names.h"
 
 extern "C" {

@@ -7,12 +7,11 @@
 #include <string.h>
 
 #include "fuzz/fuzz_util.h"
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 
 namespace {
 
-const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2,
-                                       kKernelAvx512};
+const ChecksumKernel kFastKernels[] = {kKernelSse2, kKernelAvx2, kKernelAvx512};
 
 }  // namespace
 

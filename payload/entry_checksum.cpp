@@ -1,38 +1,18 @@
 // EntryChecksum, by the definition (one byte per step) and by kernels that
-// take 16 bytes per step.
-//
-// The byte loop is held back by its chain: A = A * 233 + b must finish before
-// the next byte can start. The kernels split the work:
-//
-// - S2 and X2 see only the data bytes: byte-wise sums and exclusive-ors.
-// - A over a run of n bytes is A * 233^n + sum of b_i * 233^(n-1-i)
-//   (mod 2^32): a dot product with fixed weights, folded in once per run of
-//   up to 256 bytes.
-// - S1 and X1 need the low byte L of every intermediate A. L depends only on
-//   the previous L and the data byte: L_i = 233 L_(i-1) + b_i (mod 256).
-//   Within a 16-byte block, L_i = 233^i L_0 + c_i, where c_i is the same
-//   chain started from 0 and depends on the block's bytes alone; it is a
-//   prefix scan, computed in a few vector steps. The powers of 233 mod 256
-//   are small (233^2 = 17, 233^4 = 33, 233^8 = 65, 233^16 = 129), so the
-//   only chain left from block to block is L_0' = 129 L_0 + c_16, and the
-//   term 233^i L_0 comes from a table.
-// - L_0 only counts mod 128. With 128 more, each of the block's sixteen low
-//   bytes gets 128 * 233^i more, that is 128 (233^i is odd): the top bit of
-//   all sixteen flips, which changes neither their sum mod 256 nor their
-//   exclusive-or. And 129 = 1 (mod 128), so the kernels carry
-//   L_0' = L_0 + c_16 instead. A itself is summed apart, in full.
-//
-// The kernels are in files of their own (entry_checksum_sse2.cpp,
-// entry_checksum_avx2.cpp, entry_checksum_avx512.cpp), each compiled for its
-// instruction set; this file is plain C++, makes their tables and runs a kernel
-// only on a processor that has its instructions.
+// take 16 to 64 bytes per step; entry_checksum_kernels.h tells how they
+// reach the same eight bytes. The kernels are in files of their own
+// (entry_checksum_sse2.cpp, entry_checksum_avx2.cpp,
+// entry_checksum_avx512.cpp), each compiled for its instruction set; this
+// file is plain C++, makes their tables and runs a kernel only on a
+// processor that has its instructions.
+#include "payload/entry_checksum.h"
+
 #include <string.h>
 
 #include <atomic>
 #include <new>
 
 #include "payload/entry_checksum_kernels.h"
-#include "payload/verification_list.h"
 #include "platform/cpu.h"
 
 namespace {
@@ -184,4 +164,8 @@ EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length) {
   EntryChecksum sum = NewEntryChecksum();
   UpdateEntryChecksum(&sum, data, length);
   return sum;
+}
+
+bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b) {
+  return memcmp(&a, &b, sizeof(EntryChecksum)) == 0;
 }

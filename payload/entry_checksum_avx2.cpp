@@ -1,14 +1,9 @@
 // The AVX2 kernel of EntryChecksum: two 16-byte blocks per step, one in each
-// 128-bit half (see entry_checksum.cpp for how); an odd last block is left
-// to the SSE2 kernel. Compiled with AVX2 enabled,
-// and run only on processors that have it and systems that save its
-// registers; on 32-bit x86 its entry realigns the stack, which 32-bit
-// Windows keeps aligned to 4 bytes only.
-//
-// It starts from pair digests: vpmaddubsw of the bytes (as b - 128) with
-// (233, 1) gives 233 b0 + b1 - 29952 exactly, which is both the pair's share
-// of A (the pair's two weights are 233 w and w) and, since 29952 = 117 * 256,
-// the low-byte chain over the pair.
+// 128-bit half, from pair digests (see entry_checksum_kernels.h for how); an
+// odd last block is left to the SSE2 kernel. Compiled with AVX2 enabled, and
+// run only on processors that have it and systems that save its registers;
+// on 32-bit x86 its entry realigns the stack, which 32-bit Windows keeps
+// aligned to 4 bytes only.
 #include <immintrin.h>
 
 #include "payload/entry_checksum_block.h"
@@ -59,7 +54,7 @@ inline void Avx2DoubleBlock(const KernelTables& t, const uint8_t* data,
   // The last c of each block.
   uint32_t first = static_cast<uint8_t>(_mm256_extract_epi8(c, 15));
   uint32_t second = static_cast<uint8_t>(_mm256_extract_epi8(c, 31));
-  // L only counts mod 128 (see entry_checksum.cpp), where 129 L = L.
+  // L only counts mod 128 (see entry_checksum_kernels.h), where 129 L = L.
   uint32_t second_low = (*low + first) & 0xFFu;
   __m256i step =
       _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(t.low_step[*low])),

@@ -1,22 +1,16 @@
 // The AVX-512 kernel of EntryChecksum: four 16-byte blocks per step, one in
-// each 128-bit lane (see entry_checksum.cpp for the scheme). Compiled with
-// AVX-512 F and BW enabled, and run only on processors that have them and
-// systems that save the ZMM registers; what is left over, fewer than four
-// blocks, is for the AVX2 and SSE2 kernels.
+// each 128-bit lane, with L carried in a vector from step to step (see
+// entry_checksum_kernels.h for the scheme). Compiled with AVX-512 F and BW
+// enabled, and run only on processors that have them and systems that save
+// the ZMM registers; what is left over, fewer than four blocks, is for the
+// AVX2 and SSE2 kernels.
 //
 // The pair digests and the chain within each block are those of the AVX2
 // kernel. What differs is how each block gets the low byte L before it: the
 // SSE2 and AVX2 kernels carry L from block to block in a general register
 // and look its multiples up in a table, which costs as much as the rest of
-// the step. Here L stays in a vector. Block k of a step starts from
-//   L_k = 129^k L + sum over j < k of 129^(k-1-j) e_j (mod 256)
-// where e_j is the last chain value of block j. Only L_k mod 128 matters:
-// 128 more in L_k adds 128 * 233^(i+1), that is 128, to each of the block's
-// sixteen low bytes, flipping the top bit of all sixteen, which leaves both
-// their sum and their exclusive-or as they were (and A is summed apart).
-// Since 129 = 1 (mod 128), L_k is then L plus a running sum of the e_j over
-// the lanes, and L for the next step is L plus the sum over all four
-// blocks: the only work carried from step to step is one add.
+// the step. Here each lane starts from L plus the running sum of the last
+// chain values of the lanes before it.
 #include <immintrin.h>
 
 #include "payload/entry_checksum_block.h"

@@ -26,13 +26,11 @@ inline __m128i Load128(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
-// The hardware prefetchers fall behind these loops on some processors: on an
-// Intel Xeon with AMX (Sapphire Rapids or later) the SSE2 and AVX2 kernels
-// ran two to four times slower over a 40 MiB buffer than over one in the
-// cache. Each run asks for its cache lines four runs ahead (1 KiB: 512 and
-// 2048 did no better). The address is formed as an integer, since it may
-// lie past the end of the buffer: a prefetch never faults, but a pointer
-// may not point there.
+// The hardware prefetchers fall behind these loops on some processors, over
+// buffers larger than the cache (the README's Speed section has the
+// figures). Each run asks for its cache lines four runs ahead. The address
+// is formed as an integer, since it may lie past the end of the buffer: a
+// prefetch never faults, but a pointer may not point there.
 const size_t kPrefetchBytes = 1024;
 const size_t kCacheLineBytes = 64;
 
@@ -102,7 +100,8 @@ inline void Sse2Block(const KernelTables& t, const uint8_t* data, size_t q,
   sums->s1 = _mm_add_epi8(sums->s1, l);
   sums->x1 = _mm_xor_si128(sums->x1, l);
   uint32_t c_last = static_cast<uint32_t>(_mm_extract_epi16(c, 7)) >> 8;
-  *low = (*low + c_last) & 0xFFu;  // 129 L, mod 128 (see entry_checksum.cpp)
+  // 129 L, taken mod 128 (entry_checksum_kernels.h tells why).
+  *low = (*low + c_last) & 0xFFu;
 }
 
 inline uint8_t ByteSum(__m128i v) {

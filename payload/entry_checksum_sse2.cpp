@@ -1,7 +1,7 @@
 // The SSE2 kernel of EntryChecksum: one 16-byte block per step (see
-// entry_checksum.cpp for how). Compiled with SSE2 enabled, and run only on
-// processors that have it; on 32-bit x86 its entry realigns the stack,
-// which 32-bit Windows keeps aligned to 4 bytes only.
+// entry_checksum_kernels.h for how). Compiled with SSE2 enabled, and run only
+// on processors that have it; on 32-bit x86 its entry realigns the stack, which
+// 32-bit Windows keeps aligned to 4 bytes only.
 #include <emmintrin.h>
 
 #include "payload/entry_checksum_block.h"

@@ -4,10 +4,6 @@
 
 #include <new>
 
-bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b) {
-  return memcmp(&a, &b, sizeof(EntryChecksum)) == 0;
-}
-
 namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }

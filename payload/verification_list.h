@@ -1,5 +1,5 @@
-// The verification list "vrx.hvl" carried among the payload's entries, and
-// EntryChecksum, the 8-byte checksum it records for each file.
+// The verification list "vrx.hvl" carried among the payload's entries: the
+// EntryChecksum of each file it names.
 #ifndef PAYLOAD_VERIFICATION_LIST_H_
 #define PAYLOAD_VERIFICATION_LIST_H_
 
@@ -8,18 +8,9 @@
 
 #include <memory>
 
+#include "payload/entry_checksum.h"
 #include "payload/payload_archive.h"
 #include "platform/seq_file.h"
-
-// The checksum as stored: A = A * 233 + b over the bytes (little-endian),
-// the sum and exclusive-or of A's low bytes, and of the data bytes.
-struct EntryChecksum {
-  uint32_t a;
-  uint8_t s1;
-  uint8_t x1;
-  uint8_t s2;
-  uint8_t x2;
-};
 
 const size_t kRecordNameSize = 56;
 
@@ -40,7 +31,6 @@ struct VerificationHeader {
 const char kVerificationListName[] = "vrx.hvl";
 const char kVerificationMagic[8] = {'K', 'P', 'L', '_', '_', '_', '_', '_'};
 
-static_assert(sizeof(EntryChecksum) == 8, "checksum is 8 bytes on disk");
 static_assert(sizeof(VerificationRecord) == 64, "record is 64 bytes on disk");
 static_assert(sizeof(VerificationHeader) == 16, "header is 16 bytes on disk");
 
@@ -51,35 +41,6 @@ struct VerificationList {
 };
 
 enum VerifyResult { kVerified, kMismatch, kNotListed };
-
-// Starts a checksum: all eight bytes zero.
-EntryChecksum NewEntryChecksum();
-
-// Continues a checksum over more bytes, as if they followed the earlier ones,
-// with the fastest kernel this processor runs.
-void UpdateEntryChecksum(EntryChecksum* sum, const uint8_t* data,
-                         size_t length);
-
-// The checksum of a whole buffer.
-EntryChecksum ComputeEntryChecksum(const uint8_t* data, size_t length);
-
-// The ways of computing the checksum; every one gives the same eight bytes.
-// kKernelByteLoop is the definition, one byte per step; the others advance
-// several bytes per step (entry_checksum.cpp tells how).
-enum ChecksumKernel {
-  kKernelByteLoop,
-  kKernelSse2,
-  kKernelAvx2,
-  kKernelAvx512
-};
-
-// UpdateEntryChecksum with the given kernel. Returns 0, leaving the sum
-// unchanged, if this processor lacks the instructions it needs.
-int UpdateEntryChecksumWith(ChecksumKernel kernel, EntryChecksum* sum,
-                            const uint8_t* data, size_t length);
-
-// Byte-for-byte equality of two checksums.
-bool SameChecksum(const EntryChecksum& a, const EntryChecksum& b);
 
 // Compares two names of at most the given sizes with capitals A-Z lowered,
 // up to and including the terminator. A name without a terminator within its

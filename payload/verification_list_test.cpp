@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -10,42 +9,6 @@
 #include "testing/test_util.h"
 
 namespace {
-
-std::string Hex(const EntryChecksum& sum) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(&sum);
-  std::string out;
-  char buf[4];
-  for (int i = 0; i < 8; i++) {
-    snprintf(buf, sizeof(buf), "%02X", p[i]);
-    out += buf;
-  }
-  return out;
-}
-
-TEST(EntryChecksumTest, WorkedValues) {
-  EXPECT_EQ(Hex(ChecksumOf("")), "0000000000000000");
-  EXPECT_EQ(Hex(ChecksumOf("a")), "6100000061616161");
-  EXPECT_EQ(Hex(ChecksumOf("abc")),
-            "06B45000"
-            "12CC2660");
-}
-
-TEST(EntryChecksumTest, PiecewiseEqualsWhole) {
-  std::mt19937 rng(7);
-  std::string data(5000, '\0');
-  for (char& c : data) c = static_cast<char>(rng());
-  EntryChecksum whole = ChecksumOf(data);
-  for (size_t cut : {size_t{0}, size_t{1}, size_t{63}, size_t{4999}}) {
-    EntryChecksum sum = NewEntryChecksum();
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
-    UpdateEntryChecksum(&sum, p, cut);
-    UpdateEntryChecksum(&sum, p + cut, data.size() - cut);
-    EXPECT_TRUE(SameChecksum(sum, whole)) << cut;
-  }
-  // Every byte matters, the sums of the data alone would miss a swap.
-  std::swap(data[10], data[11]);
-  EXPECT_FALSE(SameChecksum(ChecksumOf(data), whole));
-}
 
 TEST(NameTest, CaseOfAsciiLettersOnly) {
   EXPECT_TRUE(SameNameIgnoringCase("VRX.HVL", 8, "vrx.hvl", 8));

@@ -3,7 +3,7 @@
 #ifndef TESTING_KERNEL_NAMES_H_
 #define TESTING_KERNEL_NAMES_H_
 
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 
 struct NamedKernel {
   ChecksumKernel id;

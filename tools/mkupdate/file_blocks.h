@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "payload/verification_list.h"
+#include "payload/entry_checksum.h"
 
 // The size of the blocks in which files are read and copied.
 const size_t kBlockSize = 1 << 20;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "payload/verification_list.h"
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"

@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "payload/entry_checksum.h"
 #include "payload/payload_archive.h"
-#include "payload/verification_list.h"
 #include "platform/seq_file.h"
 
 struct OpenedUpdate {
