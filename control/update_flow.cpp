@@ -1,46 +1,11 @@
 #include "control/update_flow.h"
 
-#include <string.h>
-
+#include "control/install_folder.h"
 #include "control/stub_marker.h"
 #include "control/texts.h"
 #include "payload/installation_run.h"
 #include "platform/path.h"
 #include "platform/platform.h"
-
-int FindInstallFolder(char* folder) {
-  memset(folder, 0, kInstallFolderSize);
-  char key_path[4096];
-  if (!JoinWithBackslash(kRegistryKeyPart1, kRegistryKeyPart2, key_path,
-                         sizeof(key_path)) ||
-      !JoinWithBackslash(key_path, kRegistryKeyPart3, key_path,
-                         sizeof(key_path))) {
-    return 0;
-  }
-  RegistryKey key;
-  if (OpenMachineRegistryKey(key_path, &key) != 0) return 0;
-  uint32_t type = 0;
-  uint32_t size = kInstallFolderSize;
-  int32_t status =
-      QueryRegistryValue(key, kInstalledFolderValue, &type,
-                         reinterpret_cast<uint8_t*>(folder), &size);
-  CloseRegistryKey(key);
-  if (status != 0 || type != kRegistryValueSz || size > kInstallFolderSize) {
-    folder[0] = '\0';
-    return 0;
-  }
-  // A value stored without its terminator ends where the query's bytes end;
-  // one that fills the whole buffer that way leaves no room and is refused.
-  if (memchr(folder, '\0', size) == nullptr) {
-    if (size == kInstallFolderSize) {
-      folder[0] = '\0';
-      return 0;
-    }
-    folder[size] = '\0';
-  }
-  // An empty folder would put the game's files at the root of the drive.
-  return folder[0] != '\0';
-}
 
 const char* ResultText(ResultCode result, uint32_t* style) {
   *style = kBoxWarning;
@@ -65,7 +30,7 @@ namespace {
 
 // Everything after the two mutexes are held.
 int RunGuarded() {
-  char folder[kInstallFolderSize];
+  char folder[kMaxPath];
   if (!FindInstallFolder(folder)) {
     ShowMessageBox(kTextNotInstalled, kCaption, kBoxWarning);
     return kExitNotInstalled;

@@ -7,19 +7,12 @@
 
 #include "payload/result_code.h"
 
-const uint32_t kInstallFolderSize = 260;
-
 // Exit codes of the flow itself; an installation run's ResultCode passes
 // through unchanged.
 const int kExitAnotherUpdater = -4;
 const int kExitGameRunning = -2;
 const int kExitNotInstalled = -1;
 const int kExitDeclined = -3;
-
-// Reads the install folder from the registry into folder (260 bytes).
-// Returns nonzero if a non-empty REG_SZ value was found; the result is
-// always NUL-terminated.
-int FindInstallFolder(char* folder);
 
 // The message box text for a run's result, or null for none.
 const char* ResultText(ResultCode result, uint32_t* style);
