@@ -73,6 +73,9 @@ ResultCode InstallPayload(const char* updater_path,
                                                const char*[payload.count + 1]);
   if (!installed) return kResultPayloadUnreadable;
   for (uint32_t i = 0; i <= payload.count; i++) installed[i] = nullptr;
+  // The list and the entry buffer, which may hold tens of megabytes, go at
+  // the end of this scope: the uninstall list update takes its own 1 MiB
+  // buffer, and the two are never held at once.
   {
     VerificationList list;
     LoadVerificationList(&file, payload, &list);

@@ -1,6 +1,6 @@
 // The processor's features on x86, asked with cpuid and xgetbv as GCC and
 // Clang spell them, not through libgcc's model of the processor, which
-// would add 5 KB to the program. cpuid is slow, slower still under a
+// would make the program larger. cpuid is slow, slower still under a
 // hypervisor: callers ask once.
 #include <cpuid.h>
 

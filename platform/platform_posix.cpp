@@ -100,11 +100,11 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) {
 }
 
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
-  // At most 1 MiB per write(2). One write of a whole 40 MiB entry asks the
-  // page cache for its largest folios at once, and on the virtual machines
-  // we test on, 3 updater runs in 15 stalled for 0.2 to 0.5 s while the
-  // host brought that memory back; in 1 MiB pieces none of 15 did, and the
-  // fast runs were as fast.
+  // At most 1 MiB per write(2). One write of a whole entry of tens of
+  // megabytes asks the page cache for its largest folios at once, and on
+  // virtual machines that stalled some runs while the host brought that
+  // memory back; in pieces none did, and the fast runs were as fast (the
+  // README's Speed section has the figures).
   const uint32_t kPiece = 1u << 20;
   uint32_t done = 0;
   while (done < n) {
