@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 
 namespace {
@@ -21,9 +23,10 @@ const int kRaceRounds = 100;
 class UpdateFlowFaultTest : public ::testing::Test, protected UpdaterWorld {
  protected:
   UpdateFlowFaultTest() {
-    // Reachable by an unprivileged updater: it takes its locks in run_.
-    chmod(dir_.path().c_str(), 0755);
-    chmod(run_.c_str(), 0777);
+    // Reachable by an unprivileged updater, which takes its locks in the
+    // lock folder.
+    chmod(dir().path().c_str(), 0755);
+    chmod(lock_dir().c_str(), 0777);
     SetPayload(BuildPayload({{"a.arc", "AAAA"}}));
   }
 };
@@ -35,8 +38,8 @@ TEST_F(UpdateFlowFaultTest, TwoStartedAtTheSameInstant) {
     ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
     ProcessOptions options = Options("");
     options.start_gate = gate[0];
-    ChildProcess a = SpawnProcess({updater_}, options);
-    ChildProcess b = SpawnProcess({updater_}, options);
+    ChildProcess a = SpawnProcess({updater()}, options);
+    ChildProcess b = SpawnProcess({updater()}, options);
     close(gate[0]);
     ASSERT_EQ(write(gate[1], "go", 2), 2);  // both start now
     close(gate[1]);
@@ -54,17 +57,17 @@ TEST_F(UpdateFlowFaultTest, TwoStartedAtTheSameInstant) {
     ProcessResult won = FinishProcess(winner, "y\n");
     EXPECT_EQ(won.status, 0) << "round " << round;
   }
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"),
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"),
             std::string("game.exe\na.arc\n") + std::string(1, '\0'));
   RecordProperty("first_started_won", first_won);
 }
 
 TEST_F(UpdateFlowFaultTest, UserWhoMayNotWriteTheFolder) {
   // Root may write anything: the updater then runs as nobody.
-  chmod(folder_.c_str(), 0555);
-  std::string before = SnapshotDir(folder_);
-  std::vector<std::string> argv = {updater_};
+  chmod(folder().c_str(), 0555);
+  std::string before = SnapshotDir(folder());
+  std::vector<std::string> argv = {updater()};
   if (geteuid() == 0) {
     argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534",
                                "--clear-groups", "--"});
@@ -74,7 +77,7 @@ TEST_F(UpdateFlowFaultTest, UserWhoMayNotWriteTheFolder) {
   ProcessResult r = RunProcess(argv, options);
   EXPECT_EQ(r.status, 4) << r.err;  // 0x80000004
   EXPECT_NE(r.err.find(kFailed), std::string::npos) << r.err;
-  EXPECT_EQ(SnapshotDir(folder_), before);
+  EXPECT_EQ(SnapshotDir(folder()), before);
 }
 
 }  // namespace

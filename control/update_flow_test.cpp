@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 
 namespace {
@@ -40,20 +42,20 @@ TEST_F(UpdateFlowTest, YesInstallsAndReportsDone) {
   EXPECT_NE(r.err.find(std::string("[information] ") + kCaption),
             std::string::npos);
   EXPECT_NE(r.err.find(kDone), std::string::npos);
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/B.txt"), "bee");
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"),
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/B.txt"), "bee");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"),
             std::string("game.exe\na.arc\nB.txt\n") + std::string(1, '\0'));
 }
 
 TEST_F(UpdateFlowTest, OnlyYesGoesOn) {
-  std::string before = SnapshotDir(folder_);
+  std::string before = SnapshotDir(folder());
   for (const char* answer : {"n\n", "", "yess\n", " y\n", "no\n"}) {
     ProcessResult r = RunUpdate(answer);
     EXPECT_EQ(r.status, 253) << answer;  // -3
     EXPECT_NE(r.err.find(kConfirm), std::string::npos);
     EXPECT_EQ(r.err.find(kDone), std::string::npos);
-    EXPECT_EQ(SnapshotDir(folder_), before) << answer;
+    EXPECT_EQ(SnapshotDir(folder()), before) << answer;
   }
   EXPECT_EQ(RunUpdate("YES\n").status, 0);
 }
@@ -64,11 +66,11 @@ TEST_F(UpdateFlowTest, AnotherUpdaterEndsSilently) {
   StopProcess(holder);
   EXPECT_EQ(r.status, 252);  // -4
   EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(FileExists(folder_ + "/a.arc"));
+  EXPECT_FALSE(FileExists(folder() + "/a.arc"));
 }
 
 TEST_F(UpdateFlowTest, SecondUpdaterWhileTheFirstAsks) {
-  ChildProcess first = SpawnProcess({updater_}, Options(""));
+  ChildProcess first = SpawnProcess({updater()}, Options(""));
   ReadUntil(&first, kConfirm);
   ProcessResult second = RunUpdate("y\n");
   EXPECT_EQ(second.status, 252);
@@ -82,7 +84,7 @@ TEST_F(UpdateFlowTest, SecondUpdaterWhileTheFirstAsks) {
       0);
   ProcessResult r = FinishProcess(&first, "y\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
 }
 
 TEST_F(UpdateFlowTest, GameRunningHidesEverythingElse) {
@@ -110,7 +112,7 @@ TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
     const char* type;
     std::string bytes;
   } cases[] = {
-      {"REG_EXPAND_SZ", folder_ + std::string(1, '\0')},
+      {"REG_EXPAND_SZ", folder() + std::string(1, '\0')},
       {"REG_SZ", std::string(1, '\0')},  // empty: the root of the drive
       {"REG_SZ", std::string()},
       {"REG_SZ", too_long},               // fills the buffer, no terminator
@@ -123,14 +125,14 @@ TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
     EXPECT_NE(r.err.find(kNotInstalled), std::string::npos);
     EXPECT_EQ(r.err.find(kConfirm), std::string::npos);
   }
-  EXPECT_EQ(system(("rm -rf '" + registry_ + "'").c_str()), 0);
+  EXPECT_EQ(system(("rm -rf '" + registry() + "'").c_str()), 0);
   EXPECT_EQ(RunUpdate("y\n").status, 255);
 }
 
 TEST_F(UpdateFlowTest, ValueWithoutTerminatorIsUsed) {
-  SetFolderValue("REG_SZ", folder_);
+  SetFolderValue("REG_SZ", folder());
   EXPECT_EQ(RunUpdate("y\n").status, 0);
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "AAAA");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
 }
 
 // Each entry used to get fresh memory from the heap, which hands entries of
@@ -148,15 +150,15 @@ TEST_F(UpdateFlowTest, LargeEntriesReuseTheSamePages) {
     options.small_pages = true;
     struct rusage before, after;
     getrusage(RUSAGE_CHILDREN, &before);
-    ProcessResult r = RunProcess({updater_}, options);
+    ProcessResult r = RunProcess({updater()}, options);
     getrusage(RUSAGE_CHILDREN, &after);
     EXPECT_EQ(r.status, 0) << r.err;
     return after.ru_minflt - before.ru_minflt;
   };
   long one = faults_of({{"first.arc", first}});
   long two = faults_of({{"first.arc", first}, {"second.arc", second}});
-  EXPECT_TRUE(ReadFileOrEmpty(folder_ + "/first.arc") == first);
-  EXPECT_TRUE(ReadFileOrEmpty(folder_ + "/second.arc") == second);
+  EXPECT_TRUE(ReadFileOrEmpty(folder() + "/first.arc") == first);
+  EXPECT_TRUE(ReadFileOrEmpty(folder() + "/second.arc") == second);
   long entry_pages = static_cast<long>(kEntrySize / 4096);
   // The first entry faults its pages in; the second, in the same pages,
   // adds next to nothing. (The difference leaves out what the program and
@@ -170,19 +172,19 @@ TEST_F(UpdateFlowTest, OwnPathTooLongIsNeverGuessed) {
   // name its own file. It must not read "setup.exe" from its current folder
   // instead: running elevated, that could be anybody's file.
   std::string deep =
-      dir_.Sub(std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
+      dir().Sub(std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
                std::string(20, 'f'));
   ASSERT_EQ(system(("mkdir -p '" + deep + "'").c_str()), 0);
-  ASSERT_EQ(rename(updater_.c_str(), (deep + "/setup").c_str()), 0);
+  ASSERT_EQ(rename(updater().c_str(), (deep + "/setup").c_str()), 0);
   SetPayload(BuildPayload({{"planted.dll", "not ours"}}));
-  ASSERT_EQ(rename(updater_.c_str(), (deep + "/setup.exe").c_str()), 0);
+  ASSERT_EQ(rename(updater().c_str(), (deep + "/setup.exe").c_str()), 0);
   ProcessResult r = RunProcess({"sh", "-c", "cd \"$0\" && exec ./setup", deep},
                                Options("y\n"));
   EXPECT_EQ(r.status, 1);  // 0x80000001
   EXPECT_NE(r.err.find(kCorrupt), std::string::npos);
-  EXPECT_FALSE(FileExists(folder_ + "/planted.dll"));
-  EXPECT_FALSE(FileExists(folder_ + "/a.arc"));
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"), kGameList);
+  EXPECT_FALSE(FileExists(folder() + "/planted.dll"));
+  EXPECT_FALSE(FileExists(folder() + "/a.arc"));
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"), kGameList);
 }
 
 TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
@@ -200,7 +202,7 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
        3, kCorrupt},
       {BuildPayload({{"dir", "A"}}), 4, kFailed},
   };
-  mkdir((folder_ + "/dir").c_str(), 0755);
+  mkdir((folder() + "/dir").c_str(), 0755);
   for (const auto& c : cases) {
     SetPayload(c.payload);
     ProcessResult r = RunUpdate("y\n");
@@ -208,14 +210,14 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
     EXPECT_NE(r.err.find(c.text), std::string::npos) << c.status;
     EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
               std::string::npos);
-    EXPECT_EQ(ReadFileOrEmpty(folder_ + "/uninst.lst"), kGameList);
+    EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"), kGameList);
   }
-  unlink((folder_ + "/uninst.lst").c_str());
+  unlink((folder() + "/uninst.lst").c_str());
   SetPayload(BuildPayload({{"a", "A"}}));
   ProcessResult r = RunUpdate("y\n");
   EXPECT_EQ(r.status, 5);
   EXPECT_NE(r.err.find(kGameListFailed), std::string::npos);
-  EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a"), "A");
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a"), "A");
 }
 
 TEST(ResultTextTest, EveryResultHasItsBox) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/update_bytes.h"
 
 namespace {
 

@@ -3,26 +3,22 @@
 // the updater file cut short. Each ends in its result code with the install
 // folder, byte for byte, as the failure table says: entries before the
 // failing one installed, everything else as it was.
-#include <grp.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "payload/installation_run.h"
-#include "testing/test_util.h"
+#include "payload/payload_archive.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 
 namespace {
-
-const uid_t kNobody = 65534;
 
 std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
 
@@ -50,42 +46,6 @@ void MakeGame(const std::string& dir, const Game& game) {
   }
   WriteFileOrDie(dir + "/uninst.lst", game.list);
   chmod((dir + "/uninst.lst").c_str(), game.list_mode);
-}
-
-// Runs fn in a child process with a file size limit (when nonzero) and, when
-// asked and we are root (who may write anything), as an unprivileged user.
-// Returns what fn returned, or 0xFFFFFFFF if the child did not say.
-uint32_t InChild(const std::function<uint32_t()>& fn, bool unprivileged,
-                 uint64_t file_size_limit) {
-  int result_pipe[2];
-  if (pipe(result_pipe) != 0) return 0xFFFFFFFFu;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(result_pipe[0]);
-    if (file_size_limit != 0) {
-      signal(SIGXFSZ, SIG_IGN);  // a write past it fails with EFBIG instead
-      struct rlimit limit = {file_size_limit, file_size_limit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
-    }
-    if (unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 ||
-         setresgid(kNobody, kNobody, kNobody) != 0 ||
-         setresuid(kNobody, kNobody, kNobody) != 0)) {
-      _exit(1);
-    }
-    uint32_t result = fn();
-    _exit(write(result_pipe[1], &result, sizeof(result)) == sizeof(result) ? 0
-                                                                           : 1);
-  }
-  close(result_pipe[1]);
-  uint32_t result = 0xFFFFFFFFu;
-  if (read(result_pipe[0], &result, sizeof(result)) != sizeof(result)) {
-    result = 0xFFFFFFFFu;
-  }
-  close(result_pipe[0]);
-  int status;
-  waitpid(pid, &status, 0);
-  return result;
 }
 
 // A tmpfs of the given size on dir (root only); unmounted at the end.
@@ -142,11 +102,14 @@ class InstallationFaultTest : public ::testing::Test {
 
   uint32_t Install(bool unprivileged = false, uint64_t file_size_limit = 0) {
     std::string updater = updater_, folder = folder_;
-    return InChild(
+    ChildLimits limits;
+    limits.file_size_limit = file_size_limit;
+    limits.unprivileged = unprivileged;
+    return CallInChild(
         [updater, folder] {
           return InstallPayload(updater.c_str(), folder.c_str());
         },
-        unprivileged, file_size_limit);
+        limits);
   }
 
   // The folder as the table says: the game as it was, with the first

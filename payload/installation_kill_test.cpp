@@ -20,7 +20,9 @@
 
 #include "gtest/gtest.h"
 #include "platform/file_replace.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 
 namespace {
@@ -77,19 +79,19 @@ class InstallationKillTest : public ::testing::Test, protected UpdaterWorld {
 
   // The install folder as the older release left it ("" means absent).
   void PutOldInstall() {
-    for (const std::string& name : FileNames(folder_)) {
-      unlink((folder_ + "/" + name).c_str());
+    for (const std::string& name : FileNames(folder())) {
+      unlink((folder() + "/" + name).c_str());
     }
     for (const TestEntry& e : old_) {
-      if (!e.data.empty()) WriteFileOrDie(folder_ + "/" + e.name, e.data);
+      if (!e.data.empty()) WriteFileOrDie(folder() + "/" + e.name, e.data);
     }
-    WriteFileOrDie(folder_ + "/uninst.lst", old_list_);
+    WriteFileOrDie(folder() + "/uninst.lst", old_list_);
   }
 
   // Starts the updater answering Yes and kills it after delay, whether it
   // has ended by then or not.
   void RunAndKill(std::chrono::microseconds delay) {
-    ChildProcess child = SpawnProcess({updater_}, Options(""));
+    ChildProcess child = SpawnProcess({updater()}, Options(""));
     ssize_t w = write(child.in, "y\n", 2);
     (void)w;
     close(child.in);
@@ -105,7 +107,7 @@ class InstallationKillTest : public ::testing::Test, protected UpdaterWorld {
   int CheckWhole(int round, int* temporaries) {
     int fresh = 0;
     for (size_t i = 0; i < new_.size(); i++) {
-      std::string path = folder_ + "/" + new_[i].name;
+      std::string path = folder() + "/" + new_[i].name;
       bool exists = FileExists(path);
       std::string bytes = ReadFileOrEmpty(path);
       if (exists && bytes == new_[i].data) {
@@ -117,14 +119,14 @@ class InstallationKillTest : public ::testing::Test, protected UpdaterWorld {
         return -1;
       }
     }
-    std::string list = ReadFileOrEmpty(folder_ + "/uninst.lst");
+    std::string list = ReadFileOrEmpty(folder() + "/uninst.lst");
     if (list != old_list_ && list != new_list_) {
       ADD_FAILURE() << "round " << round << ": uninst.lst is cut or mixed";
       return -1;
     }
     if (list == new_list_) fresh++;
     *temporaries = 0;
-    for (const std::string& name : FileNames(folder_)) {
+    for (const std::string& name : FileNames(folder())) {
       bool known = name == "uninst.lst";
       for (const TestEntry& e : new_) known = known || name == e.name;
       if (known) continue;

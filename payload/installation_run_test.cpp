@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 
 namespace {
 

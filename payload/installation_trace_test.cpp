@@ -8,7 +8,9 @@
 
 #include "gtest/gtest.h"
 #include "platform/file_replace.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 
 namespace {
@@ -98,10 +100,10 @@ class InstallationTraceTest : public ::testing::Test, protected UpdaterWorld {
 
   // The trace of one whole update, as lines.
   std::vector<std::string> TracedUpdate() {
-    std::string log = dir_.Sub("strace.log");
+    std::string log = dir().Sub("strace.log");
     ProcessResult r =
         RunProcess({"strace", "-f", "-y", "-qq", "-s", "0", "-o", log, "-e",
-                    "trace=write,fsync,rename,renameat,renameat2", updater_},
+                    "trace=write,fsync,rename,renameat,renameat2", updater()},
                    TraceOptions());
     EXPECT_EQ(r.status, 0) << "strace and the updater: " << r.err;
     return Lines(ReadFileOrEmpty(log));
@@ -109,7 +111,7 @@ class InstallationTraceTest : public ::testing::Test, protected UpdaterWorld {
 };
 
 TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
-  WriteFileOrDie(folder_ + "/old.arc", "the older release");
+  WriteFileOrDie(folder() + "/old.arc", "the older release");
   std::vector<TestEntry> entries = {{"old.arc", std::string(3 << 20, 'n')},
                                     {"new.arc", "a new file"}};
   entries.push_back(
@@ -119,10 +121,10 @@ TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
   std::vector<std::string> lines = TracedUpdate();
   ASSERT_FALSE(lines.empty()) << "is strace installed?";
   std::vector<std::string> targets;
-  for (const TestEntry& e : entries) targets.push_back(folder_ + "/" + e.name);
-  targets.push_back(folder_ + "/uninst.lst");
+  for (const TestEntry& e : entries) targets.push_back(folder() + "/" + e.name);
+  targets.push_back(folder() + "/uninst.lst");
   for (const std::string& target : targets) {
-    EXPECT_EQ(CheckFlushThenMove(lines, folder_, target), "");
+    EXPECT_EQ(CheckFlushThenMove(lines, folder(), target), "");
   }
 
   // The check itself: the same trace without one file's flush, or with the
@@ -140,9 +142,9 @@ TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
     if (IsRename(line, temp, targets[0])) late.push_back(flush_line);
   }
   ASSERT_FALSE(flush_line.empty());
-  EXPECT_NE(CheckFlushThenMove(unflushed, folder_, targets[0]), "");
-  EXPECT_NE(CheckFlushThenMove(late, folder_, targets[0]), "");
-  EXPECT_EQ(CheckFlushThenMove(unflushed, folder_, targets[1]), "");
+  EXPECT_NE(CheckFlushThenMove(unflushed, folder(), targets[0]), "");
+  EXPECT_NE(CheckFlushThenMove(late, folder(), targets[0]), "");
+  EXPECT_EQ(CheckFlushThenMove(unflushed, folder(), targets[1]), "");
 }
 
 }  // namespace

@@ -2,14 +2,14 @@
 
 #include <stdio.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 
 namespace {
 
@@ -158,31 +158,27 @@ TEST_F(PayloadArchiveTest, BufferThatCannotGrowIsLeftEmpty) {
   std::string big(32u << 20, 'b');
   ASSERT_EQ(Open(UpdaterFile(BuildPayload({{"a", "alpha"}, {"b", big}}))),
             kResultOk);
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
+  // In a child, which alone takes the limit: 0, or the step that failed.
+  uint32_t failed_step = CallInChild([&]() -> uint32_t {
     EntryBuffer buffer;
-    if (Entry(0, &buffer) != "alpha") _exit(1);
+    if (Entry(0, &buffer) != "alpha") return 1;
     struct rlimit old_limit, limit;
     getrlimit(RLIMIT_AS, &old_limit);
     long pages = 0;
     FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) return 2;
     fclose(statm);
     limit = old_limit;
     limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (8u << 20);
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) return 3;
     int grew = ReadEntryData(&file_, payload_, payload_.entries[1], &buffer);
     setrlimit(RLIMIT_AS, &old_limit);
-    if (grew) _exit(4);  // the limit did not bite
-    if (buffer.get() != nullptr || buffer.get_deleter().size != 0) _exit(5);
-    if (Entry(0, &buffer) != "alpha") _exit(6);
-    _exit(Entry(1, &buffer) == big ? 0 : 7);
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (grew) return 4;  // the limit did not bite
+    if (buffer.get() != nullptr || buffer.get_deleter().size != 0) return 5;
+    if (Entry(0, &buffer) != "alpha") return 6;
+    return Entry(1, &buffer) == big ? 0 : 7;
+  });
+  EXPECT_EQ(failed_step, 0u);
 }
 
 TEST_F(PayloadArchiveTest, DataPositionNeverWraps) {

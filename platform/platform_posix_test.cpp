@@ -9,31 +9,11 @@
 
 #include "gtest/gtest.h"
 #include "platform/platform.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/env_var.h"
+#include "testing/scratch_files.h"
 
 namespace {
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
 
 TEST(NamedMutexTest, HeldByFlockOfAnotherProcess) {
   ScratchDir dir;

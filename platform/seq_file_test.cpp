@@ -1,14 +1,10 @@
 #include "platform/seq_file.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
 
 namespace {
 
@@ -135,19 +131,16 @@ TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
   EXPECT_TRUE(ReadFileOrEmpty(whole) == data);
 
   const uint32_t kLimit = 2 * (1u << 20) + (1u << 19);  // within the third MiB
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
-    struct rlimit limit = {kLimit, kLimit};
-    SeqFile f;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !f.OpenWrite(cut.c_str())) {
-      _exit(2);
-    }
-    _exit(f.Write(data.data(), data.size()) == kLimit ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ChildLimits limits;
+  limits.file_size_limit = kLimit;
+  uint32_t written = CallInChild(
+      [&] {
+        SeqFile f;
+        if (!f.OpenWrite(cut.c_str())) return kChildSaidNothing;
+        return f.Write(data.data(), static_cast<uint32_t>(data.size()));
+      },
+      limits);
+  EXPECT_EQ(written, kLimit);
   EXPECT_TRUE(ReadFileOrEmpty(cut) == data.substr(0, kLimit));
 }
 

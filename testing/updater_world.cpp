@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "gtest/gtest.h"
+#include "testing/update_bytes.h"
 
 const std::string kGameList = std::string("game.exe\n") + std::string(1, '\0');
 
@@ -18,7 +19,7 @@ const char kKeyDir[] =
 }  // namespace
 
 UpdaterWorld::UpdaterWorld() {
-  mkdir(run_.c_str(), 0755);
+  mkdir(lock_dir_.c_str(), 0755);
   mkdir(folder_.c_str(), 0755);
   WriteFileOrDie(folder_ + "/uninst.lst", kGameList);
   EXPECT_EQ(system(("mkdir -p '" + registry_ + kKeyDir + "'").c_str()), 0);
@@ -42,7 +43,7 @@ void UpdaterWorld::SetPayload(const std::string& payload) {
 
 ProcessOptions UpdaterWorld::Options(const std::string& input) const {
   ProcessOptions o;
-  o.env = {"UPDATER_REGISTRY=" + registry_, "XDG_RUNTIME_DIR=" + run_};
+  o.env = {"UPDATER_REGISTRY=" + registry_, "XDG_RUNTIME_DIR=" + lock_dir_};
   o.input = input;
   return o;
 }
@@ -52,5 +53,5 @@ ProcessResult UpdaterWorld::RunUpdate(const std::string& input) const {
 }
 
 std::string UpdaterWorld::LockFile(const char* name) const {
-  return run_ + "/" + name + ".lock";
+  return lock_dir_ + "/" + name + ".lock";
 }

@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
 
 // The uninstall list every world starts with.
 extern const std::string kGameList;
@@ -33,9 +34,21 @@ class UpdaterWorld {
   // The file that stands for the named mutex.
   std::string LockFile(const char* name) const;
 
+  // The scratch folder that holds the whole world.
+  const ScratchDir& dir() const { return dir_; }
+  // The stand-in registry's root folder.
+  const std::string& registry() const { return registry_; }
+  // Where the updater takes its locks.
+  const std::string& lock_dir() const { return lock_dir_; }
+  // The install folder the registry names.
+  const std::string& folder() const { return folder_; }
+  // The update file.
+  const std::string& updater() const { return updater_; }
+
+ private:
   ScratchDir dir_;
   std::string registry_ = dir_.Sub("registry");
-  std::string run_ = dir_.Sub("run");
+  std::string lock_dir_ = dir_.Sub("run");
   std::string folder_ = dir_.Sub("Game");
   std::string updater_ = dir_.Sub("setup");
 };

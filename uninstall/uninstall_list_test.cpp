@@ -1,15 +1,11 @@
 #include "uninstall/uninstall_list.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
 
 namespace {
 
@@ -106,18 +102,16 @@ TEST_F(UninstallListTest, ShortRewritePutsTheOriginalBack) {
   // back but not the merged one: the rewrite comes up short.
   std::string original = Z(std::string(989, 'o') + "\n");
   SetList(original);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {1000, 1000};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const char* names[] = {"twenty-byte-name.arc", nullptr};
-    _exit(UpdateUninstallList(dir_.path().c_str(), names) == 0 ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the short rewrite must fail";
+  ChildLimits limits;
+  limits.file_size_limit = 1000;
+  uint32_t merged = CallInChild(
+      [this] {
+        const char* names[] = {"twenty-byte-name.arc", nullptr};
+        return static_cast<uint32_t>(
+            UpdateUninstallList(dir_.path().c_str(), names));
+      },
+      limits);
+  EXPECT_EQ(merged, 0u) << "the short rewrite must fail";
   EXPECT_EQ(List(), original);
 }
 

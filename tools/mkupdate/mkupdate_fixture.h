@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "payload/entry_checksum.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
 
 // Bytes that differ from block to block, so that misplaced data shows.
 std::string Pattern(size_t size, uint32_t state);

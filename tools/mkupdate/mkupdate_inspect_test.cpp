@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "payload/payload_archive.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {

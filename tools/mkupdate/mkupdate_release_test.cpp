@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "payload/payload_archive.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 #include "tools/mkupdate/mkupdate_fixture.h"
 
@@ -96,17 +99,17 @@ TEST_F(ReleaseTest, TheUpdateTurnsTheOldReleaseIntoTheNew) {
 
   // Installed into the old release, it makes the new one.
   UpdaterWorld world;
-  ASSERT_EQ(system(("cp -r '" + old_ + "/.' '" + world.folder_ + "'").c_str()),
+  ASSERT_EQ(system(("cp -r '" + old_ + "/.' '" + world.folder() + "'").c_str()),
             0);
   ProcessResult installed = RunProcess({update_}, world.Options("y\n"));
   ASSERT_EQ(installed.status, 0) << installed.err;
-  ASSERT_EQ(Mk({"verify", update_, world.folder_}).status, 0) << out_text_;
-  EXPECT_EQ(out_text_, world.folder_ + ": all 7 listed files match\n");
-  EXPECT_EQ(ReadFileOrEmpty(world.folder_ + "/uninst.lst"),
+  ASSERT_EQ(Mk({"verify", update_, world.folder()}).status, 0) << out_text_;
+  EXPECT_EQ(out_text_, world.folder() + ": all 7 listed files match\n");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/uninst.lst"),
             "game.exe\ndata1.arc\ndata2.arc\nPatch.DAT\nmovie\\staff.mpg\n"
             "vrx.hvl\n" +
                 Nul());
-  EXPECT_EQ(ReadFileOrEmpty(world.folder_ + "/gone.txt"), "dropped in 1.1");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/gone.txt"), "dropped in 1.1");
 }
 
 TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {

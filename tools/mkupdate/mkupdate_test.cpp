@@ -12,6 +12,9 @@
 
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
+#include "testing/child_process.h"
+#include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 #include "tools/mkupdate/mkupdate_fixture.h"
 
@@ -21,7 +24,7 @@ std::string Nul() { return std::string(1, '\0'); }
 
 TEST_F(MkupdateTest, RoundTripThroughTheUpdater) {
   UpdaterWorld world;
-  const std::string& game = world.folder_;
+  const std::string& game = world.folder();
   mkdir((game + "/sub").c_str(), 0755);
   mkdir((src_ + "/sub").c_str(), 0755);
   WriteFileOrDie(src_ + "/game.exe", "MZ game");
@@ -373,7 +376,7 @@ TEST_F(MkupdateTest, NamesAreStoredInCodePage932) {
   // The native updater hands the stored bytes to the file calls.
   UpdaterWorld world;
   ASSERT_EQ(RunProcess({update_}, world.Options("y\n")).status, 0);
-  EXPECT_EQ(ReadFileOrEmpty(world.folder_ + "/" + kJapaneseCp932), "japanese");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/" + kJapaneseCp932), "japanese");
   unlink(update_.c_str());
   // The limit counts code page 932 bytes: 7 characters and ".x" are 16
   // there (23 in UTF-8), 6 and ".xy" are 15 (21 in UTF-8).

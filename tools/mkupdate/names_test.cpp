@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "testing/test_util.h"
+#include "testing/update_bytes.h"
 #include "tools/mkupdate/json.h"
 #include "tools/mkupdate/verification_list_file.h"
 

@@ -1,61 +1,14 @@
-// Helpers shared by the tests: scratch folders, files, payloads built from
-// bytes in the test, and child processes.
-#ifndef TESTING_TEST_UTIL_H_
-#define TESTING_TEST_UTIL_H_
+// Child processes for the tests: programs run to completion or kept running
+// beside the test, and code of the test run in a child under limits.
+#ifndef TESTING_CHILD_PROCESS_H_
+#define TESTING_CHILD_PROCESS_H_
 
 #include <stdint.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
-
-#include "payload/verification_list.h"
-
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents when the
-// object goes away.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& path() const { return path_; }
-  std::string Sub(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-void WriteFileOrDie(const std::string& path, const std::string& bytes);
-std::string ReadFileOrEmpty(const std::string& path);
-bool FileExists(const std::string& path);
-// Every regular file under dir, relative name -> contents, for comparing a
-// folder before and after a run.
-std::string SnapshotDir(const std::string& dir);
-
-struct TestEntry {
-  std::string name;  // up to 16 bytes; written as given, padded with NULs
-  std::string data;
-};
-
-// An archive with the entries back to back, as the publisher's tool lays
-// them out. count_override replaces the stored count when not negative.
-std::string BuildPayload(const std::vector<TestEntry>& entries,
-                         int64_t count_override = -1);
-
-// Overwrites the offset and size fields of directory record i in a payload.
-void PatchEntry(std::string* payload, uint32_t i, uint32_t offset,
-                uint32_t size);
-
-struct TestRecord {
-  std::string name;  // up to 56 bytes
-  EntryChecksum checksum;
-};
-std::string BuildVerificationList(const std::vector<TestRecord>& records,
-                                  const char* magic = "KPL_____");
-EntryChecksum ChecksumOf(const std::string& data);
-
-// prefix (padded with zeros to 1 MiB) followed by the payload.
-std::string UpdaterFile(const std::string& payload,
-                        const std::string& prefix = "");
 
 struct ProcessResult {
   int status = -1;  // exit status, or -1 if it did not exit normally
@@ -102,4 +55,21 @@ void StopProcess(pid_t pid);
 // process holding the file, as a running game or a reader would.
 pid_t HoldFlock(const std::string& path);
 
-#endif  // TESTING_TEST_UTIL_H_
+// What a child of CallInChild may not do.
+struct ChildLimits {
+  uint64_t file_size_limit = 0;  // RLIMIT_FSIZE when nonzero
+  // Run as the user nobody when the tests run as root, who may write
+  // anything.
+  bool unprivileged = false;
+};
+
+// What CallInChild returns when the child could not take its limits or
+// ended without saying what fn returned.
+const uint32_t kChildSaidNothing = 0xFFFFFFFFu;
+
+// Runs fn in a forked child of this process under the limits, and returns
+// what fn returned there. Whatever fn changes in memory stays in the child.
+uint32_t CallInChild(const std::function<uint32_t()>& fn,
+                     const ChildLimits& limits = ChildLimits());
+
+#endif  // TESTING_CHILD_PROCESS_H_
