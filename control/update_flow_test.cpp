@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "control/texts.h"
 #include "gtest/gtest.h"
+#include "platform/path.h"
 #include "testing/child_process.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
@@ -24,7 +26,7 @@ const char kCorrupt[] = "アップデートプログラムが破損している�
 const char kFailed[] = "何らかの要因によりアップデートが行えません";
 const char kGameListFailed[] =
     "アンインストレーションファイルの更新に失敗しました";
-const char kCaption[] = "「ルーメンホロウ」 Updater ver 1.00";
+const char kBoxCaption[] = "「ルーメンホロウ」 Updater ver 1.00";
 
 class UpdateFlowTest : public ::testing::Test, protected UpdaterWorld {
  protected:
@@ -36,10 +38,10 @@ class UpdateFlowTest : public ::testing::Test, protected UpdaterWorld {
 TEST_F(UpdateFlowTest, YesInstallsAndReportsDone) {
   ProcessResult r = RunUpdate("y\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find(std::string("[question] ") + kCaption),
+  EXPECT_NE(r.err.find(std::string("[question] ") + kBoxCaption),
             std::string::npos);
   EXPECT_NE(r.err.find(kConfirm), std::string::npos);
-  EXPECT_NE(r.err.find(std::string("[information] ") + kCaption),
+  EXPECT_NE(r.err.find(std::string("[information] ") + kBoxCaption),
             std::string::npos);
   EXPECT_NE(r.err.find(kDone), std::string::npos);
   EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
@@ -93,7 +95,7 @@ TEST_F(UpdateFlowTest, GameRunningHidesEverythingElse) {
   ProcessResult r = RunUpdate("y\n");
   StopProcess(holder);
   EXPECT_EQ(r.status, 254);  // -2
-  EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
+  EXPECT_NE(r.err.find(std::string("[warning] ") + kBoxCaption),
             std::string::npos);
   EXPECT_NE(r.err.find(kBusy), std::string::npos);
   EXPECT_EQ(r.err.find(kNotInstalled), std::string::npos);
@@ -107,7 +109,7 @@ TEST_F(UpdateFlowTest, GameRunningHidesEverythingElse) {
 }
 
 TEST_F(UpdateFlowTest, NotInstalledIsReportedBeforeTheQuestion) {
-  const std::string too_long(260, 'x');
+  const std::string too_long(kMaxPath, 'x');
   struct {
     const char* type;
     std::string bytes;
@@ -173,7 +175,7 @@ TEST_F(UpdateFlowTest, OwnPathTooLongIsNeverGuessed) {
   // instead: running elevated, that could be anybody's file.
   std::string deep =
       dir().Sub(std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
-               std::string(20, 'f'));
+                std::string(20, 'f'));
   ASSERT_EQ(system(("mkdir -p '" + deep + "'").c_str()), 0);
   ASSERT_EQ(rename(updater().c_str(), (deep + "/setup").c_str()), 0);
   SetPayload(BuildPayload({{"planted.dll", "not ours"}}));
@@ -208,7 +210,7 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
     ProcessResult r = RunUpdate("y\n");
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.text), std::string::npos) << c.status;
-    EXPECT_NE(r.err.find(std::string("[warning] ") + kCaption),
+    EXPECT_NE(r.err.find(std::string("[warning] ") + kBoxCaption),
               std::string::npos);
     EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"), kGameList);
   }
@@ -221,15 +223,25 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
 }
 
 TEST(ResultTextTest, EveryResultHasItsBox) {
-  uint32_t style;
-  EXPECT_NE(ResultText(kResultOk, &style), nullptr);
-  EXPECT_EQ(style, 0x40u);
-  for (ResultCode c : {kResultPayloadUnreadable, kResultTooManyEntries,
-                       kResultChecksumMismatch}) {
-    EXPECT_EQ(ResultText(c, &style),
-              ResultText(kResultPayloadUnreadable, &style));
-    EXPECT_EQ(style, 0x30u);
+  struct {
+    ResultCode result;
+    const char* text;
+    uint32_t style;
+  } cases[] = {
+      {kResultOk, kTextDone, 0x40},                    // MB_ICONINFORMATION
+      {kResultPayloadUnreadable, kTextCorrupt, 0x30},  // MB_ICONWARNING
+      {kResultTooManyEntries, kTextCorrupt, 0x30},
+      {kResultChecksumMismatch, kTextCorrupt, 0x30},
+      {kResultCannotWrite, kTextFailed, 0x30},
+      {kResultUninstallListFailed, kTextUninstallFailed, 0x30},
+  };
+  for (const auto& c : cases) {
+    uint32_t style = 0;
+    const char* text = ResultText(c.result, &style);
+    EXPECT_EQ(text, c.text) << std::hex << c.result;
+    EXPECT_EQ(style, c.style) << std::hex << c.result;
   }
+  uint32_t style = 0;
   EXPECT_EQ(ResultText(0x80000006u, &style), nullptr);
   EXPECT_EQ(ResultText(1, &style), nullptr);
 }
