@@ -40,6 +40,8 @@ const DWORD kSecondUpdaterTimeoutMs = 10000;
 // A second updater must end "at once": well within this, even under Wine.
 const DWORD kSecondUpdaterAtOnceMs = 3000;
 const DWORD kPollMs = 50;
+// The exit code of an updater ended by --kill-after-ms.
+const UINT kTerminatedCode = 0xDEAD;
 const wchar_t kEngineMutexName[] = L"Varnelix for Lumenhollow is executing.";
 const wchar_t kCaption[] = L"「ルーメンホロウ」 Updater ver 1.00";
 
@@ -79,6 +81,9 @@ struct Options {
   std::wstring readonly;
   bool second = false;
   bool timed = false;
+  // When nonzero: the updater is ended by TerminateProcess this long after
+  // the last expected box was answered, as the task manager would end it.
+  DWORD kill_after_ms = 0;
   std::string shots;
 };
 
@@ -527,6 +532,33 @@ void WaitForExit(const PROCESS_INFORMATION& pi) {
   WaitForSingleObject(pi.hProcess, 5000);
 }
 
+// Ends the updater kill_after_ms after the moment pressed, unless it ends by
+// itself first: "terminated" or "finished before the kill" tells which. A
+// box of its own (the update done) is closed, and counts as finished.
+void TerminateAfter(const PROCESS_INFORMATION& pi, LARGE_INTEGER pressed,
+                    LARGE_INTEGER frequency, DWORD kill_after_ms) {
+  for (int i = 0;; i++) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    LONGLONG elapsed =
+        (now.QuadPart - pressed.QuadPart) * 1000 / frequency.QuadPart;
+    // Looking for a box walks every window: not at each millisecond.
+    HWND done = nullptr;
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 ||
+        (i % 20 == 19 && (done = FindBox(pi.dwProcessId)) != nullptr)) {
+      Out("finished before the kill\n");
+      if (done != nullptr) PostMessageW(done, WM_CLOSE, 0, 0);
+      WaitForSingleObject(pi.hProcess, kBoxTimeoutMs);
+      return;
+    }
+    if (elapsed >= kill_after_ms) break;
+    Sleep(1);
+  }
+  TerminateProcess(pi.hProcess, kTerminatedCode);
+  WaitForSingleObject(pi.hProcess, 5000);
+  Out("terminated\n");
+}
+
 // Runs the updater through the expected boxes and checks its exit code.
 void RunUpdater(const Options& options) {
   PROCESS_INFORMATION pi = StartProcess(options.updater);
@@ -553,7 +585,11 @@ void RunUpdater(const Options& options) {
     }
     HandleBox(options, index, step, box, &pressed);
   }
-  WaitForExit(pi);
+  if (options.kill_after_ms != 0) {
+    TerminateAfter(pi, pressed, frequency, options.kill_after_ms);
+  } else {
+    WaitForExit(pi);
+  }
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(pi.hProcess, &code);
   Out("exit code " + Hex(code) + " (" +
@@ -617,6 +653,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->hold_file = argv[++i];
     } else if (arg == L"--readonly" && has_value) {
       options->readonly = argv[++i];
+    } else if (arg == L"--kill-after-ms" && has_value) {
+      options->kill_after_ms =
+          static_cast<DWORD>(wcstoul(argv[++i], nullptr, 0));
     } else if (arg == L"--shots" && has_value) {
       options->shots = Utf8(argv[++i]);
     } else if (arg[0] != L'-' && options->updater.empty()) {
@@ -635,7 +674,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     Out("usage: e2e_driver [--box KIND:TEXT:PRESS]... [--exit CODE] "
         "[--hold-mutex NAME] [--hold-file PATH] [--readonly PATH] "
-        "[--second] [--timed] [--shots NAME] UPDATER\n");
+        "[--second] [--timed] [--kill-after-ms N] [--shots NAME] UPDATER\n");
     return 2;
   }
   Holder holder;

@@ -105,14 +105,21 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
   // virtual machines that stalled some runs while the host brought that
   // memory back; in pieces none did, and the fast runs were as fast (the
   // README's Speed section has the figures).
+  // Each piece's writeback is started as soon as it is written, as Windows'
+  // cache manager writes behind: Linux would otherwise hold it all until the
+  // flush that follows every file, and make that flush wait for all of it.
   const uint32_t kPiece = 1u << 20;
+  int fd = static_cast<int>(file);
+  off_t start = lseek(fd, 0, SEEK_CUR);
   uint32_t done = 0;
   while (done < n) {
     uint32_t piece = n - done < kPiece ? n - done : kPiece;
-    ssize_t w = write(static_cast<int>(file),
-                      static_cast<const char*>(buffer) + done, piece);
+    ssize_t w = write(fd, static_cast<const char*>(buffer) + done, piece);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) break;
+    if (start >= 0) {
+      sync_file_range(fd, start + done, w, SYNC_FILE_RANGE_WRITE);
+    }
     done += static_cast<uint32_t>(w);
   }
   return done;

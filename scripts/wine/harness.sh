@@ -154,6 +154,9 @@ snapshot() {
 }
 
 same_file() { cmp -s "$1" "$2"; }
+# True when no file in the install folder is one of the updater's temporary
+# files (<name>.updating).
+no_temporaries() { [ -z "$(find "$GAME" -name '*.updating')" ]; }
 absent() { [ ! -e "$1" ]; }
 # The uninstall list as reset_game leaves it.
 list_unchanged() {
@@ -165,11 +168,13 @@ list_unchanged() {
 
 # drive NAME DRIVER-ARGS...: runs e2e_driver, answering its screenshot and
 # key requests; fails the scenario unless every check of the driver passed.
-# Wine's own messages go to $W/NAME.stderr; NAME gets the program before it.
+# Wine's own messages go to $W/NAME.stderr and the driver's lines to
+# $W/NAME.out; NAME gets the program before it.
 drive() {
   local shots=$PROGRAM-$1
   shift
   local line rc=
+  : >"$W/$shots.out"
   coproc DRIVER {
     set +e
     timeout 180 "${NODAC[@]}" "$WINE_LOADER" 'C:\e2e\e2e_driver.exe' --shots "$shots" \
@@ -194,7 +199,10 @@ drive() {
         echo ok >&"$to"
         ;;
       "END "*) rc=${line#END } ;;
-      *) echo "      $line" ;;
+      *)
+        echo "      $line"
+        echo "$line" >>"$W/$shots.out"
+        ;;
     esac
   done
   exec {from}<&- {to}>&-
@@ -204,5 +212,7 @@ drive() {
   fi
 }
 
-# stderr_of NAME: the file drive NAME left Wine's messages in.
+# stderr_of NAME, out_of NAME: the files drive NAME left Wine's messages
+# and the driver's lines in.
 stderr_of() { echo "$W/$PROGRAM-$1.stderr"; }
+out_of() { echo "$W/$PROGRAM-$1.out"; }

@@ -50,8 +50,8 @@ prepare_program() {
 
 # The complete update's effect on the install folder.
 check_complete_install() {
-  # As on Windows, the entry stored as Data1.arc opens the existing
-  # data1.arc, which keeps its name.
+  # The entry stored as Data1.arc is written as Data1.arc.updating and moved
+  # over the existing data1.arc, which under Wine keeps its name's case.
   check "data1.arc replaced by the entry Data1.arc" \
     same_file "$GAME/data1.arc" "$F/release/data1.arc"
   check "data1.arc no longer read-only" \
@@ -64,6 +64,7 @@ check_complete_install() {
   check "uninst.lst merged byte for byte" same_file "$GAME/uninst.lst" \
     "$F/uninst.after"
   check "other files untouched" test "$(cat "$GAME/readme.txt")" = 'read me'
+  check "no temporary file left" no_temporaries
 }
 
 add_scenario complete
@@ -203,6 +204,8 @@ scenario_file-held-open() {
     test "$(cat "$GAME/data1.arc")" = 'old archive 1'
   check "c.arc, after it, not installed" absent "$GAME/c.arc"
   check "uninst.lst unchanged" list_unchanged
+  check "the new data1.arc, refused by the sharing check, removed" \
+    no_temporaries
 }
 
 add_scenario signed
@@ -461,4 +464,107 @@ scenario_dll-planting() {
   check "nothing but the update was loaded from its folder" \
     test -z "$from_folder"
   check_complete_install
+}
+
+# The updater ended by TerminateProcess, as the task manager ends it, at
+# moments spread over an update of three large entries over an older
+# install. After each kill every file of the update is whole: its old
+# version (absent if the game did not have it) or its new one, and the
+# uninstall list is its old text or the merged one. Beside them there may
+# be the temporary file of the entry being written; the next complete run
+# replaces it and leaves none.
+KILL_NAMES=(data1.arc data2.arc data3.arc)
+reset_old_install() {
+  reset_game
+  cp "$F/kill/old/data1.arc" "$F/kill/old/data2.arc" "$GAME/"
+}
+# whole_after_kill: prints how many of the update's files are new and how
+# many temporary files there are; fails, saying why, if a file is not whole.
+whole_after_kill() {
+  local name fresh=0 temps=0 path
+  for name in "${KILL_NAMES[@]}" vrx.hvl; do
+    path=$GAME/$name
+    if [ -e "$path" ] && { [ "$name" = vrx.hvl ] ||
+      cmp -s "$path" "$F/kill/new/$name"; }; then
+      fresh=$((fresh + 1))
+    elif [ "$name" != vrx.hvl ] && [ -e "$F/kill/old/$name" ] &&
+      cmp -s "$path" "$F/kill/old/$name"; then
+      :
+    elif [ ! -e "$path" ] && [ ! -e "$F/kill/old/$name" ]; then
+      :
+    else
+      echo "$name is neither old nor new ($(stat -c %s "$path" 2>/dev/null || echo 0) bytes)"
+      return 1
+    fi
+  done
+  if cmp -s "$GAME/uninst.lst" "$F/kill/uninst.after"; then
+    fresh=$((fresh + 1))
+  elif ! list_unchanged; then
+    echo "uninst.lst is neither old nor merged"
+    return 1
+  fi
+  for path in "$GAME"/*; do
+    name=${path##*/}
+    case " ${KILL_NAMES[*]} vrx.hvl uninst.lst game.exe readme.txt movie " in
+      *" $name "*) ;;
+      *)
+        [[ $name == *.updating ]] || { echo "stray file $name"; return 1; }
+        temps=$((temps + 1))
+        ;;
+    esac
+  done
+  echo "$fresh $temps"
+}
+add_scenario terminated-mid-entry
+scenario_terminated-mid-entry() {
+  if [ ! -e "$F/kill/new/data3.arc" ]; then
+    mkdir -p "$F/kill/new" "$F/kill/old"
+    head -c $((40 << 20)) /dev/urandom >"$F/kill/new/data1.arc"
+    head -c $((32 << 20)) /dev/urandom >"$F/kill/new/data2.arc"
+    head -c $((24 << 20)) /dev/urandom >"$F/kill/new/data3.arc"
+    head -c $((36 << 20)) /dev/urandom >"$F/kill/old/data1.arc"
+    head -c $((30 << 20)) /dev/urandom >"$F/kill/old/data2.arc"
+    printf 'game.exe\ndata1.arc\nreadme.txt\ndata2.arc\ndata3.arc\nvrx.hvl\n\0' \
+      >"$F/kill/uninst.after"
+  fi
+  pack kill.exe --verify-dir "$F/kill/new" "$F/kill/new/data1.arc" \
+    "$F/kill/new/data2.arc" "$F/kill/new/data3.arc"
+  # Whole runs first, timed from Yes to the done box: the kills are spread
+  # over the faster, which has the entries' sources in the page cache.
+  local run whole= took
+  for run in 1 2; do
+    reset_old_install
+    drive "kill-whole-$run" --timed --box question:confirm:yes \
+      --box info:done:ok --exit 0 "$U_WIN\\kill.exe"
+    took=$(sed -n 's/^box 2 after \([0-9]*\) ms$/\1/p' \
+      "$(out_of "kill-whole-$run")")
+    [ -z "$took" ] || [ -n "$whole" ] && [ "$whole" -le "$took" ] ||
+      whole=$took
+  done
+  check "the whole update took ${whole:-?} ms" test -n "$whole"
+  whole=${whole:-500}
+  local k state problems=() cut=0 ended=0 rounds=16 fresh temps
+  for k in $(seq 1 $rounds); do
+    reset_old_install
+    drive "kill-$k" --box question:confirm:yes \
+      --kill-after-ms $((whole * k / (rounds + 1))) "$U_WIN\\kill.exe" >/dev/null
+    grep -qx terminated "$(out_of "kill-$k")" && ended=$((ended + 1))
+    if state=$(whole_after_kill); then
+      read -r fresh temps <<<"$state"
+      [ "$temps" -gt 0 ] && cut=$((cut + 1))
+      echo "      kill $k after $((whole * k / (rounds + 1))) ms: $fresh of 5 new, $temps temporary"
+    else
+      problems+=("kill $k: $state")
+    fi
+  done
+  check "every file whole after each of $rounds kills${problems[*]:+: ${problems[*]}}" \
+    test ${#problems[@]} -eq 0
+  check "the kills ended a running update ($ended of $rounds)" test $ended -gt 0
+  check "kills fell in the middle of an entry ($cut left its temporary file)" \
+    test $cut -gt 0
+  # The last kill's leftovers, replaced by a complete run.
+  drive kill-after --box question:confirm:yes --box info:done:ok --exit 0 \
+    "$U_WIN\\kill.exe"
+  check "the next run completes the update, no temporary file left" \
+    test "$(whole_after_kill)" = "5 0"
 }
