@@ -212,6 +212,15 @@ drive() {
   fi
 }
 
+# drive_untouched NAME DRIVER-ARGS...: drive, and the install folder must be
+# byte for byte as it was before.
+drive_untouched() {
+  local before
+  before=$(snapshot)
+  drive "$@"
+  check "nothing written" test "$(snapshot)" = "$before"
+}
+
 # stderr_of NAME, out_of NAME: the files drive NAME left Wine's messages
 # and the driver's lines in.
 stderr_of() { echo "$W/$PROGRAM-$1.stderr"; }
