@@ -20,7 +20,7 @@ packages=(cmake make g++ libgtest-dev binutils g++-mingw-w64-x86-64
   binutils-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
   wine64 fonts-wine libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1
   libxcomposite1 libxfixes3 libxext6 xvfb xdotool imagemagick
-  fonts-ipafont-gothic locales osslsigncode openssl ca-certificates)
+  fonts-ipafont-gothic locales osslsigncode openssl ca-certificates bsdutils)
 need_packages binutils
 programs=(win64)
 if kernel_runs_i386; then

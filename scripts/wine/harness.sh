@@ -42,8 +42,8 @@ wine_cleanup() {
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 
-# A new prefix in $W/prefix and a display for it; e2e_driver and e2e_hold
-# (64-bit programs of the win64 build) in C:\e2e.
+# A new prefix in $W/prefix and a display for it; e2e_driver, e2e_hold and
+# e2e_interrupt (64-bit programs of the win64 build) in C:\e2e.
 wine_setup() {
   trap wine_cleanup EXIT
   if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
@@ -75,7 +75,8 @@ wine_setup() {
   export DISPLAY=:$(tr -d '\n' <"$W/display")
 
   mkdir -p "$C/e2e"
-  cp build/win64/e2e/e2e_driver.exe build/win64/e2e/e2e_hold.exe "$C/e2e/"
+  cp build/win64/e2e/e2e_driver.exe build/win64/e2e/e2e_hold.exe \
+    build/win64/e2e/e2e_interrupt.exe "$C/e2e/"
 }
 
 # --- scenarios and programs -----------------------------------------------

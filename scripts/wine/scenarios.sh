@@ -366,6 +366,41 @@ scenario_mkupdate-exe() {
     '[ "$code" = 1 ] && grep -q Patch01.DAT "$W/$PROGRAM-tool-verify.log"'
 }
 
+# mkupdate.exe interrupted by Ctrl+C while it writes an update of 256 MiB:
+# e2e_interrupt, in a console that Wine keeps on a pseudo-terminal, presses
+# it once the unfinished file holds 32 MiB. That file goes, no update
+# appears, and the tool ends with STATUS_CONTROL_C_EXIT, never 0.
+add_scenario mkupdate-exe-interrupted
+scenario_mkupdate-exe-interrupted() {
+  local big=$F/big out=$U/interrupted log=$U/interrupted.log code=0
+  if [ ! -d "$big" ]; then
+    mkdir -p "$big"
+    head -c 128M /dev/urandom >"$big/a.arc"
+    head -c 128M /dev/urandom >"$big/b.arc"
+  fi
+  rm -rf "$out" "$log"
+  mkdir -p "$out"
+  local dir command
+  dir=$(z_path "$big")
+  command="\"$(z_path "$PWD/$BUILD/mkupdate.exe")\" pack --stub"
+  command+=" \"$(z_path "$PWD/$BUILD/updater.exe")\""
+  command+=" --out \"$U_WIN\\interrupted\\big.exe\" --verify-dir \"$dir\""
+  command+=" \"$dir\\a.arc\" \"$dir\\b.arc\""
+  # script gives Wine a terminal, from which it makes the console.
+  SHELL=/bin/bash timeout 180 script -qec "$(printf '%q ' "${NODAC[@]}" \
+    "$WINE_LOADER" 'C:\e2e\e2e_interrupt.exe' "$U_WIN\\interrupted.log" \
+    "$U_WIN\\interrupted\\big.exe.*.tmp" $((32 << 20)) "$command")" \
+    /dev/null </dev/null >/dev/null 2>&1 || code=$?
+  sed -i 's/\r$//' "$log" 2>/dev/null || true
+  check "e2e_interrupt pressed Ctrl+C and saw the tool end (it ended with $code)" \
+    test "$code" = 0
+  check "it pressed it while the unfinished file was being written" \
+    grep -Eq '^seen big\.exe\.[0-9]+-0\.tmp [0-9]+$' "$log"
+  check "the tool ended with STATUS_CONTROL_C_EXIT" grep -qx 'exit 0xC000013A' "$log"
+  check "it left nothing in the output's folder" \
+    test -z "$(ls -A "$out")"
+}
+
 # loaded TRACE: "THREAD PATH" for every module in Wine's +loaddll trace,
 # the path in small letters with single backslashes.
 loaded() {

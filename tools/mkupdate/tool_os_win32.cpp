@@ -45,8 +45,12 @@ volatile LONG g_remove_set = 0;
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
   // The file was opened with FILE_SHARE_DELETE, so it can go while open;
-  // it disappears when the process ends. The default handler ends it.
+  // it disappears when the process ends.
   if (g_remove_set) DeleteFileW(g_remove_path);
+  // Ends as Windows' own handler does, with STATUS_CONTROL_C_EXIT, but
+  // without ExitProcess: that flushes the C streams, whose locks the
+  // interrupted thread may hold. Wine's own handler would end with 0.
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return FALSE;
 }
 
