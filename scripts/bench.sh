@@ -23,7 +23,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev libbenchmark-dev time coreutils
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}" "${pkgs_bench[@]}"
 
 RUNS=${RUNS:-15}
 ENTRIES=${ENTRIES:-5}
@@ -296,25 +297,19 @@ wine_install_table() {
 
 if [ "${WINE_BENCH:-1}" != 0 ]; then
   echo
-  need_packages binutils
   wine_programs=(win64)
   if kernel_runs_i386; then
-    need_architecture i386
-    need_packages wine32:i386
+    require_packages "${pkgs_wine_i386[@]}"
     wine_programs=(win32 win64)
   elif [ -x /usr/lib/wine/wine64 ]; then
     export WINE_LOADER=/usr/lib/wine/wine64
   fi
-  need_packages wine wine64 xvfb xdotool imagemagick g++-mingw-w64-x86-64 \
-    g++-mingw-w64-i686 locales fonts-wine libxrender1 libxrandr2 libxi6 \
-    libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxext6
+  require_packages "${pkgs_windows[@]}" "${pkgs_wine[@]}"
+  require_japanese_locale
   for p in "${wine_programs[@]}"; do
     cmake --preset "$p" >/dev/null
     cmake --build --preset "$p" >/dev/null
   done
-  if ! locale -a | grep -qix 'ja_JP.utf8'; then
-    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-  fi
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   WINE_DIR=$PWD/$work-wine
   . scripts/wine/harness.sh

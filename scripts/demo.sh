@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux
+. scripts/packages.sh
+bash scripts/install-deps.sh --packages "${pkgs_native[@]}" || exit 1
 cmake --preset native >/dev/null
 cmake --build --preset native --target updater mkupdate >/dev/null
 mk=build/native/mkupdate

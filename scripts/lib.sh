@@ -1,22 +1,30 @@
-# Shared by the scripts: installs the Debian packages a step needs, once,
-# on a fresh machine (run as root), and does nothing when they are present.
-# A package of another architecture is named with it (wine32:i386); that
-# architecture must have been added first (need_architecture).
-need_packages() {
-  local missing=()
-  local p
+# shellcheck shell=bash
+# Shared by the scripts.
+
+# True when the Debian package (name or name:arch) is installed.
+package_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+# Fails, naming them, when any of the packages is missing; scripts/install-deps.sh
+# installs them all (the scripts themselves install nothing).
+require_packages() {
+  local missing=() p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
-      missing+=("$p")
+    package_installed "$p" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "installing: ${missing[*]}"
-  if [ -z "${APT_UPDATED:-}" ]; then
-    apt-get update -qq || return 1
-    export APT_UPDATED=1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null || return 1
+  echo "missing packages: ${missing[*]}" >&2
+  echo "install them with: bash scripts/install-deps.sh (as root)" >&2
+  return 1
+}
+
+# Fails when the locale that gives Wine code page 932 is missing.
+require_japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+  echo "missing locale: ja_JP.UTF-8" >&2
+  echo "make it with: bash scripts/install-deps.sh (as root)" >&2
+  return 1
 }
 
 # Makes the native updater's stand-in registry under $1 name $2 as the
@@ -25,17 +33,6 @@ set_install_folder() {
   local key="$1/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
   mkdir -p "$key" || return 1
   printf '%s\0' "$2" >"$key/InstalledFolder.REG_SZ"
-}
-
-# Lets dpkg install packages of another architecture (i386 beside amd64).
-# A newly added architecture has no package lists yet: the next
-# need_packages fetches them.
-need_architecture() {
-  [ "$(dpkg --print-architecture)" = "$1" ] && return 0
-  dpkg --print-foreign-architectures | grep -qx "$1" && return 0
-  echo "adding architecture $1"
-  dpkg --add-architecture "$1" || return 1
-  unset APT_UPDATED
 }
 
 # Whether this machine's kernel runs 32-bit x86 programs: a static i386

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test stage in scripts/ci/, in order; stops at the first that
-# fails. Installs what the stages need on a fresh Debian machine.
+# Installs what the stages need (scripts/install-deps.sh), then runs every
+# test stage in scripts/ci/, in order; stops at the first that fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "=== scripts/install-deps.sh"
+bash scripts/install-deps.sh
 for stage in scripts/ci/*.sh; do
   echo "=== ${stage}"
   bash "$stage"

@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux libc-bin strace
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native

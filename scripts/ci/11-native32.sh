@@ -7,14 +7,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages binutils
+. scripts/packages.sh
+require_packages binutils
 if ! kernel_runs_i386; then
   echo "this kernel runs no 32-bit programs: the i386 unit suite is not run"
   exit 0
 fi
-need_architecture i386
-need_packages cmake make g++-i686-linux-gnu googletest util-linux libc-bin \
-  libc6:i386 libstdc++6:i386 libgcc-s1:i386
+require_packages "${pkgs_native[@]}" "${pkgs_native32[@]}" \
+  "${pkgs_native32_i386[@]}"
 cmake --preset native32 >/dev/null
 cmake --build --preset native32
 file=build/native32/updater_tests

@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3 python3-pefile
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}" "${pkgs_windows[@]}"
 # Debian's python3, which has pefile, whatever else is first on PATH.
 python=/usr/bin/python3
 for preset in win32 win64; do

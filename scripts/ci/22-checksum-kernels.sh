@@ -13,7 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ binutils qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}" "${pkgs_windows[@]}"
 
 
 # check_kernel TOOL_PREFIX OBJECT ENTRY [sse2|avx2]

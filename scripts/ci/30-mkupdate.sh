@@ -10,8 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux osslsigncode openssl \
-  ca-certificates g++-mingw-w64-i686 binutils-mingw-w64-i686
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}" "${pkgs_windows[@]}" "${pkgs_signing[@]}"
 cmake --preset native >/dev/null
 cmake --build --preset native --target updater mkupdate >/dev/null
 cmake --preset win32 >/dev/null

@@ -14,32 +14,25 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-# Wine's X11 driver loads the X libraries below at run time; Debian only
-# recommends them.
-packages=(cmake make g++ libgtest-dev binutils g++-mingw-w64-x86-64
-  binutils-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
-  wine64 fonts-wine libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1
-  libxcomposite1 libxfixes3 libxext6 xvfb xdotool imagemagick
-  fonts-ipafont-gothic locales osslsigncode openssl ca-certificates bsdutils)
-need_packages binutils
+. scripts/packages.sh
+require_packages binutils
+packages=("${pkgs_native[@]}" "${pkgs_windows[@]}" "${pkgs_signing[@]}"
+  "${pkgs_wine[@]}")
 programs=(win64)
 if kernel_runs_i386; then
   # wine32 runs the 32-bit programs; with it, /usr/bin/wine is the 32-bit
   # loader, which hands 64-bit programs to wine64.
-  need_architecture i386
-  packages+=(wine32:i386)
+  packages+=("${pkgs_wine_i386[@]}")
   programs=(win32 win64)
 else
   echo "this kernel runs no 32-bit programs: the i686 updater.exe is not run, only win64"
   if [ -x /usr/lib/wine/wine64 ]; then export WINE_LOADER=/usr/lib/wine/wine64; fi
 fi
-need_packages "${packages[@]}"
+require_packages "${packages[@]}"
+require_japanese_locale
 started=$SECONDS
 
 # Wine takes code page 932 for the narrow calls from the locale.
-if ! locale -a | grep -qix 'ja_JP.utf8'; then
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-fi
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
 for preset in "${programs[@]}"; do

@@ -11,8 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev util-linux libc-bin strace clang-14 \
-  libclang-rt-14-dev
+. scripts/packages.sh
+require_packages "${pkgs_native[@]}" "${pkgs_hardening[@]}"
 start=$SECONDS
 
 cmake --preset asan >/dev/null

@@ -8,6 +8,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-need_packages cmake make g++ libgtest-dev libbenchmark-dev time coreutils
 RUNS=1 ENTRIES=2 ENTRY_MIB=1 CHECKSUM=short BENCH_DIR=build/bench-smoke \
   bash scripts/bench.sh
