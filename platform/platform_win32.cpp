@@ -1,7 +1,10 @@
-// The Win32 backend of the platform layer: each function is one call, or a
-// few, of the narrow-character Win32 API.
+// The Win32 backend of the platform layer: each call is one call, or a few,
+// of the narrow-character Win32 API; only the program's own file is opened
+// by its wide name.
 #include <string.h>
 #include <windows.h>
+
+#include <new>
 
 #include "platform/platform.h"
 
@@ -11,6 +14,48 @@
 
 namespace {
 
+class Win32Platform final : public Platform {
+ public:
+  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenOwnExecutable() override;
+  FileHandle CreateNewFile(const char* path) override;
+  uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
+  uint32_t WriteFileBytes(FileHandle file, const void* buffer,
+                          uint32_t n) override;
+  uint32_t SetFilePosition(FileHandle file, uint32_t position) override;
+  uint64_t GetFileLength(FileHandle file) override;
+  void CloseFileHandle(FileHandle file) override;
+  int FlushFileToDisk(FileHandle file) override;
+  int MoveFileOver(const char* from, const char* to) override;
+  int RemoveFile(const char* path) override;
+  PathKind GetPathKind(const char* path) override;
+  int FileIsFree(const char* path) override;
+  FileError LastFileError() override { return last_error_; }
+  uint32_t ClearFileAttributes(const char* path) override;
+  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  void Sleep(uint32_t milliseconds) override;
+  void* AllocatePages(size_t size) override;
+  void FreePages(void* pages, size_t size) override;
+  MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) override;
+  void CloseNamedMutex(MutexHandle mutex) override;
+  int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) override;
+  int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
+                             uint8_t* data, uint32_t* size) override;
+  void CloseRegistryKey(RegistryKey key) override;
+  int ShowMessageBox(const char* text, const char* caption,
+                     uint32_t style) override;
+  void RestrictDllSearchPath() override;
+
+ private:
+  // Notes why the call that just failed did; returns failure.
+  int Failed();
+  FileHandle Opened(HANDLE h);
+
+  FileError last_error_ = kFileErrorNone;
+};
+
+Win32Platform g_win32;
+
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 const DWORD kSequentialArchive =
@@ -18,98 +63,178 @@ const DWORD kSequentialArchive =
 
 }  // namespace
 
-FileHandle OpenFileForRead(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, kSequentialArchive, nullptr);
+int Win32Platform::Failed() {
+  DWORD error = GetLastError();
+  last_error_ = error == ERROR_SHARING_VIOLATION ||
+                        error == ERROR_LOCK_VIOLATION ||
+                        error == ERROR_ACCESS_DENIED
+                    ? kFileErrorBusy
+                : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                    ? kFileErrorExists
+                    : kFileErrorOther;
+  return 0;
+}
+
+FileHandle Win32Platform::Opened(HANDLE h) {
+  if (h == INVALID_HANDLE_VALUE) Failed();
   return reinterpret_cast<FileHandle>(h);
 }
 
-FileHandle CreateFileForWrite(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         kSequentialArchive, nullptr);
-  return reinterpret_cast<FileHandle>(h);
+FileHandle Win32Platform::OpenFileForRead(const char* path) {
+  return Opened(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, kSequentialArchive, nullptr));
 }
 
-uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) {
+FileHandle Win32Platform::OpenOwnExecutable() {
+  // The narrow name fails for a folder whose name the system's code page
+  // cannot hold ("Zoë"), so the wide one, up to the longest path there is.
+  const DWORD kLongestPath = 32768;
+  wchar_t* path = new (std::nothrow) wchar_t[kLongestPath];
+  if (path == nullptr) return kInvalidFileHandle;
+  DWORD n = GetModuleFileNameW(nullptr, path, kLongestPath);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  // A path that did not fit comes back cut short; opening it would be wrong.
+  if (n != 0 && n < kLongestPath) {
+    h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, kSequentialArchive, nullptr);
+  }
+  delete[] path;
+  return Opened(h);
+}
+
+FileHandle Win32Platform::CreateNewFile(const char* path) {
+  // CREATE_NEW fails on anything at the name; a link there is never
+  // followed, so nothing outside the folder can be written through it.
+  return Opened(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            kSequentialArchive | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+}
+
+uint32_t Win32Platform::ReadFileBytes(FileHandle file, void* buffer,
+                                      uint32_t n) {
   DWORD done = 0;
-  if (!ReadFile(ToHandle(file), buffer, n, &done, nullptr)) return 0;
+  if (!ReadFile(ToHandle(file), buffer, n, &done, nullptr)) return Failed();
   return done;
 }
 
-uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
+uint32_t Win32Platform::WriteFileBytes(FileHandle file, const void* buffer,
+                                       uint32_t n) {
   DWORD done = 0;
-  if (!WriteFile(ToHandle(file), buffer, n, &done, nullptr)) return 0;
+  if (!WriteFile(ToHandle(file), buffer, n, &done, nullptr)) return Failed();
   return done;
 }
 
-uint32_t SetFilePosition(FileHandle file, uint32_t position) {
+uint32_t Win32Platform::SetFilePosition(FileHandle file, uint32_t position) {
   // No high part: a position of 2^31 or more is a negative distance and the
   // call fails.
   return SetFilePointer(ToHandle(file), static_cast<LONG>(position), nullptr,
                         FILE_BEGIN);
 }
 
-uint32_t GetFileSizeLow(FileHandle file) {
-  return GetFileSize(ToHandle(file), nullptr);
+uint64_t Win32Platform::GetFileLength(FileHandle file) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(ToHandle(file), &size)) return kInvalidFileLength;
+  return static_cast<uint64_t>(size.QuadPart);
 }
 
-void CloseFileHandle(FileHandle file) { CloseHandle(ToHandle(file)); }
-
-int FlushFileToDisk(FileHandle file) {
-  return FlushFileBuffers(ToHandle(file)) != 0;
+void Win32Platform::CloseFileHandle(FileHandle file) {
+  CloseHandle(ToHandle(file));
 }
 
-int MoveFileOver(const char* from, const char* to) {
+int Win32Platform::FlushFileToDisk(FileHandle file) {
+  return FlushFileBuffers(ToHandle(file)) ? 1 : Failed();
+}
+
+int Win32Platform::MoveFileOver(const char* from, const char* to) {
   return MoveFileExA(from, to,
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 1
+             : Failed();
 }
 
-int RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
-
-void* AllocatePages(size_t size) {
-  if (size == 0) return nullptr;
-  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+int Win32Platform::RemoveFile(const char* path) {
+  return DeleteFileA(path) ? 1 : Failed();
 }
 
-void FreePages(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
-
-uint32_t ClearFileAttributes(const char* path) {
+PathKind Win32Platform::GetPathKind(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return kNoFileAttributes;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? kPathMissing
+               : kPathOther;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kPathLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kPathFolder;
+  return attributes & FILE_ATTRIBUTE_DEVICE ? kPathOther : kPathFile;
+}
+
+int Win32Platform::FileIsFree(const char* path) {
+  // The move opens the target for deleting; a handle of another process
+  // that does not share deleting makes that fail, and so this open too.
+  HANDLE h = CreateFileA(path, DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return 1;
+  }
+  DWORD error = GetLastError();
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+    return 1;  // nothing there, or a refusal that the move itself reports
+  }
+  return Failed();
+}
+
+uint32_t Win32Platform::ClearFileAttributes(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return kNoFileAttributes;  // a link is replaced as it is
+  }
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   return attributes;
 }
 
-void RestoreFileAttributes(const char* path, uint32_t attributes) {
+void Win32Platform::RestoreFileAttributes(const char* path,
+                                          uint32_t attributes) {
   if (attributes != kNoFileAttributes) SetFileAttributesA(path, attributes);
 }
 
-uint32_t GetOwnExecutablePath(char* buffer, uint32_t size) {
-  DWORD n = GetModuleFileNameA(nullptr, buffer, size);
-  // A path that did not fit comes back cut short; opening it would be wrong.
-  if (n == 0 || n >= size) return 0;
-  return n;
+void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void* Win32Platform::AllocatePages(size_t size) {
+  if (size == 0) return nullptr;
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
-MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) {
+void Win32Platform::FreePages(void* pages, size_t) {
+  if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+MutexHandle Win32Platform::CreateNamedMutex(const char* name,
+                                            uint32_t* last_error) {
   HANDLE h = CreateMutexA(nullptr, TRUE, name);
   *last_error = GetLastError();
   return reinterpret_cast<MutexHandle>(h);
 }
 
-void CloseNamedMutex(MutexHandle mutex) {
+void Win32Platform::CloseNamedMutex(MutexHandle mutex) {
   if (mutex != kNoMutex) CloseHandle(reinterpret_cast<HANDLE>(mutex));
 }
 
-int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) {
+int32_t Win32Platform::OpenMachineRegistryKey(const char* path,
+                                              RegistryKey* key) {
   HKEY h = nullptr;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &h);
   if (status == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(h);
   return status;
 }
 
-int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
-                           uint8_t* data, uint32_t* size) {
+int32_t Win32Platform::QueryRegistryValue(RegistryKey key, const char* name,
+                                          uint32_t* type, uint8_t* data,
+                                          uint32_t* size) {
   DWORD t = 0;
   DWORD n = *size;
   LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, &t,
@@ -119,15 +244,16 @@ int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
   return status;
 }
 
-void CloseRegistryKey(RegistryKey key) {
+void Win32Platform::CloseRegistryKey(RegistryKey key) {
   RegCloseKey(reinterpret_cast<HKEY>(key));
 }
 
-int ShowMessageBox(const char* text, const char* caption, uint32_t style) {
+int Win32Platform::ShowMessageBox(const char* text, const char* caption,
+                                  uint32_t style) {
   return MessageBoxA(nullptr, text, caption, style);
 }
 
-void RestrictDllSearchPath() {
+void Win32Platform::RestrictDllSearchPath() {
   // Looked up at run time: systems without the call still start. The
   // updater runs elevated from folders anyone can write to, so a DLL planted
   // beside it must never be loaded.
@@ -140,3 +266,5 @@ void RestrictDllSearchPath() {
   memcpy(&set_dirs, &proc, sizeof(set_dirs));
   set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
+
+Platform* SystemPlatform() { return &g_win32; }
