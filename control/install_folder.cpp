@@ -22,7 +22,7 @@ int FindInstallFolder(char* folder) {
   uint32_t size = kMaxPath;
   int32_t status =
       Sys()->QueryRegistryValue(key, kInstalledFolderValue, &type,
-                         reinterpret_cast<uint8_t*>(folder), &size);
+                                reinterpret_cast<uint8_t*>(folder), &size);
   Sys()->CloseRegistryKey(key);
   if (status != 0 || type != kRegistryValueSz || size > kMaxPath) {
     folder[0] = '\0';

@@ -35,7 +35,8 @@ int RunGuarded() {
     Sys()->ShowMessageBox(kTextNotInstalled, kCaption, kBoxWarning);
     return kExitNotInstalled;
   }
-  if (Sys()->ShowMessageBox(kTextConfirm, kCaption, kBoxQuestion) != kAnswerYes) {
+  if (Sys()->ShowMessageBox(kTextConfirm, kCaption, kBoxQuestion) !=
+      kAnswerYes) {
     return kExitDeclined;
   }
   ResultCode result = RunInstallation(folder);

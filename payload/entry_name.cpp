@@ -44,8 +44,8 @@ bool IsDeviceName(const char* part, size_t n) {
 // Control bytes and the characters Windows refuses in a file name; a byte
 // of a double-byte character is none of them.
 bool IsForbiddenByte(unsigned char c) {
-  return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' ||
-         c == '?' || c == '*';
+  return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+         c == '*';
 }
 
 EntryNameFault FindPartFault(const char* part, size_t n) {

@@ -47,6 +47,13 @@ bool FoldersArePlain(char* path, size_t folder_length) {
   return true;
 }
 
+// True when what stands at the entry's path can be replaced: nothing, a
+// file, or a link, which is replaced itself.
+bool CanReplace(const char* path) {
+  PathKind kind = Sys()->GetPathKind(path);
+  return kind == kPathMissing || kind == kPathFile || kind == kPathLink;
+}
+
 // What can be known before anything is written: every entry lies within
 // the updater's file, and every path fits, lies in plain folders and ends
 // at a file (or nothing, or a link, which is replaced itself).
@@ -67,11 +74,8 @@ ResultCode CheckBeforeWriting(const Payload& payload,
   for (uint32_t i = 0; i < payload.count; i++) {
     EntryPaths paths;
     if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
-        !FoldersArePlain(paths.path, folder_length)) {
-      return kResultCannotWrite;
-    }
-    PathKind kind = Sys()->GetPathKind(paths.path);
-    if (kind != kPathMissing && kind != kPathFile && kind != kPathLink) {
+        !FoldersArePlain(paths.path, folder_length) ||
+        !CanReplace(paths.path)) {
       return kResultCannotWrite;
     }
   }
@@ -138,13 +142,13 @@ ResultCode StageAll(SeqFile* updater, const Payload& payload,
 // Moves every staged file over its target, in directory order, once every
 // target can be replaced. The moves follow each other as closely as the
 // system allows: they are the only time the folder holds old and new files
-// together. A target that cannot be replaced after all stops them.
+// together. A target that cannot be replaced after all stops them, and
+// every temporary file left is removed.
 ResultCode MoveAll(const Payload& payload, const char* install_folder) {
   for (uint32_t i = 0; i < payload.count; i++) {
     EntryPaths paths;
     if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
-        Sys()->GetPathKind(paths.path) == kPathFolder ||
-        !WaitUntilFree(paths.path)) {
+        !CanReplace(paths.path) || !WaitUntilFree(paths.path)) {
       RemoveTempFiles(payload, install_folder, 0, payload.count);
       return kResultCannotWrite;
     }
@@ -185,9 +189,16 @@ ResultCode InstallPayload(SeqFile* updater, const char* install_folder) {
   installed[payload.count] = nullptr;
   result = StageAll(updater, payload, install_folder);
   if (result != kResultOk) return result;
+  // The merged uninstall list is made ready too, so that its move follows
+  // the entries' at once. A list that cannot be had does not keep the
+  // entries out: it is reported once they are in.
+  int list_staged = StageUninstallList(install_folder, installed.get());
   result = MoveAll(payload, install_folder);
-  if (result != kResultOk) return result;
-  return UpdateUninstallList(install_folder, installed.get())
+  if (result != kResultOk) {
+    if (list_staged) RemoveStagedUninstallList(install_folder);
+    return result;
+  }
+  return list_staged && MoveStagedUninstallList(install_folder)
              ? kResultOk
              : kResultUninstallListFailed;
 }

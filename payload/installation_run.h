@@ -4,7 +4,6 @@
 #define PAYLOAD_INSTALLATION_RUN_H_
 
 #include "payload/result_code.h"
-
 #include "platform/seq_file.h"
 
 // Installs the payload carried by the running updater's own file.

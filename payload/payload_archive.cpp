@@ -29,7 +29,7 @@ bool NamesSound(const PayloadEntry* entries, uint32_t count) {
 
 ResultCode ReadPayload(SeqFile* file, Payload* payload) {
   uint64_t length = file->Size();
-  if (!file->IsOpen() || length < kPayloadOffset) {
+  if (length == kInvalidFileLength || length < kPayloadOffset) {
     return kResultPayloadUnreadable;
   }
   PayloadHeader header;
@@ -109,7 +109,8 @@ CopyResult CopyEntryData(SeqFile* file, const Payload& payload,
   }
   *sum = NewEntryChecksum();
   for (uint32_t done = 0; done < entry.size;) {
-    uint32_t n = entry.size - done < kPieceSize ? entry.size - done : kPieceSize;
+    uint32_t n =
+        entry.size - done < kPieceSize ? entry.size - done : kPieceSize;
     if (file->Read(buffer.get(), n) != n) return kCopyCannotRead;
     UpdateEntryChecksum(sum, buffer.get(), n);
     if (out != nullptr && out->Write(buffer.get(), n) != n) {

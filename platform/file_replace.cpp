@@ -37,8 +37,8 @@ int WaitUntilFree(const char* path) {
 int MoveTempOver(const char* temp_path, const char* path,
                  bool clear_attributes) {
   for (int tries = 0;;) {
-    uint32_t attributes = clear_attributes ? Sys()->ClearFileAttributes(path)
-                                           : kNoFileAttributes;
+    uint32_t attributes =
+        clear_attributes ? Sys()->ClearFileAttributes(path) : kNoFileAttributes;
     if (Sys()->MoveFileOver(temp_path, path)) return 1;
     FileError error = Sys()->LastFileError();
     Sys()->RestoreFileAttributes(path, attributes);
@@ -46,15 +46,22 @@ int MoveTempOver(const char* temp_path, const char* path,
   }
 }
 
-int ReplaceWholeFile(const char* path, const void* data, uint32_t n,
-                     bool clear_attributes) {
+int WriteTempFile(const char* path, const void* data, uint32_t n) {
   char temp_path[kMaxPath];
   if (!TempPathFor(path, temp_path)) return 0;
   SeqFile file;
   if (!CreateTempFile(temp_path, &file)) return 0;
   int written = file.Write(data, n) == n && file.Flush();
   file.Close();
-  if (written && MoveTempOver(temp_path, path, clear_attributes)) return 1;
+  if (!written) Sys()->RemoveFile(temp_path);
+  return written;
+}
+
+int ReplaceWholeFile(const char* path, const void* data, uint32_t n,
+                     bool clear_attributes) {
+  char temp_path[kMaxPath];
+  if (!TempPathFor(path, temp_path) || !WriteTempFile(path, data, n)) return 0;
+  if (MoveTempOver(temp_path, path, clear_attributes)) return 1;
   Sys()->RemoveFile(temp_path);
   return 0;
 }

@@ -46,6 +46,11 @@ int WaitUntilFree(const char* path);
 int MoveTempOver(const char* temp_path, const char* path,
                  bool clear_attributes);
 
+// Writes the n bytes of data to path's temporary file (CreateTempFile) and
+// flushes them to the disk. Returns nonzero when it is there, whole; on
+// failure none is left.
+int WriteTempFile(const char* path, const void* data, uint32_t n);
+
 // Replaces the file at path (or creates it) with the n bytes of data,
 // through the calls above. Returns nonzero on success; on failure the file
 // at path is as it was and the temporary file is gone.

@@ -6,6 +6,8 @@ Platform* g_in_place = nullptr;
 
 }  // namespace
 
-Platform* Sys() { return g_in_place != nullptr ? g_in_place : SystemPlatform(); }
+Platform* Sys() {
+  return g_in_place != nullptr ? g_in_place : SystemPlatform();
+}
 
 void UsePlatform(Platform* platform) { g_in_place = platform; }

@@ -76,8 +76,7 @@ class Platform {
   virtual FileHandle CreateNewFile(const char* path) = 0;
 
   // One read of up to n bytes; returns the count read, 0 if the call failed.
-  virtual uint32_t ReadFileBytes(FileHandle file, void* buffer,
-                                 uint32_t n) = 0;
+  virtual uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) = 0;
 
   // One write of n bytes; returns the count stored, 0 if nothing was.
   virtual uint32_t WriteFileBytes(FileHandle file, const void* buffer,
@@ -125,8 +124,7 @@ class Platform {
 
   // Gives the file back attributes that ClearFileAttributes returned; does
   // nothing for kNoFileAttributes.
-  virtual void RestoreFileAttributes(const char* path,
-                                     uint32_t attributes) = 0;
+  virtual void RestoreFileAttributes(const char* path, uint32_t attributes) = 0;
 
   // Waits about the given time.
   virtual void Sleep(uint32_t milliseconds) = 0;

@@ -476,7 +476,9 @@ int32_t PosixPlatform::QueryRegistryValue(RegistryKey key, const char* name,
   return kErrorFileNotFound;
 }
 
-void PosixPlatform::CloseRegistryKey(RegistryKey key) { free(reinterpret_cast<char*>(key)); }
+void PosixPlatform::CloseRegistryKey(RegistryKey key) {
+  free(reinterpret_cast<char*>(key));
+}
 
 int PosixPlatform::ShowMessageBox(const char* text, const char* caption,
                                   uint32_t style) {

@@ -95,8 +95,8 @@ FileHandle Win32Platform::OpenOwnExecutable() {
   HANDLE h = INVALID_HANDLE_VALUE;
   // A path that did not fit comes back cut short; opening it would be wrong.
   if (n != 0 && n < kLongestPath) {
-    h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, kSequentialArchive, nullptr);
+    h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    kSequentialArchive, nullptr);
   }
   delete[] path;
   return Opened(h);
@@ -172,10 +172,9 @@ PathKind Win32Platform::GetPathKind(const char* path) {
 int Win32Platform::FileIsFree(const char* path) {
   // The move opens the target for deleting; a handle of another process
   // that does not share deleting makes that fail, and so this open too.
-  HANDLE h = CreateFileA(path, DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
+  HANDLE h = CreateFileA(
+      path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return 1;

@@ -183,7 +183,8 @@ bool FakePlatform::Resolve(const std::string& path, bool follow_last,
   std::string current;
   for (size_t i = 0; i < parts.size(); i++) {
     if (parts[i].empty()) return false;
-    current = current.empty() ? Fold(parts[i]) : current + "\\" + Fold(parts[i]);
+    current =
+        current.empty() ? Fold(parts[i]) : current + "\\" + Fold(parts[i]);
     bool last = i + 1 == parts.size();
     // A link to a link is followed too, a few times at most.
     for (int depth = 0; depth < 8; depth++) {
@@ -310,7 +311,7 @@ uint32_t FakePlatform::WriteFileBytes(FileHandle file, const void* buffer,
 
 uint32_t FakePlatform::SetFilePosition(FileHandle file, uint32_t position) {
   Handle* h = HandleOf(file);
-  if (!Enter("SetFilePosition", h ? h->path : "") || h == nullptr ||
+  if (!Enter("SetFilePosition", h ? h->path : "", position) || h == nullptr ||
       position >= 0x80000000u) {
     return kInvalidFileValue;
   }
@@ -359,7 +360,8 @@ int FakePlatform::MoveFileOver(const char* from, const char* to) {
     // A link is replaced itself; a folder or a read-only file never.
     if (old.kind == kFolder ||
         (old.kind == kFile &&
-         (old.read_only || !SharingAllows(target->second.node, kDelete, kAll)))) {
+         (old.read_only ||
+          !SharingAllows(target->second.node, kDelete, kAll)))) {
       return Fail(kFileErrorBusy);
     }
   }
@@ -516,4 +518,6 @@ int FakePlatform::ShowMessageBox(const char* text, const char*,
   return style == kBoxQuestion ? answer_ : 1;  // IDOK
 }
 
-void FakePlatform::RestrictDllSearchPath() { Enter("RestrictDllSearchPath", ""); }
+void FakePlatform::RestrictDllSearchPath() {
+  Enter("RestrictDllSearchPath", "");
+}

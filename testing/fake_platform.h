@@ -23,8 +23,8 @@
 #include "platform/platform.h"
 
 // One call made through the fake: its name, the path it named (for calls
-// on a handle, the path the handle was opened with), and for reads the
-// position they started at.
+// on a handle, the path the handle was opened with), and for reads and
+// seeks the position they started at or asked for.
 struct FakeCall {
   std::string name;
   std::string path;
@@ -145,8 +145,7 @@ class FakePlatform final : public Platform {
 
   // Counts and traces a call; false when it must fail (set to fail, or
   // after the power cut), with last_error_ set.
-  bool Enter(const char* name, const std::string& path,
-             uint64_t position = 0);
+  bool Enter(const char* name, const std::string& path, uint64_t position = 0);
   bool Fail(FileError error);
   // The key of the name path resolves to: folder parts' links followed,
   // the last part's too when follow_last. False when a folder part is

@@ -32,11 +32,11 @@ int64_t ReadList(const char* path, char* buffer) {
 bool HasLine(const char* text, uint32_t length, const char* name) {
   size_t name_length = strlen(name);
   for (uint32_t start = 0; start < length;) {
-    const char* end = static_cast<const char*>(
-        memchr(text + start, '\n', length - start));
-    uint32_t line_length =
-        end != nullptr ? static_cast<uint32_t>(end - text) - start
-                       : length - start;
+    const char* end =
+        static_cast<const char*>(memchr(text + start, '\n', length - start));
+    uint32_t line_length = end != nullptr
+                               ? static_cast<uint32_t>(end - text) - start
+                               : length - start;
     if (line_length == name_length &&
         memcmp(text + start, name, name_length) == 0) {
       return true;
@@ -54,7 +54,8 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
     bool open_line = *length > 0 && buffer[*length - 1] != '\n';
     size_t name_length = strlen(*name);
     // The line feeds, the name and the terminator must stay in the buffer.
-    if (name_length + 2 + (open_line ? 1 : 0) > kUninstallBufferSize - *length) {
+    if (name_length + 2 + (open_line ? 1 : 0) >
+        kUninstallBufferSize - *length) {
       return false;
     }
     if (open_line) buffer[(*length)++] = '\n';
@@ -68,7 +69,7 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
 
 }  // namespace
 
-int UpdateUninstallList(const char* install_folder, const char* const* names) {
+int StageUninstallList(const char* install_folder, const char* const* names) {
   char path[kMaxPath];
   // A link in its place is never read: its text, whatever it leads to,
   // would be written into the game's folder.
@@ -81,9 +82,33 @@ int UpdateUninstallList(const char* install_folder, const char* const* names) {
   int64_t original = ReadList(path, buffer.get());
   if (original < 0) return 0;
   uint32_t length = static_cast<uint32_t>(original);
-  if (!MergeNames(buffer.get(), &length, names)) return 0;
-  // Written beside the list and moved over it: whatever stops the rewrite,
-  // the list is its old text or the merged one. A read-only list stays
-  // refused, as it always was.
-  return ReplaceWholeFile(path, buffer.get(), length + 1, false);
+  return MergeNames(buffer.get(), &length, names) &&
+         WriteTempFile(path, buffer.get(), length + 1);
+}
+
+int MoveStagedUninstallList(const char* install_folder) {
+  char path[kMaxPath];
+  char temp_path[kMaxPath];
+  if (!JoinPath(install_folder, kUninstallListName, path) ||
+      !TempPathFor(path, temp_path)) {
+    return 0;
+  }
+  // A read-only list stays refused, as it always was.
+  if (MoveTempOver(temp_path, path, false)) return 1;
+  Sys()->RemoveFile(temp_path);
+  return 0;
+}
+
+void RemoveStagedUninstallList(const char* install_folder) {
+  char path[kMaxPath];
+  char temp_path[kMaxPath];
+  if (JoinPath(install_folder, kUninstallListName, path) &&
+      TempPathFor(path, temp_path)) {
+    Sys()->RemoveFile(temp_path);
+  }
+}
+
+int UpdateUninstallList(const char* install_folder, const char* const* names) {
+  return StageUninstallList(install_folder, names) &&
+         MoveStagedUninstallList(install_folder);
 }

@@ -19,4 +19,13 @@ const char kUninstallListName[] = "uninst.lst";
 // list is byte for byte as it was.
 int UpdateUninstallList(const char* install_folder, const char* const* names);
 
+// UpdateUninstallList in two steps, so that the merged list waits beside
+// the old one while other files are moved: the merged list written to its
+// temporary file and flushed (nonzero when it is there; on failure none is
+// left), then moved over the list (nonzero on success; on failure the list
+// is as it was and the temporary file gone), or removed.
+int StageUninstallList(const char* install_folder, const char* const* names);
+int MoveStagedUninstallList(const char* install_folder);
+void RemoveStagedUninstallList(const char* install_folder);
+
 #endif  // UNINSTALL_UNINSTALL_LIST_H_
