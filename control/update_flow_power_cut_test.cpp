@@ -99,12 +99,13 @@ Folder WithoutTemporaries(Folder folder) {
 }
 
 // The game before and after a complete update, and the calls that update
-// makes: where its moves begin and end.
+// makes: where its moves begin, where they are flushed to the disk, and
+// the same for the uninstall list's move after them. 1-based call numbers.
 struct CleanRun {
   Folder old_game, new_game;
   std::vector<FakeCall> trace;
   std::vector<std::string> targets;  // of the entries, in directory order
-  size_t first_move = 0, last_move = 0, list_move = 0;  // 1-based call numbers
+  size_t first_move = 0, moves_flushed = 0, list_move = 0, list_flushed = 0;
 };
 
 CleanRun MakeCleanRun() {
@@ -119,13 +120,15 @@ CleanRun MakeCleanRun() {
     run.targets.push_back(std::string(kGame) + "\\" + e.name);
   }
   for (size_t i = 0; i < run.trace.size(); i++) {
-    if (run.trace[i].name != "MoveFileOver") continue;
-    if (IsTemporary(run.trace[i].path)) continue;
-    if (run.trace[i].path == std::string(kGame) + "\\uninst.lst") {
-      run.list_move = i + 1;
-    } else {
-      if (run.first_move == 0) run.first_move = i + 1;
-      run.last_move = i + 1;
+    const FakeCall& call = run.trace[i];
+    if (call.name == "MoveFileOver") {
+      if (call.path == std::string(kGame) + "\\uninst.lst") {
+        run.list_move = i + 1;
+      } else if (run.first_move == 0) {
+        run.first_move = i + 1;
+      }
+    } else if (call.name == "FlushMoves") {
+      (run.list_move == 0 ? run.moves_flushed : run.list_flushed) = i + 1;
     }
   }
   return run;
@@ -149,8 +152,11 @@ Folder Mixed(size_t moved, bool list_merged) {
 }
 
 // After a stop at call n (it and what follows never happened): every file
-// old or new, and outside the moves all of them one or the other.
-void CheckWhole(const FakePlatform& fake, size_t n, const char* how) {
+// old or new, and outside the moves all of them one or the other. After a
+// power cut the moves count from the flush that made them durable, after a
+// kill from the moves themselves.
+void CheckWhole(const FakePlatform& fake, size_t n, bool power_cut,
+                const char* how) {
   const CleanRun& clean = Clean();
   Folder game = WithoutTemporaries(fake.Snapshot(kGame));
   for (const auto& file : game) {
@@ -163,12 +169,13 @@ void CheckWhole(const FakePlatform& fake, size_t n, const char* how) {
     EXPECT_TRUE(is_old || is_new) << how << " at call " << n << ": "
                                   << file.first << " is neither old nor new";
   }
+  size_t list_done = power_cut ? clean.list_flushed : clean.list_move;
   if (n <= clean.first_move) {
     EXPECT_EQ(Summary(game), Summary(clean.old_game))
         << how << " before the moves, at " << n;
-  } else if (n > clean.last_move) {
+  } else if (n > clean.moves_flushed) {
     EXPECT_EQ(Summary(game),
-              Summary(Mixed(clean.targets.size(), n > clean.list_move)))
+              Summary(Mixed(clean.targets.size(), n > list_done)))
         << how << " after the moves, at " << n;
   }
   EXPECT_EQ(fake.DataOf(kOutside), "not the game's");
@@ -184,17 +191,18 @@ TEST(UpdateFlowPowerCutTest, CleanRunMovesInOneStretch) {
     }
   }
   ASSERT_NE(clean.first_move, 0u);
-  EXPECT_LT(clean.last_move, clean.list_move);
-  // Between the first move and the last, nothing but the moves and the
+  ASSERT_LT(clean.first_move, clean.moves_flushed);
+  EXPECT_EQ(clean.list_move, clean.moves_flushed + 1);
+  // From the first move to their flush, nothing but the moves and the
   // attributes they clear: nothing to read, write or wait for.
-  for (size_t i = clean.first_move; i < clean.last_move; i++) {
+  for (size_t i = clean.first_move; i < clean.moves_flushed - 1; i++) {
     const std::string& name = clean.trace[i - 1].name;
     EXPECT_TRUE(name == "MoveFileOver" || name == "ClearFileAttributes")
         << "call " << i << " in the moves: " << name;
   }
   RecordProperty("calls", static_cast<int>(clean.trace.size()));
   RecordProperty("move_window_calls",
-                 static_cast<int>(clean.last_move - clean.first_move + 1));
+                 static_cast<int>(clean.moves_flushed - clean.first_move + 1));
 }
 
 // The power cut, or the process killed, at every call; then the update is
@@ -213,7 +221,7 @@ TEST(UpdateFlowPowerCutTest, EveryCallIsACrashPoint) {
       } else {
         fake.Restart();
       }
-      CheckWhole(fake, n, how);
+      CheckWhole(fake, n, power_cut, how);
       ASSERT_EQ(RunUpdate(&fake), 0) << how << " at call " << n;
       ASSERT_EQ(Summary(fake.Snapshot(kGame)), Summary(clean.new_game))
           << how << " at " << n;
@@ -267,6 +275,12 @@ Outcome Expect(size_t n) {
   } else if (name == "ShowMessageBox") {
     if (call.path != kTextConfirm) return kComplete;  // the last box
     unwritten.code = kExitDeclined;
+  } else if (name == "FlushMoves") {
+    return n == clean.moves_flushed
+               ? Outcome{static_cast<int>(kResultCannotWrite),
+                         clean.targets.size(), false}
+               : Outcome{static_cast<int>(kResultUninstallListFailed),
+                         clean.targets.size(), true};
   } else if (name == "AllocatePages") {
     unwritten.code = static_cast<int>(kResultPayloadUnreadable);
   } else if (subject == kOwn) {

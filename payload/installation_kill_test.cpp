@@ -1,9 +1,10 @@
 // The real updater killed (SIGKILL) at random moments of an update over an
-// older install, as a crash, a power cut or the task manager would end it.
-// After every kill each file of the update is whole: byte for byte its old
-// version (absent if the game did not have it) or its new one, and the
-// uninstall list is its old text or the merged one. The only other files
-// are the temporary ones of the entry being written, which the next run
+// older install, as a crash or the task manager would end it. After every
+// kill each file of the update is whole: byte for byte its old version
+// (absent if the game did not have it) or its new one, and the uninstall
+// list is its old text or the merged one. The game is one release, old or
+// new, unless the kill fell among the moves, which follow each other at
+// once. The only other files are temporary ones, which the next run
 // replaces.
 #include <dirent.h>
 #include <signal.h>
@@ -12,7 +13,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -102,41 +102,43 @@ class InstallationKillTest : public ::testing::Test, protected UpdaterWorld {
     close(child.err);
   }
 
-  // Checks the folder after a run; returns how many of the update's files
-  // are new, or -1 after a failure. Counts the temporary files left.
-  int CheckWhole(int round, int* temporaries) {
-    int fresh = 0;
+  // What a kill left: how many entries are new, whether the list is, and
+  // how many files are cut short (neither old nor new) or temporary.
+  struct Left {
+    int entries_new = 0, cut_short = 0, temporaries = 0;
+    bool list_new = false;
+  };
+
+  Left Look(int round) {
+    Left left;
     for (size_t i = 0; i < new_.size(); i++) {
       std::string path = folder() + "/" + new_[i].name;
       bool exists = FileExists(path);
       std::string bytes = ReadFileOrEmpty(path);
       if (exists && bytes == new_[i].data) {
-        fresh++;
+        left.entries_new++;
       } else if (old_[i].data.empty() ? exists : bytes != old_[i].data) {
         ADD_FAILURE() << "round " << round << ": " << new_[i].name
                       << " is neither old nor new (" << bytes.size()
                       << " bytes)";
-        return -1;
+        left.cut_short++;
       }
     }
     std::string list = ReadFileOrEmpty(folder() + "/uninst.lst");
-    if (list != old_list_ && list != new_list_) {
+    left.list_new = list == new_list_;
+    if (list != old_list_ && !left.list_new) {
       ADD_FAILURE() << "round " << round << ": uninst.lst is cut or mixed";
-      return -1;
+      left.cut_short++;
     }
-    if (list == new_list_) fresh++;
-    *temporaries = 0;
     for (const std::string& name : FileNames(folder())) {
       bool known = name == "uninst.lst";
       for (const TestEntry& e : new_) known = known || name == e.name;
       if (known) continue;
-      if (!EndsWith(name, kTempSuffix)) {
-        ADD_FAILURE() << "round " << round << ": stray file " << name;
-        return -1;
-      }
-      (*temporaries)++;
+      EXPECT_TRUE(EndsWith(name, kTempSuffix))
+          << "round " << round << ": stray file " << name;
+      left.temporaries++;
     }
-    return fresh;
+    return left;
   }
 
   std::vector<TestEntry> new_, old_;
@@ -150,48 +152,51 @@ TEST_F(InstallationKillTest, EveryFileWholeAfterAKillAtAnyMoment) {
   ASSERT_EQ(RunUpdate("y\n").status, 0);
   auto whole_run = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - began);
-  int temporaries = 0;
-  ASSERT_EQ(CheckWhole(0, &temporaries), 5);
-  ASSERT_EQ(temporaries, 0);
+  Left complete = Look(0);
+  ASSERT_EQ(complete.entries_new, 4);
+  ASSERT_TRUE(complete.list_new);
+  ASSERT_EQ(complete.temporaries, 0);
 
   const int kRounds = 40;
   uint32_t seed = std::random_device()();
   std::mt19937 gen(seed);
   std::uniform_int_distribution<int64_t> moment(0, whole_run.count());
-  std::map<int, int> outcomes;  // files new after the kill -> rounds
-  int cut_mid_entry = 0;
-  int in_between = 0;  // rounds that ended with some files new, not all
+  int cut_short = 0, mixed = 0, staged = 0, all_new = 0;
+  Left left;
   // Past kRounds, only until a kill leaves a temporary file for the last
   // run to find.
   for (int round = 1;
-       round <= kRounds || (temporaries == 0 && round <= 2 * kRounds);
+       round <= kRounds || (left.temporaries == 0 && round <= 2 * kRounds);
        round++) {
     PutOldInstall();
     RunAndKill(std::chrono::microseconds(moment(gen)));
-    int fresh = CheckWhole(round, &temporaries);
-    ASSERT_GE(fresh, 0) << "moments drawn with seed " << seed;
-    outcomes[fresh]++;
-    if (fresh > 0 && fresh < 5) in_between++;
-    if (temporaries > 0) cut_mid_entry++;
+    left = Look(round);
+    cut_short += left.cut_short;
+    if (left.entries_new > 0 && left.entries_new < 4) mixed++;
+    if (left.entries_new == 0 && left.temporaries > 0) staged++;
+    if (left.entries_new == 4) all_new++;
   }
+  std::string tally = std::to_string(cut_short) + " files cut short, " +
+                      std::to_string(mixed) + " installs mixed, " +
+                      std::to_string(staged) + " killed while staging, " +
+                      std::to_string(all_new) + " complete";
+  RecordProperty("outcomes", tally);
+  printf("kills (seed %u): %s\n", seed, tally.c_str());
+  EXPECT_EQ(cut_short, 0) << "seed " << seed;
+  // Only a kill among the moves, which follow each other at once, leaves
+  // old and new entries together.
+  EXPECT_LE(mixed * 10, kRounds) << "seed " << seed;
   // The kills must have fallen inside the update, not all before or after.
-  EXPECT_GT(in_between + cut_mid_entry, 0);
-  ASSERT_GT(temporaries, 0);
-  std::string tally;
-  for (const auto& o : outcomes) {
-    tally += std::to_string(o.first) + " new: " + std::to_string(o.second) +
-             " rounds; ";
-  }
-  RecordProperty("outcomes", tally + std::to_string(cut_mid_entry) +
-                                 " cut in the middle of an entry");
-  printf("kills (seed %u): %s%d cut in the middle of an entry\n", seed,
-         tally.c_str(), cut_mid_entry);
+  EXPECT_GT(staged, 0) << "seed " << seed;
+  ASSERT_GT(left.temporaries, 0);
 
   // The next run starts over what the last kill left and ends complete,
   // its temporary files replaced and gone.
   ASSERT_EQ(RunUpdate("y\n").status, 0);
-  EXPECT_EQ(CheckWhole(0, &temporaries), 5);
-  EXPECT_EQ(temporaries, 0);
+  left = Look(0);
+  EXPECT_EQ(left.entries_new, 4);
+  EXPECT_TRUE(left.list_new);
+  EXPECT_EQ(left.temporaries, 0);
 }
 
 }  // namespace

@@ -159,10 +159,11 @@ ResultCode MoveAll(const Payload& payload, const char* install_folder) {
     if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
         !MoveTempOver(paths.temp, paths.path, true)) {
       RemoveTempFiles(payload, install_folder, i, payload.count);
+      Sys()->FlushMoves();
       return kResultCannotWrite;
     }
   }
-  return kResultOk;
+  return Sys()->FlushMoves() ? kResultOk : kResultCannotWrite;
 }
 
 }  // namespace

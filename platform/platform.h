@@ -98,11 +98,16 @@ class Platform {
   virtual int FlushFileToDisk(FileHandle file) = 0;
 
   // Moves the file at from over the file at to (which may not exist yet) in
-  // one step, and returns nonzero once the move is on the disk. A link at
-  // to is replaced itself, never what it leads to. Fails, leaving both as
-  // they were, when to is read-only, held open by another process, or a
-  // folder.
+  // one step; nonzero on success. The move is on the disk once FlushMoves
+  // returns, if not before. A link at to is replaced itself, never what it
+  // leads to. Fails, leaving both as they were, when to is read-only, held
+  // open by another process, or a folder.
   virtual int MoveFileOver(const char* from, const char* to) = 0;
+
+  // Puts every move made since the last FlushMoves on the disk; nonzero
+  // once they are there. Moves that must follow each other closely are
+  // made first and flushed together.
+  virtual int FlushMoves() = 0;
 
   // Deletes the file, or the link itself; nonzero on success.
   virtual int RemoveFile(const char* path) = 0;

@@ -32,6 +32,7 @@ class PosixPlatform final : public Platform {
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
   int MoveFileOver(const char* from, const char* to) override;
+  int FlushMoves() override;
   int RemoveFile(const char* path) override;
   PathKind GetPathKind(const char* path) override;
   int FileIsFree(const char* path) override;
@@ -57,6 +58,10 @@ class PosixPlatform final : public Platform {
   FileHandle OpenLocked(const char* path, int flags, int lock);
 
   FileError last_error_ = kFileErrorNone;
+  // The folders that moves were made in since the last FlushMoves.
+  static const int kMaxFolders = 8;
+  char moved_in_[kMaxFolders][PATH_MAX];
+  int moved_in_count_ = 0;
 };
 
 PosixPlatform g_posix;
@@ -229,10 +234,8 @@ int LockTargetForReplace(const char* posix_path) {
   return -2;
 }
 
-// The folder's entry for a renamed file reaches the disk only when the
-// folder itself is synced.
-int SyncParentFolder(const char* posix_path) {
-  char folder[PATH_MAX];
+// The folder that holds the file at posix_path, into folder (PATH_MAX).
+void ParentFolder(const char* posix_path, char* folder) {
   const char* slash = strrchr(posix_path, '/');
   size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - posix_path);
   if (slash == posix_path) n = 1;  // the root itself
@@ -242,6 +245,11 @@ int SyncParentFolder(const char* posix_path) {
     memcpy(folder, posix_path, n);
     folder[n] = '\0';
   }
+}
+
+// A folder's entry for a renamed file reaches the disk only when the folder
+// itself is synced.
+int SyncFolder(const char* folder) {
   int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return 0;
   int synced = fsync(fd) == 0;
@@ -264,9 +272,27 @@ int PosixPlatform::MoveFileOver(const char* from, const char* to) {
   int moved = rename(posix_from, posix_to) == 0;
   if (!moved) Failed();
   if (target >= 0) close(target);
-  // MOVEFILE_WRITE_THROUGH: the move is on the disk when this returns.
-  if (moved && !SyncParentFolder(posix_to)) return Failed();
-  return moved;
+  if (!moved) return 0;
+  // The folder is synced by FlushMoves, once for every move made in it: one
+  // sync after each move would hold the moves apart, and the game would be
+  // half old, half new the longer.
+  char folder[PATH_MAX];
+  ParentFolder(posix_to, folder);
+  for (int i = 0; i < moved_in_count_; i++) {
+    if (strcmp(moved_in_[i], folder) == 0) return 1;
+  }
+  if (moved_in_count_ == kMaxFolders) return SyncFolder(folder) ? 1 : Failed();
+  strcpy(moved_in_[moved_in_count_++], folder);
+  return 1;
+}
+
+int PosixPlatform::FlushMoves() {
+  int synced = 1;
+  for (int i = 0; i < moved_in_count_; i++) {
+    if (!SyncFolder(moved_in_[i])) synced = Failed();
+  }
+  moved_in_count_ = 0;
+  return synced;
 }
 
 int PosixPlatform::RemoveFile(const char* path) {

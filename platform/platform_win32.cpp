@@ -27,6 +27,7 @@ class Win32Platform final : public Platform {
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
   int MoveFileOver(const char* from, const char* to) override;
+  int FlushMoves() override { return 1; }
   int RemoveFile(const char* path) override;
   PathKind GetPathKind(const char* path) override;
   int FileIsFree(const char* path) override;
@@ -146,6 +147,8 @@ int Win32Platform::FlushFileToDisk(FileHandle file) {
 }
 
 int Win32Platform::MoveFileOver(const char* from, const char* to) {
+  // MOVEFILE_WRITE_THROUGH: each move is on the disk when it returns, so
+  // FlushMoves has nothing left to do.
   return MoveFileExA(from, to,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? 1

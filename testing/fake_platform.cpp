@@ -142,6 +142,7 @@ void FakePlatform::PowerCut() {
 
 void FakePlatform::Restart() {
   handles_.clear();
+  pending_moves_.clear();
   holds_.clear();
   for (auto it = mutexes_.begin(); it != mutexes_.end();) {
     it = it->second > 0 ? mutexes_.erase(it) : std::next(it);
@@ -368,9 +369,19 @@ int FakePlatform::MoveFileOver(const char* from, const char* to) {
   moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
   names_.erase(from_key);
   names_[to_key] = moved;
-  // MOVEFILE_WRITE_THROUGH: the move itself is durable, not the data.
-  durable_names_.erase(from_key);
-  durable_names_[to_key] = moved;
+  pending_moves_.emplace_back(from_key, to_key);
+  return 1;
+}
+
+int FakePlatform::FlushMoves() {
+  if (!Enter("FlushMoves", "")) return 0;
+  // The moves themselves become durable, not the data they moved.
+  for (const auto& move : pending_moves_) {
+    auto moved = names_.find(move.second);
+    durable_names_.erase(move.first);
+    if (moved != names_.end()) durable_names_[move.second] = moved->second;
+  }
+  pending_moves_.clear();
   return 1;
 }
 

@@ -6,9 +6,9 @@
 // path is followed, the last part's only when the call follows links.
 //
 // It also keeps what a power cut would leave: only what FlushFileToDisk
-// made durable of a file's data, and only the moves MoveFileOver made
-// durable (MOVEFILE_WRITE_THROUGH) of the folders' entries; every other
-// change lives in the cache until PowerCut() throws it away. Every call is
+// made durable of a file's data, and only the moves FlushMoves made
+// durable of the folders' entries; every other change lives in the cache
+// until PowerCut() throws it away. Every call is
 // counted and traced, so that a test can fail any one of them, or cut the
 // power there.
 #ifndef TESTING_FAKE_PLATFORM_H_
@@ -102,6 +102,7 @@ class FakePlatform final : public Platform {
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
   int MoveFileOver(const char* from, const char* to) override;
+  int FlushMoves() override;
   int RemoveFile(const char* path) override;
   PathKind GetPathKind(const char* path) override;
   int FileIsFree(const char* path) override;
@@ -165,6 +166,8 @@ class FakePlatform final : public Platform {
   std::map<std::string, Entry> names_, durable_names_;
   std::map<FileHandle, Handle> handles_;
   std::vector<Handle> holds_;
+  // Moves not yet durable: the name moved from, and the name moved to.
+  std::vector<std::pair<std::string, std::string>> pending_moves_;
   FileHandle next_handle_ = 100;
   std::string own_path_;
   std::map<std::string, std::map<std::string, std::pair<uint32_t, std::string>>>

@@ -94,7 +94,7 @@ int MoveStagedUninstallList(const char* install_folder) {
     return 0;
   }
   // A read-only list stays refused, as it always was.
-  if (MoveTempOver(temp_path, path, false)) return 1;
+  if (MoveTempOver(temp_path, path, false)) return Sys()->FlushMoves();
   Sys()->RemoveFile(temp_path);
   return 0;
 }
