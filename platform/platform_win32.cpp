@@ -2,6 +2,7 @@
 // of the narrow-character Win32 API; only the program's own file is opened
 // by its wide name.
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 
 #include <new>
@@ -62,6 +63,72 @@ HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 const DWORD kSequentialArchive =
     FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_SEQUENTIAL_SCAN;
 
+// The longest path the wide calls take, in characters.
+const DWORD kLongestPath = 32768;
+
+// The name the system resolves path to, links followed, into out
+// (kLongestPath characters). Returns its length, 0 when it cannot be had.
+DWORD FinalName(const wchar_t* path, wchar_t* out) {
+  HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  DWORD n = GetFinalPathNameByHandleW(h, out, kLongestPath, 0);
+  CloseHandle(h);
+  return n < kLongestPath ? n : 0;
+}
+
+// True when the file at path is a link whose attributes do not show it:
+// Wine shows a link to a file as the file itself, and deletes or moves
+// what it leads to. Such a file resolves to another name than its folder's
+// with its own name after it. A name that cannot be resolved counts as a
+// link, so that nothing is done through it.
+bool HiddenLink(const char* path) {
+  wchar_t* buffer = new (std::nothrow) wchar_t[3 * kLongestPath];
+  if (buffer == nullptr) return true;
+  wchar_t* wide = buffer;
+  wchar_t* file_name = buffer + kLongestPath;
+  wchar_t* folder_name = buffer + 2 * kLongestPath;
+  bool hidden = true;
+  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kLongestPath);
+  wchar_t* slash = n > 0 ? wcsrchr(wide, L'\\') : nullptr;
+  wchar_t* other = n > 0 ? wcsrchr(wide, L'/') : nullptr;
+  if (other > slash) slash = other;
+  DWORD file_length = n > 0 ? FinalName(wide, file_name) : 0;
+  if (slash != nullptr && file_length != 0) {
+    *slash = L'\0';
+    DWORD folder_length = FinalName(wide, folder_name);
+    const wchar_t* own = slash + 1;
+    size_t own_length = wcslen(own);
+    hidden = folder_length == 0 ||
+             folder_length + 1 + own_length != file_length ||
+             CompareStringOrdinal(file_name, folder_length, folder_name,
+                                  folder_length, TRUE) != CSTR_EQUAL ||
+             file_name[folder_length] != L'\\' ||
+             CompareStringOrdinal(file_name + folder_length + 1, own_length,
+                                  own, own_length, TRUE) != CSTR_EQUAL;
+  }
+  delete[] buffer;
+  return hidden;
+}
+
+// What stands at path, and its attributes (INVALID_FILE_ATTRIBUTES when
+// nothing does).
+PathKind KindOf(const char* path, DWORD* attributes) {
+  *attributes = GetFileAttributesA(path);
+  if (*attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? kPathMissing
+               : kPathOther;
+  }
+  if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kPathLink;
+  if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return kPathFolder;
+  if (*attributes & FILE_ATTRIBUTE_DEVICE) return kPathOther;
+  return HiddenLink(path) ? kPathLink : kPathFile;
+}
+
 }  // namespace
 
 int Win32Platform::Failed() {
@@ -89,7 +156,6 @@ FileHandle Win32Platform::OpenFileForRead(const char* path) {
 FileHandle Win32Platform::OpenOwnExecutable() {
   // The narrow name fails for a folder whose name the system's code page
   // cannot hold ("Zoë"), so the wide one, up to the longest path there is.
-  const DWORD kLongestPath = 32768;
   wchar_t* path = new (std::nothrow) wchar_t[kLongestPath];
   if (path == nullptr) return kInvalidFileHandle;
   DWORD n = GetModuleFileNameW(nullptr, path, kLongestPath);
@@ -156,20 +222,20 @@ int Win32Platform::MoveFileOver(const char* from, const char* to) {
 }
 
 int Win32Platform::RemoveFile(const char* path) {
+  // Windows deletes a link itself, which its attributes show; a link they
+  // hide would have what it leads to deleted instead, and is left alone.
+  DWORD attributes;
+  if (KindOf(path, &attributes) == kPathLink &&
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return Failed();
+  }
   return DeleteFileA(path) ? 1 : Failed();
 }
 
 PathKind Win32Platform::GetPathKind(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? kPathMissing
-               : kPathOther;
-  }
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kPathLink;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kPathFolder;
-  return attributes & FILE_ATTRIBUTE_DEVICE ? kPathOther : kPathFile;
+  DWORD attributes;
+  return KindOf(path, &attributes);
 }
 
 int Win32Platform::FileIsFree(const char* path) {
@@ -190,18 +256,20 @@ int Win32Platform::FileIsFree(const char* path) {
 }
 
 uint32_t Win32Platform::ClearFileAttributes(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return kNoFileAttributes;  // a link is replaced as it is
-  }
+  // A link is replaced as it is: its attributes might be those of what it
+  // leads to.
+  DWORD attributes;
+  if (KindOf(path, &attributes) != kPathFile) return kNoFileAttributes;
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   return attributes;
 }
 
 void Win32Platform::RestoreFileAttributes(const char* path,
                                           uint32_t attributes) {
-  if (attributes != kNoFileAttributes) SetFileAttributesA(path, attributes);
+  DWORD now;
+  if (attributes != kNoFileAttributes && KindOf(path, &now) == kPathFile) {
+    SetFileAttributesA(path, attributes);
+  }
 }
 
 void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
