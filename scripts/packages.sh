@@ -5,7 +5,7 @@
 # shellcheck disable=SC2034  # the lists are read by the scripts that source this
 
 # Building and testing the native programs, and the demo.
-pkgs_native=(cmake make g++ libgtest-dev util-linux libc-bin strace binutils
+pkgs_native=(cmake make g++ libgtest-dev util-linux bsdutils libc-bin strace binutils
   python3)
 # The same suite as i386 code (only where the kernel runs 32-bit programs).
 pkgs_native32=(g++-i686-linux-gnu googletest)

@@ -35,19 +35,18 @@ bool StoredRelativeName(const fs::path& relative, const std::string& path,
 // Why a file at the folder's top is never recorded, or nullptr.
 const char* LeftOutAtTop(const std::string& name) {
   if (SameUpdaterName(name, kVerificationListName)) {
-    return "left out: the verification list never names itself";
+    return "the verification list never names itself";
   }
   if (SameUpdaterName(name, kUninstallListName)) {
-    return "left out: the updater merges the installed names into the "
-           "game's uninstall list, so no checksum of it holds after an "
-           "update";
+    return "the updater merges the installed names into the game's "
+           "uninstall list, so no checksum of it holds after an update";
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
+bool ListFolder(const std::string& dir, const FileId* skip,
                 FolderListing* listing) {
   std::error_code ec;
   fs::path root = fs::u8path(dir);
@@ -74,10 +73,10 @@ bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
     file.size = it->file_size(type_ec);
     GetFileId(path, &file.id);
     const char* left_out = skip != nullptr && file.id == *skip
-                               ? "left out: it is the output"
+                               ? "it is the output"
                                : LeftOutAtTop(name);
     if (left_out != nullptr) {
-      if (notes) Note(path, left_out);
+      listing->left_out.push_back({path, left_out});
     } else {
       listing->files.push_back(file);
     }

@@ -16,19 +16,25 @@ struct FolderFile {
   FileId id;
 };
 
+// A file of the folder that is not listed, and why.
+struct LeftOut {
+  std::string path;
+  std::string reason;
+};
+
 struct FolderListing {
   std::vector<FolderFile> files;
   std::vector<std::string> folders;  // stored names of the folders under it
+  std::vector<LeftOut> left_out;
 };
 
-// Lists dir. Left out, each with a note: the file skip names (the output of
-// the pack, which must never record itself), and at the top of the folder
-// the verification list and the uninstall list, which an update never
-// records: the updater merges names into the installed uninst.lst, so no
-// checksum of it holds after an update. Names that cannot be stored are
-// refused, all of them before it returns false. notes: whether to say what
-// was left out.
-bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
+// Lists dir. Left out: the file skip names (the output of the pack, which
+// must never record itself), and at the top of the folder the verification
+// list and the uninstall list, which an update never records: the updater
+// merges names into the installed uninst.lst, so no checksum of it holds
+// after an update. Names that cannot be stored are refused, all of them
+// before it returns false.
+bool ListFolder(const std::string& dir, const FileId* skip,
                 FolderListing* listing);
 
 // The stored name of path relative to dir when path lies under dir (links

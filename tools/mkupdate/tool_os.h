@@ -88,4 +88,8 @@ void WriteText(FILE* stream, const std::string& text);
 // the system's code page on Windows). Returns "" when it has no such form.
 std::string ReaderPath(const std::string& path);
 
+// The text as one word of a command line in the system's usual shell,
+// quoted where it needs to be, for commands the tool suggests.
+std::string ShellWord(const std::string& text);
+
 #endif  // TOOLS_MKUPDATE_TOOL_OS_H_

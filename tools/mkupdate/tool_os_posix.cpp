@@ -187,3 +187,16 @@ void WriteText(FILE* stream, const std::string& text) {
 }
 
 std::string ReaderPath(const std::string& path) { return path; }
+
+std::string ShellWord(const std::string& text) {
+  const char kPlain[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+      "_-+./=:,@%";
+  if (!text.empty() && text.find_first_not_of(kPlain) == std::string::npos) {
+    return text;
+  }
+  std::string out = "'";
+  for (char c : text)
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}

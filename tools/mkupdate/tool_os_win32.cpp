@@ -184,3 +184,13 @@ std::string ReaderPath(const std::string& path) {
   std::string narrow;
   return Narrow(Wide(path), CP_ACP, &narrow) ? narrow : std::string();
 }
+
+std::string ShellWord(const std::string& text) {
+  // No Windows path holds a double quote; these are what cmd.exe and
+  // PowerShell would otherwise split at or read as their own.
+  if (!text.empty() &&
+      text.find_first_of(" \t&|<>^%;,()'`$@{}") == std::string::npos) {
+    return text;
+  }
+  return "\"" + text + "\"";
+}
