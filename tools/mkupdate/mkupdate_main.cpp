@@ -62,7 +62,9 @@ const char kPackHelp[] =
     "first '='); after -- every ENTRY is a file. Names are converted to\n"
     "code page 932 and hold at most 15 bytes there; '/' becomes '\\'. At\n"
     "most 24 entries, the list included. Every entry the list names must\n"
-    "match it.\n"
+    "match it. Links in DIR, OLD and NEW are followed where they stay\n"
+    "inside that folder; one that leads outside it is refused, as is an\n"
+    "ENTRY there that does.\n"
     "\n"
     "On a terminal one line shows the bytes done of the whole pack.\n";
 

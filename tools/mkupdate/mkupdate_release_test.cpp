@@ -216,6 +216,68 @@ TEST_F(ReleaseTest, TooManyFilesForOneUpdateAreSplitAsTold) {
       << out_text_;
 }
 
+// A link in a release that leads outside it is refused, naming where it
+// leads, whichever release it is in and whether it is a file or a folder;
+// so is a link to a folder that holds it.
+TEST_F(ReleaseTest, LinksThatLeaveTheReleaseAreRefused) {
+  std::string secret = dir_.Sub("secret.txt");
+  WriteFileOrDie(secret, "beside the release");
+  std::string beside = dir_.Sub("beside");
+  mkdir(beside.c_str(), 0755);
+  WriteFileOrDie(beside + "/x.dat", "x");
+  struct Case {
+    std::string link, target;  // made before the run, removed after
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  std::vector<std::string> releases = {"--from", old_, "--to", new_};
+  std::vector<std::string> listed = {"--verify-dir", new_,
+                                     new_ + "/readme.txt"};
+  for (const Case& c : std::vector<Case>{
+           {new_ + "/readme.txt", secret, releases,
+            "a link to " + secret + ", outside " + new_},
+           {old_ + "/readme.txt", secret, releases,
+            "a link to " + secret + ", outside " + old_},
+           {new_ + "/readme.txt", secret, listed,
+            "a link to " + secret + ", outside " + new_},
+           {new_ + "/extra", beside, releases,
+            "a link to " + beside + ", outside " + new_},
+           {new_ + "/movie/loop", "..", releases,
+            "a link to " + new_ + ", a folder that holds it"},
+       }) {
+    std::string saved = ReadFileOrEmpty(c.link);
+    unlink(c.link.c_str());
+    ASSERT_EQ(symlink(c.target.c_str(), c.link.c_str()), 0) << c.link;
+    std::vector<std::string> args = {"pack", "--stub", stub_, "--out", update_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ExpectRefusal(Mk(args), c.link, c.reason);
+    unlink(c.link.c_str());
+    if (!saved.empty()) WriteFileOrDie(c.link, saved);
+  }
+}
+
+// Links that stay inside the release are followed; the files keep the
+// names they have where the link is, and the dry run shows the links.
+TEST_F(ReleaseTest, LinksInsideTheReleaseAreFollowed) {
+  ASSERT_EQ(symlink("readme.txt", (new_ + "/alias.txt").c_str()), 0);
+  mkdir((old_ + "/clip").c_str(), 0755);
+  WriteFileOrDie(old_ + "/clip/op.mpg", "opening");
+  ASSERT_EQ(symlink("movie", (new_ + "/clip").c_str()), 0);
+  ASSERT_EQ(PackReleases({"--dry-run"}).status, 0);
+  for (const std::string& line :
+       {PlanLine("alias.txt", 7) + "new  " + new_ + "/alias.txt (a link to " +
+            new_ + "/readme.txt)\n",
+        PlanLine("clip\\staff.mpg", 10) + "new  " + new_ +
+            "/clip/staff.mpg (a link to " + new_ + "/movie/staff.mpg)\n",
+        "link: " + new_ + "/clip: a link to " + new_ + "/movie\n"}) {
+    EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;
+  }
+  ASSERT_EQ(PackReleases().status, 0);
+  EXPECT_EQ(InstallAndVerify(old_, {update_}), 0) << out_text_;
+  EXPECT_NE(out_text_.find("all 10 listed files match"), std::string::npos)
+      << out_text_;
+}
+
 TEST_F(ReleaseTest, WhatTheUpdaterCouldNotInstallIsRefused) {
   mkdir((new_ + "/extra").c_str(), 0755);
   mkdir((new_ + "/extra/deeper").c_str(), 0755);

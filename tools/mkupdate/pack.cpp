@@ -36,10 +36,12 @@ void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
         ", " + Counted(DataBytes(plan), "byte", "bytes") + " of data, " +
         ListSummary(plan) + "\n");
   for (const PackInput& input : plan.entries) {
+    std::string from = input.link.empty()
+                           ? input.path
+                           : input.path + " (a link to " + input.link + ")";
     Print(Format("  %-15s %12s  ", ShownName(input.name).c_str(),
                  std::to_string(input.size).c_str()) +
-          (input.state.empty() ? input.path : input.state + "  " + input.path) +
-          "\n");
+          (input.state.empty() ? from : input.state + "  " + from) + "\n");
   }
   if (plan.list.present()) {
     Print(Format("  %-15s %12s  ", kVerificationListName,
@@ -47,11 +49,14 @@ void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
           "verification list from " + plan.list.source + "\n");
   }
   // What a first run needs to know, said here rather than on every run.
-  for (const LeftOut& file : plan.left_out) {
-    Print("left out of the list: " + file.path + ": " + file.reason + "\n");
+  for (const PathNote& file : plan.left_out) {
+    Print("left out of the list: " + file.path + ": " + file.text + "\n");
   }
   for (const std::string& path : plan.kept) {
     Print("kept: " + path + ": " + KeptText(o) + "\n");
+  }
+  for (const PathNote& link : plan.links) {
+    Print("link: " + link.path + ": a link to " + link.text + "\n");
   }
 }
 

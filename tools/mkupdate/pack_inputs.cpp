@@ -102,8 +102,8 @@ bool ResolveEntry(const EntryArg& given, const std::string& folder,
     if (!ToStoredName(WithBackslashes(arg.name), &input->name, &why)) {
       return Refuse(arg.text, "entry name '" + arg.name + "': " + why);
     }
-  } else if (folder.empty() ||
-             !NameUnderFolder(folder, arg.path, &input->name, &why)) {
+  } else if (folder.empty() || !NameUnderFolder(folder, arg.path, &input->name,
+                                                &input->link, &why)) {
     if (!why.empty()) return Refuse(arg.text, why);
     std::string base = fs::u8path(arg.path).filename().u8string();
     if (!ToStoredName(base, &input->name, &why)) {
@@ -234,6 +234,7 @@ bool BuildListFromFolder(const std::string& dir, const FileId* out,
   FolderListing listing;
   if (!ListFolder(dir, out, &listing)) return false;
   plan->left_out = listing.left_out;
+  plan->links = listing.links;
   for (const FolderFile& f : listing.files) {
     ListFile file;
     file.name = f.name;

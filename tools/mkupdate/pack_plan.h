@@ -17,6 +17,7 @@ struct PackInput {
   std::string name;   // stored: code page 932, backslashes
   std::string path;   // the file it comes from
   std::string label;  // names it in messages
+  std::string link;   // where a link on its path leads inside its release
   std::string state;  // between releases: "new", "changed", or whom it serves
   uint64_t size = 0;
   bool has_id = false;
@@ -49,8 +50,9 @@ struct PackPlan {
   std::string stub_bytes;
   std::vector<PackInput> entries;  // the data entries, in order
   ListPlan list;
-  std::vector<std::string> kept;  // files of an old release the new lacks
-  std::vector<LeftOut> left_out;  // files the list does not record
+  std::vector<std::string> kept;   // files of an old release the new lacks
+  std::vector<PathNote> left_out;  // files the list does not record
+  std::vector<PathNote> links;     // links in the release: path, where to
 };
 
 // Checks every input and the output, and fills the plan. Returns false

@@ -88,6 +88,7 @@ PackInput EntryFor(const FolderFile& f, const std::string& state) {
   input.name = f.name;
   input.path = f.path;
   input.label = f.path;
+  input.link = f.link;
   input.state = state;
   input.size = f.size;
   return input;
@@ -165,6 +166,7 @@ bool DiffReleases(const std::vector<std::string>& old_dirs,
   FolderListing new_files;
   bool ok = ListFolder(new_dir, out, &new_files);
   plan->left_out = new_files.left_out;
+  plan->links = new_files.links;
   std::vector<OldRelease> olds(old_dirs.size());
   for (size_t i = 0; i < olds.size(); i++) {
     OldRelease& old = olds[i];

@@ -95,6 +95,14 @@ bool GetFileId(const std::string& path, FileId* id) {
   return true;
 }
 
+bool ResolvedPath(const std::string& path, std::string* resolved) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  *resolved = real;
+  free(real);
+  return true;
+}
+
 FILE* CreateTempFile(const std::string& folder, const std::string& stem,
                      std::string* path) {
   std::string pattern = folder + "/." + stem + ".XXXXXX";
