@@ -72,6 +72,20 @@ bool FollowLinks(const std::string& dir, const fs::path& root,
   return true;
 }
 
+// Adds the file to the listing, or to what it leaves out: the output, and
+// the lists at the top.
+void AddFile(FolderFile file, const FileId* skip, FolderListing* listing) {
+  GetFileId(file.path, &file.id);
+  const char* left_out = skip != nullptr && file.id == *skip
+                             ? "it is the output"
+                             : LeftOutAtTop(file.name);
+  if (left_out != nullptr) {
+    listing->left_out.push_back({file.path, left_out});
+  } else {
+    listing->files.push_back(file);
+  }
+}
+
 }  // namespace
 
 bool ListFolder(const std::string& dir, const FileId* skip,
@@ -121,15 +135,7 @@ bool ListFolder(const std::string& dir, const FileId* skip,
     file.path = path;
     file.link = link;
     file.size = it->file_size(type_ec);
-    GetFileId(path, &file.id);
-    const char* left_out = skip != nullptr && file.id == *skip
-                               ? "it is the output"
-                               : LeftOutAtTop(name);
-    if (left_out != nullptr) {
-      listing->left_out.push_back({path, left_out});
-    } else {
-      listing->files.push_back(file);
-    }
+    AddFile(file, skip, listing);
   }
   if (ec) return Refuse(dir, "cannot read the folder: " + ec.message());
   std::sort(

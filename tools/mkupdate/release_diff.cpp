@@ -44,6 +44,18 @@ struct OldRelease {
   std::vector<bool> in_new;  // by file: the new release has it too
 };
 
+bool ListOldRelease(const std::string& dir, const FileId* out,
+                    OldRelease* old) {
+  old->dir = dir;
+  bool ok = ListFolder(dir, out, &old->listing);
+  old->files = IndexNames(old->listing.files,
+                          [](const FolderFile& f) { return f.name; });
+  old->folders =
+      IndexNames(old->listing.folders, [](const std::string& s) { return s; });
+  old->in_new.assign(old->listing.files.size(), false);
+  return ok;
+}
+
 // A new file must go into a folder that every installed release has: the
 // updater creates none. Refuses each missing folder once, naming the
 // releases that lack it.
@@ -169,14 +181,7 @@ bool DiffReleases(const std::vector<std::string>& old_dirs,
   plan->links = new_files.links;
   std::vector<OldRelease> olds(old_dirs.size());
   for (size_t i = 0; i < olds.size(); i++) {
-    OldRelease& old = olds[i];
-    old.dir = old_dirs[i];
-    ok = ListFolder(old.dir, out, &old.listing) && ok;
-    old.files = IndexNames(old.listing.files,
-                           [](const FolderFile& f) { return f.name; });
-    old.folders =
-        IndexNames(old.listing.folders, [](const std::string& s) { return s; });
-    old.in_new.assign(old.listing.files.size(), false);
+    ok = ListOldRelease(old_dirs[i], out, &olds[i]) && ok;
   }
   if (!ok) return false;
   StartProgress("comparing " + new_dir + " with " +
