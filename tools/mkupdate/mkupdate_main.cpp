@@ -18,7 +18,8 @@ const char kToolHelp[] =
     "usage: mkupdate COMMAND ARGS...\n"
     "\n"
     "  pack    make an update executable from the updater stub and files,\n"
-    "          or from two releases of the game\n"
+    "          or from the releases of the game players may have to a\n"
+    "          new one\n"
     "  list    show what an update carries and check it\n"
     "  verify  check an installed game folder against a verification list\n"
     "  help    show a command's usage: mkupdate help pack\n"
@@ -29,7 +30,10 @@ const char kToolHelp[] =
     "Exit codes: 0 done and all good; 1 pack refused an input, or list or\n"
     "verify found a mismatch, a missing or a differing file; 2 usage error;\n"
     "3 list or verify could not check (not an update, a damaged list, an\n"
-    "unreadable file). Results go to stdout, diagnostics to stderr.\n";
+    "unreadable file). Results go to stdout, diagnostics to stderr.\n"
+    "\n"
+    "The publisher's guide: docs/publishing.md (share/doc/mkupdate where\n"
+    "mkupdate is installed); man mkupdate.\n";
 
 const char kPackHelp[] =
     "usage: mkupdate pack --stub STUB --out OUT --from OLD [--from OLD...]\n"
