@@ -5,7 +5,7 @@
 # shellcheck disable=SC2034  # the lists are read by the scripts that source this
 
 # Building and testing the native programs, and the demo.
-pkgs_native=(cmake make g++ libgtest-dev util-linux libc-bin strace binutils
+pkgs_native=(cmake make g++ libgtest-dev util-linux bsdutils libc-bin strace binutils
   python3)
 # The same suite as i386 code (only where the kernel runs 32-bit programs).
 pkgs_native32=(g++-i686-linux-gnu googletest)
@@ -13,6 +13,13 @@ pkgs_native32_i386=(libc6:i386 libstdc++6:i386 libgcc-s1:i386)
 # The Windows programs, cross-built with MinGW-w64, and their checks.
 pkgs_windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 python3-pefile qemu-user)
+# The publisher's kit alone (scripts/release.sh): mkupdate, the stubs and
+# the packages, nothing of the tests.
+pkgs_publisher=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 dpkg-dev)
+# What the release stage checks the packages with: the JSON schemas, the
+# man page.
+pkgs_release=(python3-jsonschema groff-base)
 # mkupdate's signing path.
 pkgs_signing=(osslsigncode openssl ca-certificates)
 # Wine and what its X11 driver loads at run time (Debian only recommends

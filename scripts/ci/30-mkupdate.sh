@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# mkupdate for Windows, and the README's path from two releases to a signed
-# update: the update between an old and a new game folder, packed with the
-# Windows updater as its stub, is signed with a throwaway self-signed
+# mkupdate for Windows, and docs/publishing.md's path from three releases
+# to a signed update: the update that brings 1.0 and 1.1 to 1.2, packed with
+# the Windows updater as its stub, is signed with a throwaway self-signed
 # certificate. The signature must verify, and since it is appended after the
 # last byte, mkupdate and the updater must still read the payload, and the
-# installed folder must check out against the signed update; one changed
-# payload byte must break the signature. (mkupdate's own tests run in
-# updater_tests.)
+# folders it installs into, a 1.0 and a 1.1, must check out against the
+# signed update; one changed payload byte must break the signature.
+# (mkupdate's own tests run in updater_tests.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -21,24 +21,34 @@ ls -l build/win32/mkupdate.exe
 mk=$PWD/build/native/mkupdate
 work=$PWD/build/signing
 rm -rf "$work"
-mkdir -p "$work/old" "$work/src" "$work/Game" "$work/run"
+mkdir -p "$work/old" "$work/mid" "$work/src" "$work/Game" "$work/run"
 cd "$work"
 
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem \
   -days 2 -subj "/CN=Lumenhollow test publisher" 2>/dev/null
+# 1.0, 1.1 (config.ini changed, data2.arc new) and 1.2 (config.ini back as
+# in 1.0, data1.arc changed).
 printf 'game 1.0' >old/game.exe
 printf 'old archive\n' >old/data1.arc
-printf 'game.exe\ndata1.arc\n\0' >old/uninst.lst
-cp old/game.exe src/game.exe
+printf 'fullscreen=1\n' >old/config.ini
+printf 'game.exe\ndata1.arc\nconfig.ini\n\0' >old/uninst.lst
+cp old/* mid/
+printf 'fullscreen=0\n' >mid/config.ini
+printf 'new archive\n' >mid/data2.arc
+cp mid/* src/
+cp old/config.ini src/config.ini
 head -c 2000000 /dev/urandom >src/data1.arc
-printf 'new archive\n' >src/data2.arc
 "$mk" pack --stub ../win32/updater.exe --out setup.exe --dry-run \
-  --from old --to src >plan.txt
+  --from old --from mid --to src >plan.txt
 cat plan.txt
 [ ! -e setup.exe ] || fail "the dry run wrote setup.exe"
-grep -q 'would write setup.exe: 3 entries' plan.txt || fail "dry run: $(cat plan.txt)"
-"$mk" pack --stub ../win32/updater.exe --out setup.exe --from old --to src
+if ! grep -q 'would write setup.exe: 4 entries' plan.txt ||
+  ! grep -q '^  config.ini .* changed since mid ' plan.txt; then
+  fail "dry run: $(cat plan.txt)"
+fi
+"$mk" pack --stub ../win32/updater.exe --out setup.exe --from old --from mid \
+  --to src
 osslsigncode sign -certs cert.pem -key key.pem -n "Lumenhollow Updater" \
   -in setup.exe -out signed.exe >/dev/null
 echo "signed: $(stat -c %s setup.exe) bytes -> $(stat -c %s signed.exe) bytes"
@@ -51,30 +61,31 @@ cat list.txt
 grep -q 'bytes follow the entries' list.txt || fail "no signature after the data"
 
 # The native updater with the signed file's payload and signature behind it:
-# it must install from a file that goes on after its last entry.
+# it must install from a file that goes on after its last entry, into a
+# 1.0 and into a 1.1 alike.
 set_install_folder "$work/registry" "$work/Game"
-cp old/* Game/
 cp ../native/updater native-setup
 truncate -s 1048576 native-setup
 tail -c +1048577 signed.exe >>native-setup
-set +e
-echo y | UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
-  ./native-setup 2>/dev/null
-code=$?
-set -e
-[ "$code" -eq 0 ] || fail "the updater ended with $code"
-cmp src/data1.arc Game/data1.arc && cmp src/data2.arc Game/data2.arc ||
-  fail "installed files differ"
-echo "updater on the signed payload: exit 0, files identical"
-"$mk" verify --json signed.exe Game >verify.json ||
-  fail "mkupdate verify of the installed folder: $(cat verify.json)"
-grep -q '"ok": 3, "missing": 0, "differs": 0, "unreadable": 0' verify.json ||
-  fail "verify: $(cat verify.json)"
-echo "mkupdate verify of the installed folder against the signed update: all 3 match"
+for release in old mid; do
+  rm -rf Game && cp -r "$release" Game
+  code=0
+  echo y | UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
+    ./native-setup 2>/dev/null || code=$?
+  [ "$code" -eq 0 ] || fail "the updater ended with $code on $release"
+  "$mk" verify --json signed.exe Game >verify.json ||
+    fail "mkupdate verify of $release updated: $(cat verify.json)"
+  if grep -q '"ok": true,' verify.json &&
+    grep -q '"counts": {"files": 4, "ok": 4, "missing": 0, "differs": 0, "unreadable": 0}' verify.json; then
+    echo "updater on the signed payload, on $release: exit 0, all 4 files match"
+  else
+    fail "verify of $release updated: $(cat verify.json)"
+  fi
+done
 
 # One changed byte inside data1.arc's data breaks the signature.
 cp signed.exe damaged.exe
-at=$((1048576 + 16 + 3 * 32 + 1000))
+at=$((1048576 + 16 + 4 * 32 + 13 + 1000))
 byte=$(od -An -tu1 -j "$at" -N1 signed.exe)
 printf "\\$(printf %o $((byte ^ 1)))" |
   dd of=damaged.exe bs=1 seek="$at" conv=notrunc status=none

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/tool_os.h"
 
@@ -70,6 +71,7 @@ uint64_t ReadBlocks(const BlockSource& source, uint64_t size,
     size_t n = source(block.get(), want);
     if (n == 0) break;
     done += n;
+    CountProgress(n);
     if (!sink(block.get(), n)) {
       *stopped = true;
       break;

@@ -12,75 +12,130 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kBackslashInName[] =
-    "its name holds a backslash, which the updater reads as a folder "
-    "separator";
-
-// The stored name of a path relative to its folder, or false after saying
-// why it has none.
-bool StoredRelativeName(const fs::path& relative, const std::string& path,
-                        std::string* name) {
+// The stored name of a path relative to its folder. Returns false, with
+// the reason in *why, when it has none.
+bool StoredRelativeName(const fs::path& relative, std::string* name,
+                        std::string* why) {
   std::string text;
   for (const fs::path& part : relative) {
     std::string s = part.u8string();
     if (s.find('\\') != std::string::npos) {
-      return Refuse(path, kBackslashInName);
+      *why =
+          "its name holds a backslash, which the updater reads as a folder "
+          "separator";
+      return false;
     }
     text += (text.empty() ? "" : "\\") + s;
   }
-  std::string why;
-  return ToStoredName(text, name, &why) || Refuse(path, why);
+  return ToStoredName(text, name, why);
 }
 
 // Why a file at the folder's top is never recorded, or nullptr.
 const char* LeftOutAtTop(const std::string& name) {
   if (SameUpdaterName(name, kVerificationListName)) {
-    return "left out: the verification list never names itself";
+    return "the verification list never names itself";
   }
   if (SameUpdaterName(name, kUninstallListName)) {
-    return "left out: the updater merges the installed names into the "
-           "game's uninstall list, so no checksum of it holds after an "
-           "update";
+    return "the updater merges the installed names into the game's "
+           "uninstall list, so no checksum of it holds after an update";
   }
   return nullptr;
 }
 
+bool Outside(const fs::path& relative) {
+  return relative.empty() || *relative.begin() == "..";
+}
+
+// Where path, at relative in the folder dir whose resolved path is root,
+// really lies, relative to root, in *real; in *link its place shown under
+// dir when a link on the way leads there, "" when none does. Returns
+// false, with the reason in *why, when it leads outside dir.
+bool FollowLinks(const std::string& dir, const fs::path& root,
+                 const fs::path& relative, const std::string& path,
+                 fs::path* real, std::string* link, std::string* why) {
+  std::string resolved;
+  if (!ResolvedPath(path, &resolved)) {
+    *why = "cannot follow the links on its path";
+    return false;
+  }
+  *real = fs::u8path(resolved).lexically_relative(root);
+  if (Outside(*real)) {
+    *why = "a link to " + resolved + ", outside " + dir +
+           "; only links that stay inside it are followed, so that nothing "
+           "from beside the release ships with it";
+    return false;
+  }
+  link->clear();
+  if (*real != relative) {
+    *link = *real == "." ? dir : (fs::u8path(dir) / *real).u8string();
+  }
+  return true;
+}
+
+// Adds the file to the listing, or to what it leaves out: the output, and
+// the lists at the top.
+void AddFile(FolderFile file, const FileId* skip, FolderListing* listing) {
+  GetFileId(file.path, &file.id);
+  const char* left_out = skip != nullptr && file.id == *skip
+                             ? "it is the output"
+                             : LeftOutAtTop(file.name);
+  if (left_out != nullptr) {
+    listing->left_out.push_back({file.path, left_out});
+  } else {
+    listing->files.push_back(file);
+  }
+}
+
 }  // namespace
 
-bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
+bool ListFolder(const std::string& dir, const FileId* skip,
                 FolderListing* listing) {
   std::error_code ec;
-  fs::path root = fs::u8path(dir);
-  if (!fs::is_directory(root, ec)) return Refuse(dir, "not a folder");
+  fs::path top = fs::u8path(dir);
+  std::string root;
+  if (!fs::is_directory(top, ec) || !ResolvedPath(dir, &root)) {
+    return Refuse(dir, "not a folder");
+  }
   bool ok = true;
-  fs::recursive_directory_iterator it(root, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
+  // The real places of the folders the walk is in, from the top down: a
+  // link to one of them would lead the walk round for ever.
+  std::vector<fs::path> walking = {"."};
+  fs::recursive_directory_iterator it(
+      top, fs::directory_options::follow_directory_symlink, ec);
+  for (fs::recursive_directory_iterator end; !ec && it != end;
+       it.increment(ec)) {
     std::string path = it->path().u8string();
-    std::string name;
     std::error_code type_ec;
     bool is_folder = it->is_directory(type_ec);
     if (!is_folder && !it->is_regular_file(type_ec)) continue;
-    if (!StoredRelativeName(it->path().lexically_relative(root), path, &name)) {
-      ok = false;
+    fs::path relative = it->path().lexically_relative(top), real;
+    std::string name, link, why;
+    walking.resize(it.depth() + 1);
+    if (!FollowLinks(dir, root, relative, path, &real, &link, &why) ||
+        !StoredRelativeName(relative, &name, &why)) {
+      ok = Refuse(path, why);
+      if (is_folder) it.disable_recursion_pending();
       continue;
     }
+    if (!link.empty()) listing->links.push_back({path, link});
     if (is_folder) {
+      if (std::find(walking.begin(), walking.end(), real) != walking.end()) {
+        ok = Refuse(path, "a link to " + link +
+                              ", a folder that holds it; following it would "
+                              "never end");
+        it.disable_recursion_pending();
+        continue;
+      }
+      walking.push_back(real);
       listing->folders.push_back(name);
       continue;
     }
     FolderFile file;
     file.name = name;
     file.path = path;
+    file.link = link;
     file.size = it->file_size(type_ec);
-    GetFileId(path, &file.id);
-    const char* left_out = skip != nullptr && file.id == *skip
-                               ? "left out: it is the output"
-                               : LeftOutAtTop(name);
-    if (left_out != nullptr) {
-      if (notes) Note(path, left_out);
-    } else {
-      listing->files.push_back(file);
-    }
+    AddFile(file, skip, listing);
   }
   if (ec) return Refuse(dir, "cannot read the folder: " + ec.message());
   std::sort(
@@ -91,25 +146,24 @@ bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
 }
 
 bool NameUnderFolder(const std::string& dir, const std::string& path,
-                     std::string* name, std::string* why) {
+                     std::string* name, std::string* link, std::string* why) {
   why->clear();
   std::error_code ec;
+  std::string root;
+  if (!ResolvedPath(dir, &root)) return false;
+  // Under the folder as given, or through a link to it.
   fs::path file = fs::u8path(path);
-  fs::path folder = fs::canonical(fs::u8path(dir), ec);
-  if (ec) return false;
-  fs::path parent = fs::canonical(
-      file.has_parent_path() ? file.parent_path() : fs::path("."), ec);
-  if (ec) return false;
-  fs::path relative = (parent / file.filename()).lexically_relative(folder);
-  if (relative.empty() || *relative.begin() == "..") return false;
-  std::string text;
-  for (const fs::path& part : relative) {
-    std::string s = part.u8string();
-    if (s.find('\\') != std::string::npos) {
-      *why = kBackslashInName;
-      return false;
-    }
-    text += (text.empty() ? "" : "\\") + s;
+  fs::path relative =
+      fs::absolute(file, ec).lexically_normal().lexically_relative(
+          fs::absolute(fs::u8path(dir), ec).lexically_normal());
+  if (Outside(relative)) {
+    fs::path parent = fs::canonical(
+        file.has_parent_path() ? file.parent_path() : fs::path("."), ec);
+    if (ec) return false;
+    relative = (parent / file.filename()).lexically_relative(root);
+    if (Outside(relative)) return false;
   }
-  return ToStoredName(text, name, why);
+  fs::path real;
+  return FollowLinks(dir, root, relative, path, &real, link, why) &&
+         StoredRelativeName(relative, name, why);
 }

@@ -12,29 +12,43 @@
 struct FolderFile {
   std::string name;  // stored
   std::string path;  // in the tool's text
+  std::string link;  // where a link on its path leads inside the folder
   uint64_t size = 0;
   FileId id;
+};
+
+// A path in the folder and what to say of it: why it is not listed, or
+// where the link it is leads.
+struct PathNote {
+  std::string path;
+  std::string text;
 };
 
 struct FolderListing {
   std::vector<FolderFile> files;
   std::vector<std::string> folders;  // stored names of the folders under it
+  std::vector<PathNote> left_out;
+  std::vector<PathNote> links;  // every link met: its path, where it leads
 };
 
-// Lists dir. Left out, each with a note: the file skip names (the output of
-// the pack, which must never record itself), and at the top of the folder
-// the verification list and the uninstall list, which an update never
-// records: the updater merges names into the installed uninst.lst, so no
-// checksum of it holds after an update. Names that cannot be stored are
-// refused, all of them before it returns false. notes: whether to say what
-// was left out.
-bool ListFolder(const std::string& dir, const FileId* skip, bool notes,
+// Lists dir. Left out: the file skip names (the output of the pack, which
+// must never record itself), and at the top of the folder the verification
+// list and the uninstall list, which an update never records: the updater
+// merges names into the installed uninst.lst, so no checksum of it holds
+// after an update. Links are followed where they stay inside dir (the files
+// keep the names they have where the link is); a link that leads outside
+// dir, or to a folder above it, is refused, naming where it leads. Names
+// that cannot be stored are refused. All are refused before it returns
+// false.
+bool ListFolder(const std::string& dir, const FileId* skip,
                 FolderListing* listing);
 
-// The stored name of path relative to dir when path lies under dir (links
-// resolved), in *name; false when it lies elsewhere or cannot be stored
-// (*why tells which, empty when elsewhere).
+// The stored name of path relative to dir when path lies under dir, as
+// given or through links to the folder, in *name, and in *link where a
+// link on the way leads elsewhere inside dir. Returns false when it lies
+// elsewhere (*why empty), cannot be stored, or is a link that leads
+// outside dir (*why tells which).
 bool NameUnderFolder(const std::string& dir, const std::string& path,
-                     std::string* name, std::string* why);
+                     std::string* name, std::string* link, std::string* why);
 
 #endif  // TOOLS_MKUPDATE_FOLDER_FILES_H_

@@ -52,3 +52,18 @@ std::string JsonString(const std::string& utf8) {
   }
   return out + "\"";
 }
+
+std::string JsonDocumentStart(const char* command, bool ok) {
+  return "{\n  \"format_version\": " + std::to_string(kJsonFormatVersion) +
+         ",\n  \"command\": \"" + command +
+         "\",\n  \"ok\": " + (ok ? "true" : "false");
+}
+
+std::string JsonCounts(const JsonCountList& counts) {
+  std::string out = "\"counts\": {";
+  for (size_t i = 0; i < counts.size(); i++) {
+    out += std::string(i ? ", " : "") + "\"" + counts[i].first + "\": " +
+           (counts[i].second < 0 ? "null" : std::to_string(counts[i].second));
+  }
+  return out + "}";
+}

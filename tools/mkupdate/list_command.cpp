@@ -88,36 +88,66 @@ void PrintText(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
   }
 }
 
+// Each entry's state, counted.
+struct StateCounts {
+  size_t verified = 0, mismatch = 0, not_listed = 0, unreadable = 0;
+};
+
+StateCounts CountStates(const std::vector<EntryReport>& rs) {
+  StateCounts c;
+  for (const EntryReport& r : rs) {
+    if (!r.readable) {
+      c.unreadable++;
+    } else if (r.state == kVerified) {
+      c.verified++;
+    } else if (r.state == kMismatch) {
+      c.mismatch++;
+    } else {
+      c.not_listed++;
+    }
+  }
+  return c;
+}
+
+std::string JsonRecords(const ListReport& list) {
+  if (!list.sound) return "null";
+  if (list.records.empty()) return "[]";
+  std::string out;
+  for (const VerificationRecord& r : list.records) {
+    out += std::string(out.empty() ? "[\n    " : ",\n    ") +
+           "{\"name\": " + JsonString(Utf8Name(r.name)) + ", \"checksum\": \"" +
+           ChecksumHex(r.checksum) + "\"}";
+  }
+  return out + "\n  ]";
+}
+
 void PrintJson(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
-               const ListReport& list, uint64_t after, bool records) {
-  std::string out =
-      "{\n  \"file\": " + JsonString(update.path) + ",\n  \"entries\": [";
+               const ListReport& list, uint64_t after, bool records, bool ok) {
+  std::string out = JsonDocumentStart("list", ok) +
+                    ",\n  \"file\": " + JsonString(update.path) +
+                    ",\n  \"entries\": [";
   for (size_t i = 0; i < rs.size(); i++) {
     const EntryReport& r = rs[i];
+    uint64_t position =
+        static_cast<uint64_t>(update.payload.data_base) + r.entry->offset;
     out += std::string(i ? "," : "") +
            "\n    {\"name\": " + JsonString(Utf8Name(r.entry->name)) +
-           Format(", \"offset\": %u, \"size\": %u, \"checksum\": ",
+           Format(", \"offset\": %u, \"size\": %u, \"data_position\": ",
                   r.entry->offset, r.entry->size) +
+           std::to_string(position) + ", \"checksum\": " +
            (r.readable ? "\"" + ChecksumHex(r.sum) + "\"" : "null") +
            ", \"state\": \"" + StateText(r, true) + "\"}";
   }
-  out += "\n  ],\n  \"list_records\": " +
-         (list.Count() >= 0 ? std::to_string(list.Count()) : "null") +
+  StateCounts c = CountStates(rs);
+  out += std::string(rs.empty() ? "]" : "\n  ]") + ",\n  " +
+         JsonCounts({{"entries", static_cast<int64_t>(rs.size())},
+                     {"verified", static_cast<int64_t>(c.verified)},
+                     {"mismatch", static_cast<int64_t>(c.mismatch)},
+                     {"not_listed", static_cast<int64_t>(c.not_listed)},
+                     {"unreadable", static_cast<int64_t>(c.unreadable)},
+                     {"records", list.Count()}}) +
          ",\n  \"bytes_after_data\": " + std::to_string(after);
-  if (records) {
-    out += ",\n  \"records\": ";
-    if (!list.sound) out += "null";
-    for (size_t i = 0; list.sound && i <= list.records.size(); i++) {
-      if (i == list.records.size()) {
-        out += i ? "\n  ]" : "[]";
-        break;
-      }
-      const VerificationRecord& r = list.records[i];
-      out += std::string(i ? ",\n    " : "[\n    ") +
-             "{\"name\": " + JsonString(Utf8Name(r.name)) +
-             ", \"checksum\": \"" + ChecksumHex(r.checksum) + "\"}";
-    }
-  }
+  if (records) out += ",\n  \"records\": " + JsonRecords(list);
   Print(out + "\n}\n");
 }
 
@@ -134,41 +164,44 @@ int RunList(const ListOptions& options) {
   list.loaded = shared.count;
   std::vector<EntryReport> reports;
   uint64_t data_end = update.payload.data_base;
-  size_t mismatches = 0, unreadable = 0;
   for (uint32_t i = 0; i < update.payload.count; i++) {
     EntryReport r;
     r.entry = &update.payload.entries[i];
     r.readable = ChecksumEntry(&update, *r.entry, &r.sum);
     if (r.readable) r.state = VerifyEntry(shared, r.entry->name, r.sum);
-    mismatches += r.readable && r.state == kMismatch;
-    unreadable += !r.readable;
     data_end = std::max<uint64_t>(
         data_end, static_cast<uint64_t>(update.payload.data_base) +
                       r.entry->offset + r.entry->size);
     reports.push_back(r);
   }
   uint64_t after = update.size > data_end ? update.size - data_end : 0;
+  StateCounts counts = CountStates(reports);
+  bool damaged = list.present && !list.sound;
+  int exit_code = counts.mismatch != 0                ? kExitDiffers
+                  : counts.unreadable != 0 || damaged ? kExitCannotCheck
+                                                      : kExitOk;
   if (options.json) {
-    PrintJson(update, reports, list, after, options.records);
+    PrintJson(update, reports, list, after, options.records,
+              exit_code == kExitOk);
   } else {
     PrintText(update, reports, list, after, options.records);
   }
-  if (list.present && !list.sound) {
+  if (damaged) {
     Note(options.file,
          std::string(kVerificationListName) + " is damaged: " + list.problem +
              (list.loaded == 0 ? "; the updater would install every entry "
                                  "unchecked"
                                : ""));
   }
-  if (unreadable != 0) {
-    Note(options.file, Counted(unreadable, "entry cannot", "entries cannot") +
-                           " be read in full");
+  if (counts.unreadable != 0) {
+    Note(options.file,
+         Counted(counts.unreadable, "entry cannot", "entries cannot") +
+             " be read in full");
   }
-  if (mismatches != 0) {
-    Note(options.file, Counted(mismatches, "entry differs", "entries differ") +
-                           " from its record; the updater would stop there");
-    return kExitDiffers;
+  if (counts.mismatch != 0) {
+    Note(options.file,
+         Counted(counts.mismatch, "entry differs", "entries differ") +
+             " from its record; the updater would stop there");
   }
-  return unreadable != 0 || (list.present && !list.sound) ? kExitCannotCheck
-                                                          : kExitOk;
+  return exit_code;
 }

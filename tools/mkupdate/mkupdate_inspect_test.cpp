@@ -119,22 +119,33 @@ TEST_F(InspectTest, ListAsJson) {
   std::string stub = ReadFileOrEmpty(stub_);
   uint32_t list_size = 16 + 3 * 64;
   std::string list = file.substr(file.size() - list_size);
+  // Where the data of an entry at that offset starts in the file.
+  auto at = [](size_t offset) {
+    return std::to_string(kPayloadOffset + 16 + 3 * 32 + offset);
+  };
   std::string expected =
-      "{\n  \"file\": \"" + update_ +
+      "{\n  \"format_version\": 2,\n  \"command\": \"list\",\n"
+      "  \"ok\": true,\n  \"file\": \"" +
+      update_ +
       "\",\n  \"entries\": [\n"
-      "    {\"name\": \"a.arc\", \"offset\": 0, \"size\": 5, \"checksum\": \"" +
-      Hex(ChecksumOf("alpha")) +
+      "    {\"name\": \"a.arc\", \"offset\": 0, \"size\": 5, "
+      "\"data_position\": " +
+      at(0) + ", \"checksum\": \"" + Hex(ChecksumOf("alpha")) +
       "\", \"state\": \"verified\"},\n"
       "    {\"name\": \"x\", \"offset\": 5, \"size\": " +
-      std::to_string(stub.size()) + ", \"checksum\": \"" +
-      Hex(ChecksumOf(stub)) +
+      std::to_string(stub.size()) + ", \"data_position\": " + at(5) +
+      ", \"checksum\": \"" + Hex(ChecksumOf(stub)) +
       "\", \"state\": \"not listed\"},\n"
       "    {\"name\": \"vrx.hvl\", \"offset\": " +
       std::to_string(5 + stub.size()) +
-      ", \"size\": " + std::to_string(list_size) + ", \"checksum\": \"" +
+      ", \"size\": " + std::to_string(list_size) +
+      ", \"data_position\": " + at(5 + stub.size()) + ", \"checksum\": \"" +
       Hex(ChecksumOf(list)) +
       "\", \"state\": \"not listed\"}\n"
-      "  ],\n  \"list_records\": 3,\n  \"bytes_after_data\": 3,\n"
+      "  ],\n  \"counts\": {\"entries\": 3, \"verified\": 1, "
+      "\"mismatch\": 0, \"not_listed\": 2, \"unreadable\": 0, "
+      "\"records\": 3},\n"
+      "  \"bytes_after_data\": 3,\n"
       "  \"records\": [\n"
       "    {\"name\": \"Data.ARC\", \"checksum\": \"" +
       Hex(ChecksumOf(ReadFileOrEmpty(src_ + "/Data.ARC"))) +
@@ -160,12 +171,18 @@ TEST_F(InspectTest, ListAsJson) {
   EXPECT_NE(out_text_.find("\"checksum\": null, \"state\": \"unreadable\""),
             std::string::npos)
       << out_text_;
+  EXPECT_NE(out_text_.find("\"ok\": false,"), std::string::npos);
+  EXPECT_NE(out_text_.find("\"mismatch\": 1, \"not_listed\": 1, "
+                           "\"unreadable\": 1,"),
+            std::string::npos)
+      << out_text_;
   // With a damaged list there are no records to count.
   damaged = file;
   damaged[file.size() - list_size] = 'X';
   WriteFileOrDie(update_, damaged);
   EXPECT_EQ(Mk({"list", "--json", "--records", update_}).status, 3);
-  EXPECT_NE(out_text_.find("\"list_records\": null,"), std::string::npos);
+  EXPECT_NE(out_text_.find("\"records\": null},"), std::string::npos);
+  EXPECT_NE(out_text_.find("\"ok\": false,"), std::string::npos);
   EXPECT_NE(out_text_.find("\"records\": null\n}"), std::string::npos)
       << out_text_;
 }
@@ -194,6 +211,8 @@ TEST_F(InspectTest, VerifyAnInstalledFolder) {
   WriteFileOrDie(game + "/c.dat", "");
   EXPECT_EQ(Mk({"verify", list, game}).status, 0);
   EXPECT_EQ(out_text_, game + ": all 3 listed files match\n");
+  EXPECT_EQ(Mk({"verify", "--json", list, game}).status, 0);
+  EXPECT_NE(out_text_.find("\"ok\": true,"), std::string::npos) << out_text_;
 
   WriteFileOrDie(game + "/a.arc", "alphA");
   unlink((game + "/c.dat").c_str());
@@ -203,6 +222,13 @@ TEST_F(InspectTest, VerifyAnInstalledFolder) {
             "differs    a.arc\nmissing    c.dat\n" + game +
                 ": 3 files listed: 1 missing, 1 differing, 0 unreadable\n");
   EXPECT_EQ(r.err, "");
+  // One file matches, and yet the verdict is no.
+  EXPECT_EQ(Mk({"verify", "--json", list, game}).status, 1);
+  EXPECT_NE(out_text_.find("\"ok\": false,"), std::string::npos) << out_text_;
+  EXPECT_NE(out_text_.find("\"counts\": {\"files\": 3, \"ok\": 1, "
+                           "\"missing\": 1, \"differs\": 1,"),
+            std::string::npos)
+      << out_text_;
 
   // Only unreadable: the folder could not be checked.
   WriteFileOrDie(game + "/a.arc", "alpha");
@@ -210,15 +236,18 @@ TEST_F(InspectTest, VerifyAnInstalledFolder) {
   chmod((game + "/Sub/b.DAT").c_str(), 0);
   r = MkWithoutOverride({"verify", "--json", list, game});
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_EQ(out_text_, "{\n  \"list\": \"" + list + "\",\n  \"folder\": \"" +
-                           game +
-                           "\",\n  \"files\": [\n"
-                           "    {\"name\": \"a.arc\", \"state\": \"ok\"},\n"
-                           "    {\"name\": \"sub\\\\B.dat\", \"state\": "
-                           "\"unreadable\"},\n"
-                           "    {\"name\": \"c.dat\", \"state\": \"ok\"}\n"
-                           "  ],\n  \"ok\": 2, \"missing\": 0, \"differs\": 0, "
-                           "\"unreadable\": 1\n}\n");
+  EXPECT_EQ(out_text_,
+            "{\n  \"format_version\": 2,\n  \"command\": "
+            "\"verify\",\n  \"ok\": false,\n  \"list\": \"" +
+                list + "\",\n  \"folder\": \"" + game +
+                "\",\n  \"files\": [\n"
+                "    {\"name\": \"a.arc\", \"state\": \"ok\"},\n"
+                "    {\"name\": \"sub\\\\B.dat\", \"state\": "
+                "\"unreadable\"},\n"
+                "    {\"name\": \"c.dat\", \"state\": \"ok\"}\n"
+                "  ],\n  \"counts\": {\"files\": 3, \"ok\": 2, "
+                "\"missing\": 0, \"differs\": 0, "
+                "\"unreadable\": 1}\n}\n");
   // Missing as well: the difference is certain, and wins.
   unlink((game + "/c.dat").c_str());
   EXPECT_EQ(MkWithoutOverride({"verify", list, game}).status, 1);

@@ -12,13 +12,14 @@
 
 namespace {
 
-const char kVersion[] = "mkupdate 1.1.0\n";
+const char kVersion[] = "mkupdate " MKUPDATE_VERSION "\n";
 
 const char kToolHelp[] =
     "usage: mkupdate COMMAND ARGS...\n"
     "\n"
     "  pack    make an update executable from the updater stub and files,\n"
-    "          or from two releases of the game\n"
+    "          or from the releases of the game players may have to a\n"
+    "          new one\n"
     "  list    show what an update carries and check it\n"
     "  verify  check an installed game folder against a verification list\n"
     "  help    show a command's usage: mkupdate help pack\n"
@@ -29,35 +30,47 @@ const char kToolHelp[] =
     "Exit codes: 0 done and all good; 1 pack refused an input, or list or\n"
     "verify found a mismatch, a missing or a differing file; 2 usage error;\n"
     "3 list or verify could not check (not an update, a damaged list, an\n"
-    "unreadable file). Results go to stdout, diagnostics to stderr.\n";
+    "unreadable file). Results go to stdout, diagnostics to stderr.\n"
+    "\n"
+    "The publisher's guide: docs/publishing.md (share/doc/mkupdate where\n"
+    "mkupdate is installed); man mkupdate.\n";
 
 const char kPackHelp[] =
-    "usage: mkupdate pack --stub STUB --out OUT --from OLD --to NEW\n"
-    "                     [--dry-run] [ENTRY...]\n"
+    "usage: mkupdate pack --stub STUB --out OUT --from OLD [--from OLD...]\n"
+    "                     --to NEW [--dry-run] [--quiet] [ENTRY...]\n"
     "       mkupdate pack --stub STUB --out OUT\n"
     "                     [--verify-dir DIR | --verify-list FILE]\n"
-    "                     [--dry-run] ENTRY...\n"
+    "                     [--dry-run] [--quiet] ENTRY...\n"
     "\n"
     "Writes OUT: STUB (the updater built without payload, under 1 MiB),\n"
     "zero bytes up to 1 MiB, then the payload archive, the verification\n"
     "list last. Never writes over STUB or an input; OUT is never listed.\n"
     "\n"
-    "  --from OLD --to NEW  the update from release OLD (as installed) to\n"
-    "                       NEW: every file of NEW that is new or differs,\n"
-    "                       in bytewise order of its name, and a list of\n"
-    "                       every file of NEW but uninst.lst and vrx.hvl\n"
+    "  --from OLD           a release the players may have installed, as\n"
+    "                       installed; once for each such release\n"
+    "  --to NEW             the new release: the update brings every OLD to\n"
+    "                       it with the files of NEW that any OLD lacks or\n"
+    "                       holds otherwise, in bytewise order of their\n"
+    "                       names, and a list of every file of NEW but\n"
+    "                       uninst.lst and vrx.hvl\n"
     "  --verify-dir DIR     add the list vrx.hvl with the checksum of every\n"
     "                       file under DIR (but uninst.lst and vrx.hvl)\n"
     "  --verify-list FILE   add FILE as the list vrx.hvl\n"
     "  --entry NAME FILE    add FILE under the entry name NAME\n"
-    "  --dry-run            print what would be packed, write nothing\n"
+    "  --dry-run            print what would be packed, which releases each\n"
+    "                       entry serves and what is left out; write nothing\n"
+    "  -q, --quiet          print nothing but errors (no progress, no notes)\n"
     "\n"
     "ENTRY is a file: under DIR or NEW it is stored under its path there,\n"
     "elsewhere under its own name. NAME=FILE names it (the name ends at the\n"
     "first '='); after -- every ENTRY is a file. Names are converted to\n"
     "code page 932 and hold at most 15 bytes there; '/' becomes '\\'. At\n"
     "most 24 entries, the list included. Every entry the list names must\n"
-    "match it.\n";
+    "match it. Links in DIR, OLD and NEW are followed where they stay\n"
+    "inside that folder; one that leads outside it is refused, as is an\n"
+    "ENTRY there that does.\n"
+    "\n"
+    "On a terminal one line shows the bytes done of the whole pack.\n";
 
 const char kListHelp[] =
     "usage: mkupdate list [--json] [--records] FILE\n"
@@ -133,8 +146,8 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
                    PackOptions* o) {
   const std::string& arg = args[*i];
   if (IsHelp(arg)) return Help(kPackHelp);
-  if (arg == "--dry-run") {
-    o->dry_run = true;
+  if (arg == "--dry-run" || arg == "--quiet" || arg == "-q") {
+    (arg == "--dry-run" ? o->dry_run : o->quiet) = true;
     return -1;
   }
   if (arg == "--entry") {
@@ -149,12 +162,15 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
     *i += 2;
     return -1;
   }
-  int taken = 0;
+  // --from may be given once for each release the players may have.
+  std::string from;
+  int taken = TakeOption(args, i, "--from", &from);
+  if (taken > 0) o->from.push_back(from);
   for (auto option :
        {std::make_pair("--stub", &o->stub), std::make_pair("--out", &o->out),
         std::make_pair("--verify-dir", &o->verify_dir),
         std::make_pair("--verify-list", &o->verify_list),
-        std::make_pair("--from", &o->from), std::make_pair("--to", &o->to)}) {
+        std::make_pair("--to", &o->to)}) {
     if (taken == 0) taken = TakeOption(args, i, option.first, option.second);
   }
   if (taken < 0) return Usage("missing or repeated value: " + arg, "pack");

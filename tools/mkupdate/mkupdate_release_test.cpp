@@ -64,6 +64,21 @@ class ReleaseTest : public MkupdateTest {
     return Mk(args);
   }
 
+  // Installs the updates, one after the other, into a copy of the
+  // release with the native updater; then verifies the folder against
+  // the last. Returns verify's exit code; its text is in out_text_.
+  int InstallAndVerify(const std::string& release,
+                       const std::vector<std::string>& updates) {
+    UpdaterWorld world;
+    std::string copy = "cp -r '" + release + "/.' '" + world.folder() + "'";
+    if (system(copy.c_str()) != 0) return -1;
+    for (const std::string& update : updates) {
+      ProcessResult r = RunProcess({update}, world.Options("y\n"));
+      if (r.status != 0) return -1;
+    }
+    return Mk({"verify", updates.back(), world.folder()}).status;
+  }
+
   std::string old_ = dir_.Sub("old");
   std::string new_ = dir_.Sub("new");
 };
@@ -89,13 +104,11 @@ TEST_F(ReleaseTest, TheUpdateTurnsTheOldReleaseIntoTheNew) {
   std::string list = BuildVerificationList(records);
   ASSERT_GT(update.size(), list.size());
   EXPECT_EQ(update.substr(update.size() - list.size()), list);
-  EXPECT_NE(r.err.find(old_ + "/gone.txt: not in " + new_ +
-                       "; the update leaves it installed"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find(new_ + "/uninst.lst: left out"), std::string::npos);
-  EXPECT_NE(r.err.find(new_ + "/vrx.hvl: left out"), std::string::npos);
-  EXPECT_EQ(r.err.find(old_ + "/uninst.lst"), std::string::npos) << r.err;
+  // What a first run needs to know (the lists left out) is the dry run's;
+  // a real run notes only what this release leaves behind.
+  EXPECT_EQ(r.err, "mkupdate: " + old_ + "/gone.txt: not in " + new_ +
+                       "; the update leaves it installed (the updater "
+                       "deletes nothing)\n");
 
   // Installed into the old release, it makes the new one.
   UpdaterWorld world;
@@ -129,6 +142,140 @@ TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {
             std::string::npos);
   EXPECT_NE(out_text_.find(PlanLine("readme.txt", 7) + new_ + "/readme.txt\n"),
             std::string::npos);
+  for (const std::string& line :
+       {"left out of the list: " + new_ + "/uninst.lst: the updater merges",
+        "left out of the list: " + new_ + "/vrx.hvl: the verification list",
+        "kept: " + old_ + "/gone.txt: not in " + new_}) {
+    EXPECT_NE(out_text_.find("\n" + line), std::string::npos) << line;
+  }
+  EXPECT_EQ(out_text_.find(old_ + "/uninst.lst"), std::string::npos);
+}
+
+// 1.1 (mid) lies between old (1.0) and new (1.2): readme.txt changes in
+// 1.1 and goes back in 1.2, Patch.DAT and game.exe arrive in 1.1 as 1.2
+// has them, data2.arc and movie/staff.mpg change only in 1.2.
+TEST_F(ReleaseTest, OneUpdateServesEveryReleaseItIsPackedFrom) {
+  std::string mid = dir_.Sub("mid");
+  ASSERT_EQ(system(("cp -r '" + old_ + "' '" + mid + "'").c_str()), 0);
+  WriteFileOrDie(mid + "/readme.txt", "read me, 1.1");
+  WriteFileOrDie(mid + "/Patch.DAT", "patch");
+  WriteFileOrDie(mid + "/game.exe", "game 1.1, longer");
+  ProcessResult r = PackReleases({"--from", mid, "--dry-run"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& line : {
+           PlanLine("Patch.DAT", 5) + "new to " + old_ + "  ",
+           PlanLine("data2.arc", 3 << 20) + "changed since " + old_ + " and " +
+               mid + "  ",
+           PlanLine("game.exe", 16) + "changed since " + old_ + "  ",
+           PlanLine("movie\\staff.mpg", 10) + "new to " + old_ + " and " + mid +
+               "  ",
+           PlanLine("readme.txt", 7) + "changed since " + mid + "  ",
+       }) {
+    EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;
+  }
+  EXPECT_NE(out_text_.find(": 6 entries, "), std::string::npos) << out_text_;
+  ASSERT_EQ(PackReleases({"--from", mid}).status, 0);
+  for (const std::string& release : {old_, mid}) {
+    EXPECT_EQ(InstallAndVerify(release, {update_}), 0) << release << out_text_;
+  }
+  // A new file goes only into a folder that every release has.
+  mkdir((mid + "/extra").c_str(), 0755);
+  mkdir((new_ + "/extra").c_str(), 0755);
+  WriteFileOrDie(new_ + "/extra/x.dat", "x");
+  unlink(update_.c_str());
+  ExpectRefusal(PackReleases({"--from", mid}), new_ + "/extra",
+                "no such folder (" + old_ + " lacks it)");
+}
+
+// Files that one update cannot hold: the refusal tells how many updates
+// they need and the commands that make them; those updates, all run,
+// bring the old release to the new.
+TEST_F(ReleaseTest, TooManyFilesForOneUpdateAreSplitAsTold) {
+  for (int i = 0; i < 26; i++) {
+    WriteFileOrDie(new_ + "/n" + std::to_string(i) + ".dat", "new");
+  }
+  ProcessResult r = PackReleases();
+  ExpectRefusal(r, new_, "30 files are new or changed");
+  std::vector<std::string> commands;
+  for (size_t at = r.err.find("\n  mkupdate pack "); at != std::string::npos;
+       at = r.err.find("\n  mkupdate pack ", at + 1)) {
+    size_t end = r.err.find('\n', at + 1);
+    commands.push_back(r.err.substr(at + 11, end - at - 11));
+  }
+  ASSERT_EQ(commands.size(), 2u) << r.err;
+  EXPECT_NE(r.err.find("They need 2 updates"), std::string::npos) << r.err;
+  std::vector<std::string> updates;
+  for (size_t i = 0; i < commands.size(); i++) {
+    std::string run =
+        std::string("'") + MKUPDATE_BINARY + "'" + commands[i] + " >/dev/null";
+    ASSERT_EQ(system(run.c_str()), 0) << run;
+    updates.push_back(out_dir_ + "/setup-" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(InstallAndVerify(old_, updates), 0) << out_text_;
+  EXPECT_NE(out_text_.find(": all 33 listed files match"), std::string::npos)
+      << out_text_;
+}
+
+// A link in a release that leads outside it is refused, naming where it
+// leads, whichever release it is in and whether it is a file or a folder;
+// so is a link to a folder that holds it.
+TEST_F(ReleaseTest, LinksThatLeaveTheReleaseAreRefused) {
+  std::string secret = dir_.Sub("secret.txt");
+  WriteFileOrDie(secret, "beside the release");
+  std::string beside = dir_.Sub("beside");
+  mkdir(beside.c_str(), 0755);
+  WriteFileOrDie(beside + "/x.dat", "x");
+  struct Case {
+    std::string link, target;  // made before the run, removed after
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  std::vector<std::string> releases = {"--from", old_, "--to", new_};
+  std::vector<std::string> listed = {"--verify-dir", new_,
+                                     new_ + "/readme.txt"};
+  for (const Case& c : std::vector<Case>{
+           {new_ + "/readme.txt", secret, releases,
+            "a link to " + secret + ", outside " + new_},
+           {old_ + "/readme.txt", secret, releases,
+            "a link to " + secret + ", outside " + old_},
+           {new_ + "/readme.txt", secret, listed,
+            "a link to " + secret + ", outside " + new_},
+           {new_ + "/extra", beside, releases,
+            "a link to " + beside + ", outside " + new_},
+           {new_ + "/movie/loop", "..", releases,
+            "a link to " + new_ + ", a folder that holds it"},
+       }) {
+    std::string saved = ReadFileOrEmpty(c.link);
+    unlink(c.link.c_str());
+    ASSERT_EQ(symlink(c.target.c_str(), c.link.c_str()), 0) << c.link;
+    std::vector<std::string> args = {"pack", "--stub", stub_, "--out", update_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ExpectRefusal(Mk(args), c.link, c.reason);
+    unlink(c.link.c_str());
+    if (!saved.empty()) WriteFileOrDie(c.link, saved);
+  }
+}
+
+// Links that stay inside the release are followed; the files keep the
+// names they have where the link is, and the dry run shows the links.
+TEST_F(ReleaseTest, LinksInsideTheReleaseAreFollowed) {
+  ASSERT_EQ(symlink("readme.txt", (new_ + "/alias.txt").c_str()), 0);
+  mkdir((old_ + "/clip").c_str(), 0755);
+  WriteFileOrDie(old_ + "/clip/op.mpg", "opening");
+  ASSERT_EQ(symlink("movie", (new_ + "/clip").c_str()), 0);
+  ASSERT_EQ(PackReleases({"--dry-run"}).status, 0);
+  for (const std::string& line :
+       {PlanLine("alias.txt", 7) + "new  " + new_ + "/alias.txt (a link to " +
+            new_ + "/readme.txt)\n",
+        PlanLine("clip\\staff.mpg", 10) + "new  " + new_ +
+            "/clip/staff.mpg (a link to " + new_ + "/movie/staff.mpg)\n",
+        "link: " + new_ + "/clip: a link to " + new_ + "/movie\n"}) {
+    EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;
+  }
+  ASSERT_EQ(PackReleases().status, 0);
+  EXPECT_EQ(InstallAndVerify(old_, {update_}), 0) << out_text_;
+  EXPECT_NE(out_text_.find("all 10 listed files match"), std::string::npos)
+      << out_text_;
 }
 
 TEST_F(ReleaseTest, WhatTheUpdaterCouldNotInstallIsRefused) {
@@ -190,12 +337,18 @@ TEST_F(ReleaseTest, AnOutputInsideEitherReleaseIsLeftOut) {
                                    "--from", old_,     "--to", new_};
   ASSERT_EQ(Mk(args).status, 0);
   std::string first = ReadFileOrEmpty(inside);
+  // Quiet: nothing but errors, and there are none.
+  args.push_back("--quiet");
   ProcessResult again = Mk(args);
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(ReadFileOrEmpty(inside), first);
-  EXPECT_NE(again.err.find(inside + ": left out: it is the output"),
+  EXPECT_EQ(again.err + out_text_, "");
+  args.back() = "--dry-run";
+  ASSERT_EQ(Mk(args).status, 0);
+  EXPECT_NE(out_text_.find("left out of the list: " + inside +
+                           ": it is the output\n"),
             std::string::npos)
-      << again.err;
+      << out_text_;
 }
 
 TEST_F(ReleaseTest, UsageErrors) {

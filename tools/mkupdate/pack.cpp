@@ -3,6 +3,7 @@
 #include "payload/verification_list.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/pack_plan.h"
+#include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/update_writer.h"
 #include "tools/mkupdate/verification_list_file.h"
@@ -23,21 +24,39 @@ std::string ListSummary(const PackPlan& plan) {
          Counted(records, "record", "records");
 }
 
+// Why a file of an old release that the new one lacks stays.
+std::string KeptText(const PackOptions& o) {
+  return "not in " + o.to +
+         "; the update leaves it installed (the updater deletes nothing)";
+}
+
 void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
   size_t count = plan.entries.size() + plan.list.present();
   Print("would write " + o.out + ": " + Counted(count, "entry", "entries") +
         ", " + Counted(DataBytes(plan), "byte", "bytes") + " of data, " +
         ListSummary(plan) + "\n");
   for (const PackInput& input : plan.entries) {
+    std::string from = input.link.empty()
+                           ? input.path
+                           : input.path + " (a link to " + input.link + ")";
     Print(Format("  %-15s %12s  ", ShownName(input.name).c_str(),
                  std::to_string(input.size).c_str()) +
-          (input.state.empty() ? input.path : input.state + "  " + input.path) +
-          "\n");
+          (input.state.empty() ? from : input.state + "  " + from) + "\n");
   }
   if (plan.list.present()) {
     Print(Format("  %-15s %12s  ", kVerificationListName,
                  std::to_string(plan.list.Size()).c_str()) +
           "verification list from " + plan.list.source + "\n");
+  }
+  // What a first run needs to know, said here rather than on every run.
+  for (const PathNote& file : plan.left_out) {
+    Print("left out of the list: " + file.path + ": " + file.text + "\n");
+  }
+  for (const std::string& path : plan.kept) {
+    Print("kept: " + path + ": " + KeptText(o) + "\n");
+  }
+  for (const PathNote& link : plan.links) {
+    Print("link: " + link.path + ": a link to " + link.text + "\n");
   }
 }
 
@@ -63,18 +82,17 @@ void PrintSummary(const PackOptions& o, const PackPlan& plan) {
 }  // namespace
 
 int RunPack(const PackOptions& options) {
+  AllowProgress(!options.quiet && IsTerminal(stderr));
   PackPlan plan;
   if (!PreparePack(options, &plan) || !CheckLayout(plan)) return kExitRefused;
-  for (const std::string& path : plan.kept) {
-    Note(path, "not in " + options.to +
-                   "; the update leaves it installed (the updater deletes "
-                   "nothing)");
-  }
   if (options.dry_run) {
     PrintDryRun(options, plan);
     return kExitOk;
   }
+  if (!options.quiet) {
+    for (const std::string& path : plan.kept) Note(path, KeptText(options));
+  }
   if (!WriteUpdate(options.out, &plan)) return kExitRefused;
-  PrintSummary(options, plan);
+  if (!options.quiet) PrintSummary(options, plan);
   return kExitOk;
 }

@@ -20,10 +20,11 @@ struct PackOptions {
   std::string out;
   std::string verify_dir;   // build "vrx.hvl" from this folder, or
   std::string verify_list;  // take this prebuilt list; at most one of them
-  std::string from;         // the installed release, and
-  std::string to;           // the new one: the update between the two
+  std::vector<std::string> from;  // the releases players may have, and
+  std::string to;  // the new one: the update brings each of them to it
   std::vector<EntryArg> entries;
   bool dry_run = false;  // print what would be packed, write nothing
+  bool quiet = false;    // no progress, no notes, no summary: errors only
 };
 
 // Checks every input, then writes the update under a temporary name beside

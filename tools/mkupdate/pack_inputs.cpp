@@ -102,8 +102,8 @@ bool ResolveEntry(const EntryArg& given, const std::string& folder,
     if (!ToStoredName(WithBackslashes(arg.name), &input->name, &why)) {
       return Refuse(arg.text, "entry name '" + arg.name + "': " + why);
     }
-  } else if (folder.empty() ||
-             !NameUnderFolder(folder, arg.path, &input->name, &why)) {
+  } else if (folder.empty() || !NameUnderFolder(folder, arg.path, &input->name,
+                                                &input->link, &why)) {
     if (!why.empty()) return Refuse(arg.text, why);
     std::string base = fs::u8path(arg.path).filename().u8string();
     if (!ToStoredName(base, &input->name, &why)) {
@@ -141,21 +141,60 @@ bool CheckEntryNames(const std::vector<PackInput>& entries) {
   return ok;
 }
 
-// Between two releases every new or changed file is as much to blame: all
-// are named. Otherwise those given after the last that fits are.
+// OUT with the part's number before its extension: setup-2.exe.
+std::string PartName(const std::string& out, size_t part) {
+  fs::path path = fs::u8path(out);
+  std::string name = path.stem().u8string() + "-" + std::to_string(part) +
+                     path.extension().u8string();
+  return (path.parent_path() / fs::u8path(name)).u8string();
+}
+
+// How to make the updates that one update cannot hold: the entries in
+// parts that fit, each part with the whole list of the new release, so
+// that each checks what it carries and the players may run them in any
+// order.
+std::string SplitAdvice(const PackOptions& o,
+                        const std::vector<PackInput>& entries) {
+  const size_t per_part = kMaxEntries - 1;
+  size_t parts = (entries.size() + per_part - 1) / per_part;
+  std::string text = "\nThey need " + std::to_string(parts) +
+                     " updates, each with its part of them and the whole "
+                     "list; the players run them all:";
+  for (size_t part = 0; part < parts; part++) {
+    text += "\n  mkupdate pack --stub " + ShellWord(o.stub) + " --out " +
+            ShellWord(PartName(o.out, part + 1)) + " --verify-dir " +
+            ShellWord(o.to);
+    size_t end = std::min(entries.size(), (part + 1) * per_part);
+    for (size_t i = part * per_part; i < end; i++) {
+      const PackInput& e = entries[i];
+      std::string name = ShownName(e.name);
+      for (char& c : name) c = c == '\\' ? '/' : c;
+      // A file of the new release gets its name from its path there.
+      text += e.state.empty()
+                  ? " --entry " + ShellWord(name) + " " + ShellWord(e.path)
+                  : " " + ShellWord(e.path);
+    }
+  }
+  return text;
+}
+
+// Between releases every new or changed file is as much to blame: all are
+// named, and how to make the updates they need is told. Otherwise those
+// given after the last that fits are named.
 bool CheckEntryCount(const std::vector<PackInput>& entries, bool has_list,
-                     const std::string& release) {
+                     const PackOptions& o) {
   if (entries.size() + has_list <= kMaxEntries) return true;
-  if (!release.empty()) {
+  if (!o.to.empty()) {
     std::string names;
     for (const PackInput& e : entries) {
       names += "\n  " + ShownName(e.name) + " (" +
                (e.state.empty() ? e.label : e.state) + ")";
     }
-    return Refuse(release, Counted(entries.size(), "file is", "files are") +
-                               " new or changed, but an update holds at most " +
-                               std::to_string(kMaxEntries - 1) +
-                               " besides its verification list:" + names);
+    return Refuse(o.to, Counted(entries.size(), "file is", "files are") +
+                            " new or changed, but an update holds at most " +
+                            std::to_string(kMaxEntries - 1) +
+                            " besides its verification list:" + names +
+                            SplitAdvice(o, entries));
   }
   for (size_t i = kMaxEntries - has_list; i < entries.size(); i++) {
     Refuse(entries[i].label,
@@ -190,13 +229,17 @@ bool CheckRecordNames(const std::vector<ListFile>& files) {
 }
 
 bool BuildListFromFolder(const std::string& dir, const FileId* out,
-                         ListPlan* list) {
+                         PackPlan* plan) {
+  ListPlan* list = &plan->list;
   FolderListing listing;
-  if (!ListFolder(dir, out, true, &listing)) return false;
+  if (!ListFolder(dir, out, &listing)) return false;
+  plan->left_out = listing.left_out;
+  plan->links = listing.links;
   for (const FolderFile& f : listing.files) {
     ListFile file;
     file.name = f.name;
     file.path = f.path;
+    file.size = f.size;
     file.id = f.id;
     list->files.push_back(file);
   }
@@ -298,23 +341,23 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
     ok = ok && LoadListFile(o.verify_list, &plan->list);
     plan->list.source = o.verify_list;
   } else if (!o.verify_dir.empty()) {
-    ok = ok && BuildListFromFolder(o.verify_dir, out, &plan->list);
+    ok = ok && BuildListFromFolder(o.verify_dir, out, plan);
     plan->list.source = o.verify_dir;
   }
   if (!o.from.empty()) {
     ok = DiffReleases(o.from, o.to, out, plan) && ok;
     MergeReleaseEntries(given, &plan->entries);
     if (ok && plan->entries.empty()) {
-      return Refuse(
-          o.to, "nothing to pack: no file is new or changed since " + o.from);
+      return Refuse(o.to, "nothing to pack: no file is new or changed since " +
+                              JoinNames(o.from));
     }
   } else {
     plan->entries = given;
   }
   ok = CheckEntryNames(plan->entries) && ok;
   if (!plan->list.prebuilt) ok = CheckRecordNames(plan->list.files) && ok;
-  ok = CheckEntryCount(plan->entries, plan->list.present(), o.to) && ok;
+  ok = CheckEntryCount(plan->entries, plan->list.present(), o) && ok;
   if (!ok || !CheckEntryFiles(&plan->entries)) return false;
-  if (o.from.empty()) NoteFolders(plan->entries);
+  if (o.from.empty() && !o.quiet) NoteFolders(plan->entries);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "payload/verification_list.h"
+#include "tools/mkupdate/folder_files.h"
 #include "tools/mkupdate/pack.h"
 #include "tools/mkupdate/tool_os.h"
 
@@ -16,7 +17,8 @@ struct PackInput {
   std::string name;   // stored: code page 932, backslashes
   std::string path;   // the file it comes from
   std::string label;  // names it in messages
-  std::string state;  // "new" or "changed" between two releases
+  std::string link;   // where a link on its path leads inside its release
+  std::string state;  // between releases: "new", "changed", or whom it serves
   uint64_t size = 0;
   bool has_id = false;
   FileId id;
@@ -27,6 +29,7 @@ struct PackInput {
 struct ListFile {
   std::string name;  // stored
   std::string path;
+  uint64_t size = 0;
   FileId id;
   bool summed = false;  // sum is known already
   EntryChecksum sum = {};
@@ -47,19 +50,23 @@ struct PackPlan {
   std::string stub_bytes;
   std::vector<PackInput> entries;  // the data entries, in order
   ListPlan list;
-  std::vector<std::string> kept;  // files of the old release the new lacks
+  std::vector<std::string> kept;   // files of an old release the new lacks
+  std::vector<PathNote> left_out;  // files the list does not record
+  std::vector<PathNote> links;     // links in the release: path, where to
 };
 
 // Checks every input and the output, and fills the plan. Returns false
 // after refusing, all at once where they are many, what cannot be packed.
 bool PreparePack(const PackOptions& options, PackPlan* plan);
 
-// The update from the installed release old_dir to new_dir: fills
-// plan->entries with the files of new_dir that are new or differ, in
-// bytewise order of their names, and plan->list with every file of
-// new_dir; notes the files of old_dir that new_dir lacks in plan->kept.
-// out names the output, which both listings leave out.
-bool DiffReleases(const std::string& old_dir, const std::string& new_dir,
-                  const FileId* out, PackPlan* plan);
+// The update from the installed releases old_dirs to new_dir: fills
+// plan->entries with the files of new_dir that any of them lacks or holds
+// with other bytes, in bytewise order of their names, each with the
+// releases it serves in its state, and plan->list with every file of
+// new_dir; notes the files of an old release that new_dir lacks in
+// plan->kept. out names the output, which every listing leaves out.
+bool DiffReleases(const std::vector<std::string>& old_dirs,
+                  const std::string& new_dir, const FileId* out,
+                  PackPlan* plan);
 
 #endif  // TOOLS_MKUPDATE_PACK_PLAN_H_

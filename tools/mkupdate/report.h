@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 // Exit codes. Where something differs and something else could not be
 // checked, kExitDiffers wins: the difference is certain.
@@ -32,5 +33,8 @@ std::string Format(const char* format, ...)
 
 // "1 entry", "2 entries".
 std::string Counted(uint64_t n, const char* one, const char* many);
+
+// "A", "A and B", "A, B and C".
+std::string JoinNames(const std::vector<std::string>& names);
 
 #endif  // TOOLS_MKUPDATE_REPORT_H_

@@ -33,6 +33,11 @@ struct FileId {
 // file cannot be reached.
 bool GetFileId(const std::string& path, FileId* id);
 
+// The absolute path of the file or folder at path with every link on the
+// way resolved (symbolic links; on Windows junctions and other name
+// surrogates too), in *resolved. Returns false when it cannot be reached.
+bool ResolvedPath(const std::string& path, std::string* resolved);
+
 // Creates a new, empty file in folder under a name no other file has, open
 // for binary writing. Returns the stream and sets *path, or nullptr.
 FILE* CreateTempFile(const std::string& folder, const std::string& stem,
@@ -87,5 +92,9 @@ void WriteText(FILE* stream, const std::string& text);
 // The path as the updater's own file calls take it (the narrow calls of
 // the system's code page on Windows). Returns "" when it has no such form.
 std::string ReaderPath(const std::string& path);
+
+// The text as one word of a command line in the system's usual shell,
+// quoted where it needs to be, for commands the tool suggests.
+std::string ShellWord(const std::string& text);
 
 #endif  // TOOLS_MKUPDATE_TOOL_OS_H_

@@ -95,6 +95,14 @@ bool GetFileId(const std::string& path, FileId* id) {
   return true;
 }
 
+bool ResolvedPath(const std::string& path, std::string* resolved) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  *resolved = real;
+  free(real);
+  return true;
+}
+
 FILE* CreateTempFile(const std::string& folder, const std::string& stem,
                      std::string* path) {
   std::string pattern = folder + "/." + stem + ".XXXXXX";
@@ -187,3 +195,16 @@ void WriteText(FILE* stream, const std::string& text) {
 }
 
 std::string ReaderPath(const std::string& path) { return path; }
+
+std::string ShellWord(const std::string& text) {
+  const char kPlain[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+      "_-+./=:,@%";
+  if (!text.empty() && text.find_first_not_of(kPlain) == std::string::npos) {
+    return text;
+  }
+  std::string out = "'";
+  for (char c : text)
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}

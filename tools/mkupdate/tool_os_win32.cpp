@@ -89,6 +89,27 @@ bool GetFileId(const std::string& path, FileId* id) {
   return true;
 }
 
+bool ResolvedPath(const std::string& path, std::string* resolved) {
+  HANDLE h =
+      CreateFileW(Wide(path).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  std::wstring wide(32768, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(h, &wide[0], 32768,
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(h);
+  if (n == 0 || n >= 32768) return false;
+  wide.resize(n);
+  // \\?\C:\x is C:\x, and \\?\UNC\server\share is \\server\share.
+  if (wide.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    wide = L"\\\\" + wide.substr(8);
+  } else if (wide.compare(0, 4, L"\\\\?\\") == 0) {
+    wide = wide.substr(4);
+  }
+  return Narrow(wide, CP_UTF8, resolved);
+}
+
 FILE* CreateTempFile(const std::string& folder, const std::string& stem,
                      std::string* path) {
   // CREATE_NEW makes the name ours; on a clash try the next number.
@@ -183,4 +204,14 @@ void WriteText(FILE* stream, const std::string& text) {
 std::string ReaderPath(const std::string& path) {
   std::string narrow;
   return Narrow(Wide(path), CP_ACP, &narrow) ? narrow : std::string();
+}
+
+std::string ShellWord(const std::string& text) {
+  // No Windows path holds a double quote; these are what cmd.exe and
+  // PowerShell would otherwise split at or read as their own.
+  if (!text.empty() &&
+      text.find_first_of(" \t&|<>^%;,()'`$@{}") == std::string::npos) {
+    return text;
+  }
+  return "\"" + text + "\"";
 }

@@ -7,6 +7,7 @@
 
 #include "payload/payload_archive.h"
 #include "tools/mkupdate/file_blocks.h"
+#include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/verification_list_file.h"
 
@@ -14,8 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Inputs at least this large show their progress on a terminal.
-const uint64_t kProgressSize = 16 << 20;
 // Written data is handed to the disk in pieces of this size.
 const uint64_t kWriteBackSize = 8 << 20;
 
@@ -82,19 +81,12 @@ class OutputFile {
   uint64_t unwritten_ = 0;
 };
 
-void ShowProgress(const PackInput& input, uint64_t done) {
-  WriteText(stderr, "\r  " + input.label + ": " + std::to_string(done >> 20) +
-                        " of " + std::to_string(input.size >> 20) + " MiB");
-  if (done == input.size) WriteText(stderr, "\n");
-}
-
 // Copies exactly input->size bytes of input->path, and takes their
 // checksum on the way.
 bool CopyInput(PackInput* input, OutputFile* out) {
   FILE* f = OpenFile(input->path, "rb");
   if (f == nullptr) return Refuse(input->path, SystemReason("cannot open it"));
   std::unique_ptr<FILE, int (*)(FILE*)> closer(f, fclose);
-  bool progress = input->size >= kProgressSize && IsTerminal(stderr);
   input->sum = NewEntryChecksum();
   uint64_t done = 0;
   bool stopped;
@@ -103,7 +95,6 @@ bool CopyInput(PackInput* input, OutputFile* out) {
       [&](const uint8_t* data, size_t n) {
         UpdateEntryChecksum(&input->sum, data, n);
         done += n;
-        if (progress) ShowProgress(*input, done);
         return out->Write(data, n);
       },
       &stopped);
@@ -138,16 +129,35 @@ std::vector<PayloadEntry> Directory(const PackPlan& plan) {
   return directory;
 }
 
+// The entry that is the same file as a listed one, or nullptr.
+const PackInput* EntryOf(const ListFile& file, const PackPlan& plan) {
+  for (const PackInput& e : plan.entries) {
+    if (e.has_id && e.id == file.id) return &e;
+  }
+  return nullptr;
+}
+
+// The bytes the writing reads: every entry's, and those of the listed files
+// that are no entry and whose checksum is not known yet.
+uint64_t BytesToRead(const PackPlan& plan) {
+  uint64_t total = 0;
+  for (const PackInput& e : plan.entries) total += e.size;
+  if (plan.list.prebuilt) return total;
+  for (const ListFile& file : plan.list.files) {
+    if (!file.summed && EntryOf(file, plan) == nullptr) total += file.size;
+  }
+  return total;
+}
+
 // The records of a list built from a folder. A listed file that was packed
 // as an entry (the same file) takes the checksum of that copy.
 bool BuildRecords(PackPlan* plan) {
   std::vector<VerificationRecord> records;
   for (ListFile& file : plan->list.files) {
-    for (const PackInput& e : plan->entries) {
-      if (!file.summed && e.has_id && e.id == file.id) {
-        file.sum = e.sum;
-        file.summed = true;
-      }
+    const PackInput* entry = file.summed ? nullptr : EntryOf(file, *plan);
+    if (entry != nullptr) {
+      file.sum = entry->sum;
+      file.summed = true;
     }
     std::string why;
     if (!file.summed && !ChecksumFile(file.path, &file.sum, &why)) {
@@ -184,6 +194,34 @@ bool CheckAgainstList(const PackPlan& plan) {
   return ok;
 }
 
+// Writes the update; WriteUpdate's contract.
+bool WriteAll(const std::string& out_path, PackPlan* plan) {
+  std::vector<PayloadEntry> directory = Directory(*plan);
+  PayloadHeader header;
+  memcpy(header.magic, kPayloadMagic, sizeof(header.magic));
+  header.count = static_cast<uint32_t>(directory.size());
+  std::string zeros(kPayloadOffset - plan->stub_bytes.size(), '\0');
+  OutputFile out(out_path);
+  if (!out.Create() ||
+      !out.Write(plan->stub_bytes.data(), plan->stub_bytes.size()) ||
+      !out.Write(zeros.data(), zeros.size()) ||
+      !out.Write(&header, sizeof(header)) ||
+      !out.Write(directory.data(), directory.size() * sizeof(PayloadEntry))) {
+    return false;
+  }
+  for (PackInput& input : plan->entries) {
+    if (!CopyInput(&input, &out)) return false;
+  }
+  if (plan->list.present()) {
+    if (!plan->list.prebuilt && !BuildRecords(plan)) return false;
+    if (!CheckAgainstList(*plan) ||
+        !out.Write(plan->list.bytes.data(), plan->list.bytes.size())) {
+      return false;
+    }
+  }
+  return out.Finish();
+}
+
 }  // namespace
 
 bool CheckLayout(const PackPlan& plan) {
@@ -211,28 +249,8 @@ bool CheckLayout(const PackPlan& plan) {
 }
 
 bool WriteUpdate(const std::string& out_path, PackPlan* plan) {
-  std::vector<PayloadEntry> directory = Directory(*plan);
-  PayloadHeader header;
-  memcpy(header.magic, kPayloadMagic, sizeof(header.magic));
-  header.count = static_cast<uint32_t>(directory.size());
-  std::string zeros(kPayloadOffset - plan->stub_bytes.size(), '\0');
-  OutputFile out(out_path);
-  if (!out.Create() ||
-      !out.Write(plan->stub_bytes.data(), plan->stub_bytes.size()) ||
-      !out.Write(zeros.data(), zeros.size()) ||
-      !out.Write(&header, sizeof(header)) ||
-      !out.Write(directory.data(), directory.size() * sizeof(PayloadEntry))) {
-    return false;
-  }
-  for (PackInput& input : plan->entries) {
-    if (!CopyInput(&input, &out)) return false;
-  }
-  if (plan->list.present()) {
-    if (!plan->list.prebuilt && !BuildRecords(plan)) return false;
-    if (!CheckAgainstList(*plan) ||
-        !out.Write(plan->list.bytes.data(), plan->list.bytes.size())) {
-      return false;
-    }
-  }
-  return out.Finish();
+  StartProgress("writing " + out_path, BytesToRead(*plan));
+  bool written = WriteAll(out_path, plan);
+  EndProgress();
+  return written;
 }

@@ -85,14 +85,16 @@ FileState CheckFile(const std::string& dir, const VerificationRecord& record,
 void PrintSummary(const VerifyOptions& o, const size_t counts[4], size_t total,
                   const std::string& json_files) {
   if (o.json) {
-    Print("{\n  \"list\": " + JsonString(o.list) +
+    JsonCountList numbers = {{"files", static_cast<int64_t>(total)}};
+    for (int state = kFileOk; state <= kFileUnreadable; state++) {
+      numbers.push_back(
+          {kStateNames[state], static_cast<int64_t>(counts[state])});
+    }
+    Print(JsonDocumentStart("verify", counts[kFileOk] == total) +
+          ",\n  \"list\": " + JsonString(o.list) +
           ",\n  \"folder\": " + JsonString(o.dir) + ",\n  \"files\": [" +
-          json_files + (json_files.empty() ? "]" : "\n  ]") +
-          ",\n  \"ok\": " + std::to_string(counts[kFileOk]) +
-          ", \"missing\": " + std::to_string(counts[kFileMissing]) +
-          ", \"differs\": " + std::to_string(counts[kFileDiffers]) +
-          ", \"unreadable\": " + std::to_string(counts[kFileUnreadable]) +
-          "\n}\n");
+          json_files + (json_files.empty() ? "]" : "\n  ]") + ",\n  " +
+          JsonCounts(numbers) + "\n}\n");
   } else if (counts[kFileOk] == total) {
     Print(o.dir + ": " +
           (total == 1
