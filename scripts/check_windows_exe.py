@@ -32,9 +32,10 @@ ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 REQUIRED_IMPORTS = {
     "kernel32.dll": [
         "CreateFileA", "ReadFile", "WriteFile", "SetFilePointer",
-        "GetFileSize", "CloseHandle", "GetModuleFileNameA",
+        "GetFileSizeEx", "CloseHandle", "GetModuleFileNameW", "CreateFileW",
         "SetFileAttributesA", "CreateMutexA", "GetLastError",
-        "GetModuleHandleA", "GetProcAddress",
+        "GetModuleHandleA", "GetProcAddress", "MoveFileExA",
+        "FlushFileBuffers", "GetFinalPathNameByHandleW",
     ],
     "advapi32.dll": ["RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"],
     "user32.dll": ["MessageBoxA"],
