@@ -88,6 +88,14 @@ void PrintText(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
   }
 }
 
+// Where the entry's data lies in the file, as the updater seeks to it; null
+// where it cannot reach it.
+std::string DataPosition(const Payload& payload, const PayloadEntry& entry) {
+  uint32_t position;
+  if (!EntryDataPosition(payload, entry, &position)) return "null";
+  return std::to_string(position);
+}
+
 void PrintJson(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
                const ListReport& list, uint64_t after, bool records) {
   std::string out =
@@ -96,8 +104,9 @@ void PrintJson(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
     const EntryReport& r = rs[i];
     out += std::string(i ? "," : "") +
            "\n    {\"name\": " + JsonString(Utf8Name(r.entry->name)) +
-           Format(", \"offset\": %u, \"size\": %u, \"checksum\": ",
-                  r.entry->offset, r.entry->size) +
+           Format(", \"offset\": %u, \"data_position\": ", r.entry->offset) +
+           DataPosition(update.payload, *r.entry) +
+           Format(", \"size\": %u, \"checksum\": ", r.entry->size) +
            (r.readable ? "\"" + ChecksumHex(r.sum) + "\"" : "null") +
            ", \"state\": \"" + StateText(r, true) + "\"}";
   }

@@ -119,20 +119,24 @@ TEST_F(InspectTest, ListAsJson) {
   std::string stub = ReadFileOrEmpty(stub_);
   uint32_t list_size = 16 + 3 * 64;
   std::string list = file.substr(file.size() - list_size);
+  // Each entry's data_position is where its data lies in the file.
+  auto at = [](size_t offset) {
+    return std::to_string(offset) + ", \"data_position\": " +
+           std::to_string(kPayloadOffset + 16 + 3 * 32 + offset);
+  };
   std::string expected =
       "{\n  \"file\": \"" + update_ +
       "\",\n  \"entries\": [\n"
-      "    {\"name\": \"a.arc\", \"offset\": 0, \"size\": 5, \"checksum\": \"" +
-      Hex(ChecksumOf("alpha")) +
+      "    {\"name\": \"a.arc\", \"offset\": " +
+      at(0) + ", \"size\": 5, \"checksum\": \"" + Hex(ChecksumOf("alpha")) +
       "\", \"state\": \"verified\"},\n"
-      "    {\"name\": \"x\", \"offset\": 5, \"size\": " +
-      std::to_string(stub.size()) + ", \"checksum\": \"" +
-      Hex(ChecksumOf(stub)) +
+      "    {\"name\": \"x\", \"offset\": " +
+      at(5) + ", \"size\": " + std::to_string(stub.size()) +
+      ", \"checksum\": \"" + Hex(ChecksumOf(stub)) +
       "\", \"state\": \"not listed\"},\n"
       "    {\"name\": \"vrx.hvl\", \"offset\": " +
-      std::to_string(5 + stub.size()) +
-      ", \"size\": " + std::to_string(list_size) + ", \"checksum\": \"" +
-      Hex(ChecksumOf(list)) +
+      at(5 + stub.size()) + ", \"size\": " + std::to_string(list_size) +
+      ", \"checksum\": \"" + Hex(ChecksumOf(list)) +
       "\", \"state\": \"not listed\"}\n"
       "  ],\n  \"list_records\": 3,\n  \"bytes_after_data\": 3,\n"
       "  \"records\": [\n"
@@ -158,6 +162,15 @@ TEST_F(InspectTest, ListAsJson) {
   EXPECT_NE(out_text_.find("\"state\": \"mismatch\""), std::string::npos)
       << out_text_;
   EXPECT_NE(out_text_.find("\"checksum\": null, \"state\": \"unreadable\""),
+            std::string::npos)
+      << out_text_;
+  // Data the updater could not seek to has no position.
+  damaged = file;
+  memcpy(&damaged[kPayloadOffset + 16 + 32 + 16], &past_the_end, 4);
+  WriteFileOrDie(update_, damaged);
+  Mk({"list", "--json", update_});
+  EXPECT_NE(out_text_.find("\"name\": \"x\", \"offset\": 2147483632, "
+                           "\"data_position\": null,"),
             std::string::npos)
       << out_text_;
   // With a damaged list there are no records to count.
