@@ -7,7 +7,7 @@
 # elsewhere every 32-bit check is required.
 #
 #   bash scripts/ci/40-wine.sh                 # every scenario
-#   bash scripts/ci/40-wine.sh -k declined     # unittest's arguments: those matching
+#   bash scripts/ci/40-wine.sh -k japanese     # unittest's arguments: those matching
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh

@@ -11,8 +11,8 @@ view. e2e_driver (e2e/driver.cpp) plays the user and checks every box; the
 updates are made with the native mkupdate.
 
   bash scripts/ci/40-wine.sh                   # builds, then every scenario
-  bash scripts/ci/40-wine.sh -k declined       # builds, then those matching
-  python3 scripts/wine/scenarios_test.py X86_64.test_declined_writes_nothing
+  bash scripts/ci/40-wine.sh -k japanese       # builds, then those matching
+  python3 scripts/wine/scenarios_test.py I686.test_answering_no_writes_nothing
 
 WINE_PROGRAMS names the programs to run ("win32 win64" by default); the
 builds must be there (the stage makes them). Each run starts a fresh Wine
@@ -101,6 +101,11 @@ def same_file(a, b):
     return os.path.exists(a) and filecmp.cmp(a, b, shallow=False)
 
 
+def text(output):
+    """A program's output as text, Windows line ends made plain."""
+    return output.decode("utf-8", "replace").replace("\r", "")
+
+
 def z_path(path):
     """The Windows path under which Wine's drive Z: shows a Linux path."""
     return "Z:" + str(path).replace("/", "\\")
@@ -148,7 +153,7 @@ class Scenarios:
             [MKUPDATE, "pack", "--stub", cls.build / "updater.exe", "--out",
              cls.updates / out] + list(args), capture_output=True)
         if packed.returncode != 0:
-            raise AssertionError(packed.stderr.decode("utf-8", "replace"))
+            raise AssertionError(text(packed.stderr))
         return cls.updates / out
 
     def note(self, text):
@@ -260,7 +265,7 @@ class Scenarios:
             "Patch01.DAT", "data1.arc", "game.exe", "movie", "readme.txt",
             "uninst.lst", "vrx.hvl"], "created names keep their case")
 
-    def test_no_at_the_question_writes_nothing(self):
+    def test_answering_no_writes_nothing(self):
         self.drive_untouched("declined", "complete.exe",
                              ["question:confirm:no"], -3)
 
@@ -374,7 +379,7 @@ class Scenarios:
                                   self.updates / "japanese.exe"),
                         "mkupdate.exe packs the same bytes")
         listed = wine.run([tool, "list", self.update_win("japanese.exe")])
-        self.assertRegex(listed.stdout.decode("utf-8"),
+        self.assertRegex(text(listed.stdout),
                          re.compile("^ソフト.txt .* verified", re.M),
                          "mkupdate.exe lists the names in UTF-8")
         self.install("japanese-entries", "japanese.exe")
@@ -428,8 +433,8 @@ class Scenarios:
             capture_output=True, check=True)
         # The first line names the file.
         self.assertEqual(
-            listed.stdout.decode("utf-8").replace("\r", "").split("\n")[1:],
-            native.stdout.decode("utf-8").split("\n")[1:])
+            text(listed.stdout).split("\n")[1:],
+            text(native.stdout).split("\n")[1:])
         self.install("by-tool", "by-tool.exe")
         verify = [tool, "verify", self.game_win + "\\vrx.hvl", self.game_win]
         checked = wine.run(verify)
@@ -467,7 +472,7 @@ class Scenarios:
             env=wine.env_with({"SHELL": "/bin/bash"}),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
-        report = log.read_bytes().decode("utf-8", "replace").replace("\r", "")
+        report = text(log.read_bytes())
         self.assertEqual(done.returncode, 0, report)
         self.assertRegex(report, re.compile(
             r"^seen big\.exe\.[0-9]+-0\.tmp [0-9]+$", re.M),
@@ -686,8 +691,7 @@ class I686(Scenarios, unittest.TestCase):
 
     def run_kernels(self, program):
         done = wine.run([program], stderr=subprocess.STDOUT, timeout=300)
-        text = done.stdout.decode("utf-8", "replace").replace("\r", "")
-        return done.returncode, text.split("\n")
+        return done.returncode, text(done.stdout).split("\n")
 
 
 def processor_flags():
