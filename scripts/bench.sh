@@ -18,7 +18,7 @@
 # fastest beside it, processor time, and peak memory from /usr/bin/time -v.
 # Prints Markdown tables.
 #
-#   bash scripts/bench.sh                 # the figures in the README
+#   bash scripts/bench.sh                 # the figures in docs/performance.md
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
 set -euo pipefail
 cd "$(dirname "$0")/.."
