@@ -18,7 +18,7 @@
 # fastest beside it, processor time, and peak memory from /usr/bin/time -v.
 # Prints Markdown tables.
 #
-#   bash scripts/bench.sh                 # the figures in the README
+#   bash scripts/bench.sh                 # the figures in docs/performance.md
 #   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -220,81 +220,9 @@ bench_mkupdate() {
 bench_mkupdate
 
 # --- 4. The Windows programs under Wine ---------------------------------
-# Each kernel's GB/s in the i686 program (the product) and the x86-64 one
-# (bench/kernel_speed.cpp), and the same update as above, on each program's
-# updater, installed under Wine: the time from pressing Yes to the done box
-# (e2e_driver --timed, which looks every millisecond), RUNS runs each.
-# WINE_BENCH=0 leaves this out.
-wine_label() { [ "$1" = win32 ] && echo i686 || echo x86-64; }
-
-wine_kernel_table() {
-  local p
-  for p in "${wine_programs[@]}"; do
-    wine "build/$p/bench/kernel_speed.exe" | tr -d '\r' >"$work/kernels-$p.txt"
-  done
-  local head="| kernel under Wine |" rule="|---|" size
-  for size in "64 KiB" "40 MiB"; do
-    for p in "${wine_programs[@]}"; do
-      head+=" $(wine_label "$p") $size |" rule+="---|"
-    done
-  done
-  echo "$head"
-  echo "$rule"
-  local name
-  for name in byte_loop sse2 avx2 avx512; do
-    local small="" large="" s l
-    for p in "${wine_programs[@]}"; do
-      s=$(awk -v n="$name" '$1 == n {print $2}' "$work/kernels-$p.txt")
-      l=$(awk -v n="$name" '$1 == n {print $3}' "$work/kernels-$p.txt")
-      small+=" ${s:-n/a} GB/s |" large+=" ${l:-n/a} GB/s |"
-    done
-    echo "| $name |$small$large"
-  done
-  echo
-}
-
-wine_install_table() {
-  local mb
-  mb=$(awk -v mib=$((ENTRIES * ENTRY_MIB)) 'BEGIN {print mib * 1048576 / 1e6}')
-  echo "| $ENTRIES × $ENTRY_MIB MiB under Wine, $RUNS runs | median | MB/s | fastest |"
-  echo "|---|---|---|---|"
-  local p
-  for p in "${wine_programs[@]}"; do
-    PROGRAM=$p BUILD=build/$p U=$C/updates/$p U_WIN="C:\\updates\\$p"
-    case $p in win32) REG_VIEW=/reg:32 ;; *) REG_VIEW=/reg:64 ;; esac
-    GAME=$C/Games/Lumenhollow GAME_WIN='C:\Games\Lumenhollow'
-    mkdir -p "$U" "$GAME"
-    "$mkupdate" pack --stub "$BUILD/updater.exe" --out "$U/setup.exe" \
-      --verify-dir "$work/src" "$work"/src/*.arc >/dev/null
-    set_registry REG_SZ
-    : >"$work/wine-$p.times"
-    local _
-    for _ in $(seq 1 "$RUNS"); do
-      rm -rf "$GAME"
-      mkdir -p "$GAME"
-      printf 'game.exe\n\0' >"$GAME/uninst.lst"
-      sync
-      drive bench --timed --box question:confirm:yes --box info:done:ok \
-        --exit 0 "$U_WIN\\setup.exe" >"$work/wine-drive.txt"
-      grep -q '^ok .*every check passed' "$work/wine-drive.txt" || {
-        cat "$work/wine-drive.txt" >&2
-        echo "the $p updater failed under Wine" >&2
-        exit 1
-      }
-      sed -n 's/.*box 2 after \([0-9]*\) ms.*/\1/p' "$work/wine-drive.txt" |
-        awk '{printf "%.3f\n", $1 / 1000}' >>"$work/wine-$p.times"
-    done
-    local t best
-    t=$(median <"$work/wine-$p.times")
-    best=$(sort -g "$work/wine-$p.times" | head -1)
-    awk -v label="$(wine_label "$p") updater.exe" -v t="$t" -v best="$best" \
-      -v mb="$mb" 'BEGIN {
-        printf "| %s | %.3f s | %.0f | %.3f s |\n", label, t, mb / t, best }'
-  done
-  awk -v t="$(median <"$work/update.times")" -v mb="$mb" \
-    'BEGIN { printf "| native updater (part 2, until on disk) | %.3f s | %.0f | |\n", t, mb / t }'
-}
-
+# Each kernel's GB/s in the i686 program (the product) and the x86-64 one,
+# and the update of part 2 on each program's updater installed under Wine,
+# RUNS runs each (scripts/wine/bench_wine.py). WINE_BENCH=0 leaves this out.
 if [ "${WINE_BENCH:-1}" != 0 ]; then
   echo
   wine_programs=(win64)
@@ -310,10 +238,7 @@ if [ "${WINE_BENCH:-1}" != 0 ]; then
     cmake --preset "$p" >/dev/null
     cmake --build --preset "$p" >/dev/null
   done
-  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-  WINE_DIR=$PWD/$work-wine
-  . scripts/wine/harness.sh
-  wine_setup >/dev/null
-  wine_kernel_table
-  wine_install_table
+  WINE_PROGRAMS="${wine_programs[*]}" MKUPDATE="$mkupdate" \
+    /usr/bin/python3 scripts/wine/bench_wine.py "$work" "$RUNS" \
+    "$(median <"$work/update.times")" "$work"/src/*.arc
 fi

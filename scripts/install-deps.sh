@@ -98,9 +98,10 @@ if [ "${1:-}" = --packages ]; then
   exit
 fi
 
-wanted=("${pkgs_native[@]}" "${pkgs_native32[@]}" "${pkgs_windows[@]}"
-  "${pkgs_publisher[@]}" "${pkgs_release[@]}" "${pkgs_signing[@]}"
-  "${pkgs_wine[@]}" "${pkgs_hardening[@]}" "${pkgs_bench[@]}")
+wanted=("${pkgs_lint[@]}" "${pkgs_native[@]}" "${pkgs_native32[@]}"
+  "${pkgs_windows[@]}" "${pkgs_publisher[@]}" "${pkgs_release[@]}"
+  "${pkgs_signing[@]}" "${pkgs_wine[@]}" "${pkgs_hardening[@]}"
+  "${pkgs_bench[@]}")
 # The 32-bit check assembles a tiny program: binutils comes first.
 install_packages binutils || exit 1
 if kernel_runs_i386; then

@@ -41,6 +41,7 @@ set_install_folder() {
 kernel_runs_i386() {
   local dir code=0
   dir=$(mktemp -d) || return 1
+  # shellcheck disable=SC2016  # $1 and $42 are the assembler's immediates
   printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' \
     >"$dir/exit42.s"
   if as --32 -o "$dir/exit42.o" "$dir/exit42.s" 2>/dev/null &&

@@ -4,6 +4,8 @@
 # (require_packages in scripts/lib.sh) before it starts.
 # shellcheck disable=SC2034  # the lists are read by the scripts that source this
 
+# The checks of the scripts themselves.
+pkgs_lint=(shellcheck python3-pyflakes)
 # Building and testing the native programs, and the demo.
 pkgs_native=(cmake make g++ libgtest-dev util-linux bsdutils libc-bin strace binutils
   python3)

@@ -20,9 +20,9 @@ cmake --build --preset native32
 file=build/native32/updater_tests
 # The suite must really be i386 code: an ELF class of 1 is 32-bit, and a
 # machine of 3 is Intel 80386.
-[ "$(od -An -tu1 -j4 -N1 "$file" | tr -d ' ')" = 1 ] &&
-  [ "$(od -An -tu2 -j18 -N2 "$file" | tr -d ' ')" = 3 ] || {
+if [ "$(od -An -tu1 -j4 -N1 "$file" | tr -d ' ')" != 1 ] ||
+  [ "$(od -An -tu2 -j18 -N2 "$file" | tr -d ' ')" != 3 ]; then
   echo "$file is not an i386 program" >&2
   exit 1
-}
+fi
 ctest --preset native32

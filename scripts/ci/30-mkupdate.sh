@@ -19,6 +19,7 @@ cmake --build --preset win32 --target updater mkupdate >/dev/null
 ls -l build/win32/mkupdate.exe
 
 mk=$PWD/build/native/mkupdate
+update_bytes=$PWD/scripts/update_bytes.py
 work=$PWD/build/signing
 rm -rf "$work"
 mkdir -p "$work/old" "$work/mid" "$work/src" "$work/Game" "$work/run"
@@ -85,10 +86,7 @@ done
 
 # One changed byte inside data1.arc's data breaks the signature.
 cp signed.exe damaged.exe
-at=$((1048576 + 16 + 4 * 32 + 13 + 1000))
-byte=$(od -An -tu1 -j "$at" -N1 signed.exe)
-printf "\\$(printf %o $((byte ^ 1)))" |
-  dd of=damaged.exe bs=1 seek="$at" conv=notrunc status=none
+/usr/bin/python3 "$update_bytes" flip "$mk" damaged.exe data1.arc 1000
 cmp -s signed.exe damaged.exe && fail "the byte did not change"
 if osslsigncode verify -CAfile cert.pem -in damaged.exe >verify.log 2>&1; then
   fail "osslsigncode verify passed on a changed payload"

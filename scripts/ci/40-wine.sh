@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
-# End-to-end tests of the Windows programs on the real Win32 API, under Wine:
-# named mutexes across processes, the registry and its 32-bit view,
-# MessageBoxA with code page 932 texts, read-only files, sharing violations,
-# 32-bit exit codes.
+# End-to-end tests of the Windows programs on the real Win32 API, under
+# Wine: builds what they run, then runs every scenario of
+# scripts/wine/scenarios_test.py once per program, the i686 updater.exe (the
+# product, under WoW64) and its x86-64 sibling. On a kernel that runs no
+# 32-bit programs the stage says so and runs the 64-bit program alone;
+# elsewhere every 32-bit check is required.
 #
-# Every scenario (scripts/wine/scenarios.sh) runs once per program: the
-# i686 updater.exe, the product, under WoW64 in a 64-bit prefix with the
-# install folder in the 32-bit registry view, and its x86-64 sibling with
-# it in the 64-bit view. scripts/wine/harness.sh sets Wine up and holds the
-# driver loop and the checks. The updates are made with the native mkupdate.
-# On a kernel that runs no 32-bit programs the stage says so and runs the
-# 64-bit program alone; elsewhere every 32-bit check is required.
+#   bash scripts/ci/40-wine.sh                 # every scenario
+#   bash scripts/ci/40-wine.sh -k japanese     # unittest's arguments: those matching
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -32,9 +29,6 @@ require_packages "${packages[@]}"
 require_japanese_locale
 started=$SECONDS
 
-# Wine takes code page 932 for the narrow calls from the locale.
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-
 for preset in "${programs[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
@@ -49,17 +43,7 @@ if [ "${programs[0]}" = win32 ]; then
 fi
 cmake --preset native >/dev/null
 cmake --build --preset native --target mkupdate >/dev/null
-MKUPDATE=$PWD/build/native/mkupdate
 
-. scripts/wine/harness.sh
-. scripts/wine/scenarios.sh
-wine_setup
-make_release_files
-for program in "${programs[@]}"; do
-  run_program "$program"
-done
-
-echo "screenshots: $W/shots"
+WINE_PROGRAMS="${programs[*]}" /usr/bin/python3 scripts/wine/scenarios_test.py "$@"
+echo "screenshots: build/wine/shots"
 echo "wine stage took $((SECONDS - started)) s"
-finish_checks
-echo "all wine scenarios passed"
