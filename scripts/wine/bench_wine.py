@@ -2,8 +2,10 @@
 """The benchmark's Windows part (scripts/bench.sh runs it): each checksum
 kernel in the Windows programs (bench/kernel_speed.cpp), and an update
 installed by each program's updater.exe under Wine, timed from pressing Yes
-to the done box (e2e_driver --timed, which looks every millisecond).
-Prints two Markdown tables.
+to the done box (e2e_driver --timed, which looks every millisecond), beside
+an update of one empty file (what the boxes themselves take) and Wine's own
+`copy` of the same files with a `sync` after it; then where each program's
+time goes, step by step (bench/install_steps.cpp). Prints Markdown tables.
 
   bench_wine.py WORK RUNS NATIVE_SECONDS FILE...
 
@@ -18,6 +20,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import time
 
 import harness
 
@@ -44,17 +47,31 @@ def kernel_table(wine, programs):
     print()
 
 
-def install_seconds(wine, program, files, runs):
-    """The time from Yes to the done box of each of RUNS installs."""
+def mkupdate():
+    return os.environ.get("MKUPDATE", harness.ROOT / "build/native/mkupdate")
+
+
+def pack(wine, program, name, files):
+    """An update of FILES (none: of one empty file) on the program's
+    updater, in its updates folder."""
     build = harness.ROOT / "build" / program
     updates = wine.c / "updates" / program
     updates.mkdir(parents=True, exist_ok=True)
-    subprocess.run(
-        [os.environ.get("MKUPDATE", harness.ROOT / "build/native/mkupdate"),
-         "pack", "--stub",
-         build / "updater.exe", "--out", updates / "setup.exe",
-         "--verify-dir", files[0].parent] + files,
-        check=True, stdout=subprocess.DEVNULL)
+    if files:
+        args = ["--verify-dir", files[0].parent] + files
+    else:
+        empty = wine.dir / "empty.txt"
+        empty.write_bytes(b"")
+        args = ["--entry", "empty.txt", empty]
+    subprocess.run([mkupdate(), "pack", "--quiet", "--stub",
+                    build / "updater.exe", "--out", updates / name] + args,
+                   check=True, stdout=subprocess.DEVNULL)
+    return "C:\\updates\\%s\\%s" % (program, name)
+
+
+def install_seconds(wine, program, files, runs):
+    """The time from Yes to the done box of each of RUNS installs."""
+    update = pack(wine, program, "setup.exe" if files else "empty.exe", files)
     game = wine.c / "Games/Lumenhollow"
     view = "/reg:32" if program == "win32" else "/reg:64"
     wine.set_registry("REG_SZ", "C:\\Games\\Lumenhollow", view)
@@ -66,8 +83,7 @@ def install_seconds(wine, program, files, runs):
         os.sync()
         run = wine.drive("bench", [
             "--timed", "--box", "question:confirm:yes", "--box",
-            "info:done:ok", "--exit", "0",
-            "C:\\updates\\%s\\setup.exe" % program])
+            "info:done:ok", "--exit", "0", update])
         if not run.passed():
             raise SystemExit("the %s updater failed under Wine\n%s" % (
                 program, run.report()))
@@ -76,18 +92,76 @@ def install_seconds(wine, program, files, runs):
     return seconds
 
 
+def copy_seconds(wine, files, runs):
+    """Wine's own `copy` of FILES into a fresh folder, then `sync`: the
+    floor under the updater under Wine. cmd's start is timed apart and left
+    out."""
+    copies = wine.c / "copy"
+    source = "Z:" + str(files[0].parent).replace("/", "\\") + "\\*" + (
+        files[0].suffix)
+    seconds, starts = [], []
+    for _ in range(runs):
+        shutil.rmtree(copies, ignore_errors=True)
+        copies.mkdir()
+        os.sync()
+        start = time.monotonic()
+        wine.run(["cmd", "/c", "exit"], check=True)
+        started = time.monotonic()
+        wine.run(["cmd", "/c", "copy", source, "C:\\copy\\"], check=True)
+        os.sync()
+        seconds.append(time.monotonic() - started)
+        starts.append(started - start)
+    shutil.rmtree(copies, ignore_errors=True)
+    return [s - statistics.median_low(starts) for s in seconds]
+
+
 def install_table(wine, programs, files, runs, native):
     mb = sum(f.stat().st_size for f in files) / 1e6
     print("| %d × %d MiB under Wine, %d runs | median | MB/s | fastest |" % (
         len(files), files[0].stat().st_size >> 20, runs))
     print("|---|---|---|---|")
+    copy = copy_seconds(wine, files, runs)
+    medians = {}
     for program in programs:
-        seconds = install_seconds(wine, program, files, runs)
-        median = statistics.median_low(seconds)
-        print("| %s updater.exe | %.3f s | %.0f | %.3f s |" % (
-            LABELS[program], median, mb / median, min(seconds)))
+        for name, each in (("updater.exe", files), ("one empty file", [])):
+            seconds = install_seconds(wine, program, each, runs)
+            median = statistics.median_low(seconds)
+            medians[program, name] = median
+            print("| %s %s | %.3f s | %s | %.3f s |" % (
+                LABELS[program], name, median,
+                "%.0f" % (mb / median) if each else "", min(seconds)))
+    copy_median = statistics.median_low(copy)
+    print("| Wine's copy + sync | %.3f s | %.0f | %.3f s |" % (
+        copy_median, mb / copy_median, min(copy)))
     print("| native updater (part 2, until on disk) | %.3f s | %.0f | |" % (
         native, mb / native))
+    for program in programs:
+        whole = medians[program, "updater.exe"]
+        print("| %s updater.exe / (copy + sync) | %.2f× | | |" % (
+            LABELS[program], whole / copy_median))
+    print()
+
+
+def steps_table(wine, programs, files, runs):
+    """Where each program's time goes under Wine (bench/install_steps)."""
+    game = wine.c / "Games/Steps"
+    shutil.rmtree(game, ignore_errors=True)
+    game.mkdir(parents=True)
+    (game / "uninst.lst").write_bytes(b"game.exe\n\0")
+    steps = {}
+    for program in programs:
+        update = pack(wine, program, "steps.exe", files)
+        out = wine.run([harness.ROOT / "build" / program /
+                        "bench/install_steps.exe", update,
+                        "C:\\Games\\Steps", runs], check=True).stdout
+        steps[program] = [line.split("\t") for line in
+                          out.decode().replace("\r", "").splitlines() if line]
+    print("| step by step under Wine |" + "".join(
+        " %s |" % LABELS[p] for p in programs))
+    print("|---|" + "---|" * len(programs))
+    for i, (name, _) in enumerate(steps[programs[0]]):
+        print("| %s |" % name + "".join(
+            " %s ms |" % steps[p][i][1] for p in programs))
 
 
 def main(argv):
@@ -102,6 +176,7 @@ def main(argv):
         wine.start(quiet=True)
         kernel_table(wine, programs)
         install_table(wine, programs, files, runs, native)
+        steps_table(wine, programs, files, runs)
     finally:
         wine.stop()
     return 0
