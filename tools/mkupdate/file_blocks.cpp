@@ -9,7 +9,7 @@
 
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include "tools/mkupdate/inspect.h"
 #include "tools/mkupdate/pack.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 namespace {
 

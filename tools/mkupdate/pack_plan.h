@@ -11,7 +11,7 @@
 #include "payload/verification_list.h"
 #include "tools/mkupdate/folder_files.h"
 #include "tools/mkupdate/pack.h"
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 struct PackInput {
   std::string name;   // stored: code page 932, backslashes

@@ -1,7 +1,3 @@
-#include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
-#include <langinfo.h>
 #include <locale.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -11,48 +7,9 @@
 
 #include <algorithm>
 
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 namespace {
-
-// The codeset of the tool's text. The C locale says ASCII, but the names
-// publishers give are UTF-8 there as everywhere else on these systems.
-const std::string& TextCodeset() {
-  static const std::string codeset = [] {
-    std::string name = nl_langinfo(CODESET);
-    if (name == "ANSI_X3.4-1968" || name == "ASCII" || name.empty()) {
-      return std::string("UTF-8");
-    }
-    return name;
-  }();
-  return codeset;
-}
-
-bool Convert(const std::string& to, const std::string& from,
-             const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to.c_str(), from.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out->clear();
-  char* src = const_cast<char*>(in.data());
-  size_t src_left = in.size();
-  bool ok = true;
-  // A final call with no input flushes any shift state.
-  for (bool flushing = false; ok;) {
-    char buffer[256];
-    char* dst = buffer;
-    size_t dst_left = sizeof(buffer);
-    size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &dst_left)
-                        : iconv(cd, &src, &src_left, &dst, &dst_left);
-    out->append(buffer, dst - buffer);
-    if (r == static_cast<size_t>(-1) && errno != E2BIG) ok = false;
-    if (r != static_cast<size_t>(-1)) {
-      if (flushing) break;
-      flushing = true;
-    }
-  }
-  iconv_close(cd);
-  return ok;
-}
 
 const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char g_remove_path[4096];
@@ -80,6 +37,7 @@ void WithSignalsBlocked(F f) {
 
 std::vector<std::string> ToolArguments(int argc, char** argv) {
   setlocale(LC_CTYPE, "");
+  UsePathCoding(kToolPaths);
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
@@ -103,35 +61,8 @@ bool ResolvedPath(const std::string& path, std::string* resolved) {
   return true;
 }
 
-FILE* CreateTempFile(const std::string& folder, const std::string& stem,
-                     std::string* path) {
-  std::string pattern = folder + "/." + stem + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return nullptr;
-  FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    close(fd);
-    unlink(name.data());
-    return nullptr;
-  }
-  *path = name.data();
-  return file;
-}
-
-bool SyncFile(FILE* file) {
-  return fflush(file) == 0 && fsync(fileno(file)) == 0;
-}
-
-void StartWriteBack(FILE* file) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  if (fflush(file) == 0) {
-    sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
-  }
-#else
-  (void)file;
-#endif
+unsigned long CurrentProcessId() {
+  return static_cast<unsigned long>(getpid());
 }
 
 bool MakeExecutable(const std::string& path) {
@@ -141,13 +72,8 @@ bool MakeExecutable(const std::string& path) {
   return chmod(path.c_str(), 0777 & ~mask) == 0;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
-
-void RemoveOnInterrupt(const std::string& path) {
+void RemoveOnInterrupt(const std::string& path, FileHandle) {
+  // A file open here can be removed all the same.
   static bool installed = false;
   if (!installed) {
     for (int sig : kInterruptSignals) {
@@ -176,25 +102,9 @@ void ForgetOnInterrupt() {
 
 bool IsTerminal(FILE* file) { return isatty(fileno(file)) != 0; }
 
-bool TextToCodePage932(const std::string& text, std::string* cp932) {
-  std::string back;
-  return Convert("CP932", TextCodeset(), text, cp932) &&
-         Convert(TextCodeset(), "CP932", *cp932, &back) && back == text;
-}
-
-bool CodePage932ToText(const std::string& cp932, bool utf8, std::string* text) {
-  return Convert(utf8 ? "UTF-8" : TextCodeset(), "CP932", cp932, text);
-}
-
-bool TextIsUtf8() {
-  return TextCodeset() == "UTF-8" || TextCodeset() == "utf8";
-}
-
 void WriteText(FILE* stream, const std::string& text) {
   fwrite(text.data(), 1, text.size(), stream);
 }
-
-std::string ReaderPath(const std::string& path) { return path; }
 
 std::string ShellWord(const std::string& text) {
   const char kPlain[] =
