@@ -1,10 +1,11 @@
 // mkupdate verify.
+#include "tools/mkupdate/verify_command.h"
+
 #include <filesystem>
 #include <vector>
 
 #include "platform/code_page.h"
 #include "tools/mkupdate/file_blocks.h"
-#include "tools/mkupdate/inspect.h"
 #include "tools/mkupdate/json.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
