@@ -54,9 +54,20 @@ bool CanReplace(const char* path) {
   return kind == kPathMissing || kind == kPathFile || kind == kPathLink;
 }
 
+// True once nothing stands at a temporary file's name: what a killed run
+// left there is removed, and so is a link, itself. Something that cannot
+// be removed (a link the system would only follow) keeps the name taken.
+bool FreeTempName(const char* temp_path) {
+  if (Sys()->GetPathKind(temp_path) == kPathMissing) return true;
+  Sys()->ClearFileAttributes(temp_path);
+  Sys()->RemoveFile(temp_path);
+  return Sys()->GetPathKind(temp_path) == kPathMissing;
+}
+
 // What can be known before anything is written: every entry lies within
-// the updater's file, and every path fits, lies in plain folders and ends
-// at a file (or nothing, or a link, which is replaced itself).
+// the updater's file; every path fits, lies in plain folders and ends at a
+// file (or nothing, or a link, which is replaced itself); and every
+// temporary file's name is free.
 ResultCode CheckBeforeWriting(const Payload& payload,
                               const char* install_folder) {
   for (uint32_t i = 0; i < payload.count; i++) {
@@ -67,7 +78,7 @@ ResultCode CheckBeforeWriting(const Payload& payload,
   char list_path[kMaxPath];
   char list_temp[kMaxPath];
   if (!JoinPath(install_folder, kUninstallListName, list_path) ||
-      !TempPathFor(list_path, list_temp)) {
+      !TempPathFor(list_path, list_temp) || !FreeTempName(list_temp)) {
     return kResultCannotWrite;
   }
   size_t folder_length = strlen(install_folder);
@@ -75,7 +86,7 @@ ResultCode CheckBeforeWriting(const Payload& payload,
     EntryPaths paths;
     if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
         !FoldersArePlain(paths.path, folder_length) ||
-        !CanReplace(paths.path)) {
+        !CanReplace(paths.path) || !FreeTempName(paths.temp)) {
       return kResultCannotWrite;
     }
   }
