@@ -132,6 +132,11 @@ class Platform {
   // nothing for kNoFileAttributes.
   virtual void RestoreFileAttributes(const char* path, uint32_t attributes) = 0;
 
+  // Gives the file the permissions of a new program (everyone may run it,
+  // less the umask), for the update mkupdate writes; nonzero on success.
+  // Windows files carry no such bit: nothing to do there.
+  virtual int MakeExecutable(const char* path) = 0;
+
   // Waits about the given time.
   virtual void Sleep(uint32_t milliseconds) = 0;
 

@@ -41,6 +41,7 @@ class PosixPlatform final : public Platform {
   FileError LastFileError() override { return last_error_; }
   uint32_t ClearFileAttributes(const char* path) override;
   void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
   void FreePages(void* pages, size_t size) override;
@@ -367,6 +368,15 @@ void PosixPlatform::RestoreFileAttributes(const char* path,
   if (fd < 0) return;
   fchmod(fd, static_cast<mode_t>(attributes & 07777));
   close(fd);
+}
+
+int PosixPlatform::MakeExecutable(const char* path) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  // Single-threaded, so reading the umask this way is safe.
+  mode_t mask = umask(0);
+  umask(mask);
+  return chmod(posix_path, 0777 & ~mask) == 0 ? 1 : Failed();
 }
 
 void PosixPlatform::Sleep(uint32_t milliseconds) {

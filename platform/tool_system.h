@@ -47,10 +47,6 @@ bool ResolvedPath(const std::string& path, std::string* resolved);
 // The running process's number, which no other running process has.
 unsigned long CurrentProcessId();
 
-// Gives the file the permissions of a new program (everyone may run it,
-// less the umask). Nothing to do where files carry no such bit.
-bool MakeExecutable(const std::string& path);
-
 // Has path removed if the tool is interrupted (Ctrl-C, a termination
 // request, the terminal or console closing) before ForgetOnInterrupt; the
 // tool then ends as the interruption would have ended it. open is the

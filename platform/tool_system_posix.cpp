@@ -65,13 +65,6 @@ unsigned long CurrentProcessId() {
   return static_cast<unsigned long>(getpid());
 }
 
-bool MakeExecutable(const std::string& path) {
-  // The tool is single-threaded, so reading the umask this way is safe.
-  mode_t mask = umask(0);
-  umask(mask);
-  return chmod(path.c_str(), 0777 & ~mask) == 0;
-}
-
 void RemoveOnInterrupt(const std::string& path, FileHandle) {
   // A file open here can be removed all the same.
   static bool installed = false;

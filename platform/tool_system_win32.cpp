@@ -85,8 +85,6 @@ bool ResolvedPath(const std::string& path, std::string* resolved) {
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
-bool MakeExecutable(const std::string&) { return true; }
-
 void RemoveOnInterrupt(const std::string& path, FileHandle open) {
   static bool installed = false;
   if (!installed) installed = SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

@@ -67,7 +67,7 @@ bool OutputFile::Finish() {
   RemoveOnInterrupt(temp_, kInvalidFileHandle);
   file_.Close();
   if (!flushed) return Refuse(out_, SystemReason("cannot write it"));
-  if (!MakeExecutable(temp_) ||
+  if (!Sys()->MakeExecutable(temp_.c_str()) ||
       !MoveTempOver(temp_.c_str(), out_.c_str(), false)) {
     return Refuse(out_, SystemReason("cannot put it in place"));
   }

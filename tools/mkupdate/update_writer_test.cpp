@@ -1,6 +1,9 @@
 // The update as mkupdate pack writes it: its layout byte for byte, the
 // same bytes from the same inputs, and a temporary file beside the output
-// that becomes it only whole, and is gone after a failure or an interruption.
+// that becomes it only whole, and is gone after a failure or an
+// interruption; on the fake system, at every call the writing makes.
+#include "tools/mkupdate/update_writer.h"
+
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -8,16 +11,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
+#include "platform/tool_system.h"
 #include "testing/child_process.h"
+#include "testing/fake_platform.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 #include "tools/mkupdate/mkupdate_fixture.h"
+#include "tools/mkupdate/verification_list_file.h"
 
 namespace {
 
@@ -168,5 +175,97 @@ TEST_P(MkupdateInterruptTest, LeavesNoTemporaryFile) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, MkupdateInterruptTest,
                          ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+// The tool's paths are the system's own: on POSIX systems a backslash is a
+// character of a name, for the writing and for the updater's reader alike.
+TEST_F(MkupdateTest, ABackslashInAPathIsACharacterOfTheName) {
+  std::string out = out_dir_ + "/set\\up";
+  ProcessResult r = Pack({src_ + "/a.arc"}, out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>{"set\\up"});
+  r = Mk({"list", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(out_text_.find("2 entries"), std::string::npos) << out_text_;
+}
+
+const char kOutFolder[] = "C:\\Publish";
+const char kOut[] = "C:\\Publish\\setup.exe";
+const char kOldOutput[] = "the previous update";
+
+// The plan of an update of two files and a list that records one of them.
+PackPlan FaultPlan(const ScratchDir& dir) {
+  PackPlan plan;
+  plan.stub_bytes = "MZ stub";
+  for (const char* name : {"a.arc", "b.arc"}) {
+    PackInput input;
+    input.name = input.label = name;
+    input.path = dir.Sub(name);
+    std::string data = Pattern(name[0] == 'a' ? 3 << 20 : 100, name[0]);
+    WriteFileOrDie(input.path, data);
+    input.size = data.size();
+    plan.entries.push_back(input);
+  }
+  plan.list.source = "list";
+  plan.list.prebuilt = true;
+  plan.list.bytes = BuildVerificationList(
+      {{"b.arc", ChecksumOf(ReadFileOrEmpty(dir.Sub("b.arc")))}});
+  std::string why;
+  EXPECT_TRUE(ParseVerificationList(plan.list.bytes, &plan.list.records, &why));
+  return plan;
+}
+
+// Writes the plan's update over the old output on a fresh fake system;
+// fault sets a fault on it first. Returns WriteUpdate's result.
+template <typename Fault>
+bool WriteOnFake(FakePlatform* fake, const ScratchDir& dir, Fault fault) {
+  fake->AddFolder(kOutFolder);
+  fake->AddFile(kOut, kOldOutput);
+  fault(fake);
+  PackPlan plan = FaultPlan(dir);
+  UsePlatform(fake);
+  bool written = WriteUpdate(kOut, &plan);
+  UsePlatform(nullptr);
+  return written;
+}
+
+// Each call the writing makes, failed once and with the power cut there or
+// after the last: the output is the old one or the new one whole, never one
+// cut short, and the new one whenever the writing said it was done. After a
+// failure nothing else is left and nothing open; after a power cut at most
+// the tool's own temporary file.
+TEST(UpdateWriterFaultTest, EveryCallFailedOrCutLeavesTheOldOutputOrTheNew) {
+  ScratchDir dir;
+  FakePlatform clean;
+  ASSERT_TRUE(WriteOnFake(&clean, dir, [](FakePlatform*) {}));
+  const std::string written = clean.DataOf(kOut);
+  ASSERT_GT(written.size(), kPayloadOffset + (3u << 20));
+  const std::string temp_start =
+      "setup.exe." + std::to_string(CurrentProcessId()) + "-";
+  for (uint64_t n = 1; n <= clean.calls() + 1; n++) {
+    std::string call = n <= clean.calls() ? clean.trace()[n - 1].name : "none";
+    FakePlatform fake;
+    bool done = WriteOnFake(
+        &fake, dir, [n](FakePlatform* f) { f->FailCall(n, kFileErrorOther); });
+    std::string now = fake.DataOf(kOut);
+    EXPECT_TRUE(now == written || (now == kOldOutput && !done))
+        << "call " << n << " failed: " << call;
+    EXPECT_EQ(fake.Snapshot(kOutFolder).size(), 1u) << "call " << n << call;
+    EXPECT_EQ(fake.OpenHandles(), 0u) << "call " << n << " " << call;
+
+    FakePlatform cut;
+    done =
+        WriteOnFake(&cut, dir, [n](FakePlatform* f) { f->CutPowerAtCall(n); });
+    cut.PowerCut();
+    now = cut.DataOf(kOut);
+    EXPECT_TRUE(now == written || (now == kOldOutput && !done))
+        << "power cut at call " << n << " (" << call << "): " << now.size()
+        << " bytes";
+    for (const auto& file : cut.Snapshot(kOutFolder)) {
+      EXPECT_TRUE(file.first == "setup.exe" ||
+                  file.first.compare(0, temp_start.size(), temp_start) == 0)
+          << file.first;
+    }
+  }
+}
 
 }  // namespace
