@@ -64,11 +64,16 @@ bool OutputFile::Create() {
 
 bool OutputFile::Finish() {
   bool flushed = file_.Flush();
-  RemoveOnInterrupt(temp_, kInvalidFileHandle);
+  // Closed before the interrupt cleanup forgets the handle: in between it
+  // would close a handle that is no more, rather than fail to remove a
+  // file that is still open.
   file_.Close();
+  RemoveOnInterrupt(temp_, kInvalidFileHandle);
   if (!flushed) return Refuse(out_, SystemReason("cannot write it"));
+  // An old output that is read-only is replaced all the same, as rename(2)
+  // would replace it.
   if (!Sys()->MakeExecutable(temp_.c_str()) ||
-      !MoveTempOver(temp_.c_str(), out_.c_str(), false)) {
+      !MoveTempOver(temp_.c_str(), out_.c_str(), true)) {
     return Refuse(out_, SystemReason("cannot put it in place"));
   }
   ForgetOnInterrupt();

@@ -188,6 +188,15 @@ TEST_F(MkupdateTest, ABackslashInAPathIsACharacterOfTheName) {
   EXPECT_NE(out_text_.find("2 entries"), std::string::npos) << out_text_;
 }
 
+TEST_F(MkupdateTest, AReadOnlyOldOutputIsReplaced) {
+  WriteFileOrDie(update_, "the previous update");
+  ASSERT_EQ(chmod(update_.c_str(), 0444), 0);
+  ProcessResult r = Pack({src_ + "/a.arc"}, update_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(ReadFileOrEmpty(update_).size(), size_t{kPayloadOffset});
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>{"setup"});
+}
+
 const char kOutFolder[] = "C:\\Publish";
 const char kOut[] = "C:\\Publish\\setup.exe";
 const char kOldOutput[] = "the previous update";
