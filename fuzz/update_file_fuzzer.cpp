@@ -24,15 +24,18 @@
 
 namespace {
 
-uint32_t U32At(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+// The header of the given record type at p, as stored.
+template <typename Header>
+Header HeaderAt(const uint8_t* p) {
+  Header header;
+  memcpy(&header, p, sizeof(header));
+  return header;
 }
 
 // What OpenPayload must answer for this archive.
 ResultCode ExpectedOpen(const uint8_t* data, size_t size) {
   if (size < sizeof(PayloadHeader)) return kResultPayloadUnreadable;
-  uint32_t count = U32At(data + 12);
+  uint32_t count = HeaderAt<PayloadHeader>(data).count;
   if (count > kMaxEntries) return kResultTooManyEntries;
   if (size < sizeof(PayloadHeader) + count * sizeof(PayloadEntry)) {
     return kResultPayloadUnreadable;
@@ -78,8 +81,11 @@ void CheckList(const uint8_t* data, size_t size, const Payload& payload,
   if (found != nullptr && InputOffset(payload, *found, &at) &&
       at + sizeof(VerificationHeader) <= size &&
       memcmp(data + at, kVerificationMagic, 8) == 0) {
-    uint64_t count = U32At(data + at + 12);
-    if (at + sizeof(VerificationHeader) + count * 64 <= size) expected = count;
+    uint64_t count = HeaderAt<VerificationHeader>(data + at).count;
+    if (at + sizeof(VerificationHeader) + count * sizeof(VerificationRecord) <=
+        size) {
+      expected = count;
+    }
   }
   Check(list.count == expected, "list loaded exactly when it is whole");
   if (expected == 0) return;

@@ -60,7 +60,8 @@ const int kAnswerYes = 6;             // IDYES
 
 class Platform {
  public:
-  // Files. Paths are narrow, code page 932, with backslashes.
+  // Files. Paths are narrow: code page 932 with backslashes, or the tool's
+  // text (UsePathCoding).
 
   // Opens an existing file for sequential reading, shared with other
   // readers. Returns kInvalidFileHandle on failure.
@@ -131,6 +132,11 @@ class Platform {
   // nothing for kNoFileAttributes.
   virtual void RestoreFileAttributes(const char* path, uint32_t attributes) = 0;
 
+  // Gives the file the permissions of a new program (everyone may run it,
+  // less the umask), for the update mkupdate writes; nonzero on success.
+  // Windows files carry no such bit: nothing to do there.
+  virtual int MakeExecutable(const char* path) = 0;
+
   // Waits about the given time.
   virtual void Sleep(uint32_t milliseconds) = 0;
 
@@ -188,5 +194,20 @@ void UsePlatform(Platform* platform);
 // The system's own platform: the Win32 backend or the POSIX stand-in,
 // whichever this build links.
 Platform* SystemPlatform();
+
+// How the system's own platform reads the paths it is given.
+enum PathCoding {
+  // The updater's: code page 932 (on Windows the system's narrow code page,
+  // as the narrow calls take it) with backslashes, which the POSIX stand-in
+  // turns into slashes.
+  kUpdaterPaths,
+  // mkupdate's text (platform/code_page.h): UTF-8 on Windows; on POSIX the
+  // bytes as they are, where a backslash is a character of a name.
+  kToolPaths,
+};
+
+// Makes the system's own platform read every later path as coding says;
+// kUpdaterPaths until this is called. Nothing may be open across a change.
+void UsePathCoding(PathCoding coding);
 
 #endif  // PLATFORM_PLATFORM_H_

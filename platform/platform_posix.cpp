@@ -4,7 +4,6 @@
 // folder; the registry is a folder tree; message boxes go to stderr.
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +14,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
+#include "platform/code_page.h"
 #include "platform/platform.h"
 
 namespace {
@@ -39,6 +41,7 @@ class PosixPlatform final : public Platform {
   FileError LastFileError() override { return last_error_; }
   uint32_t ClearFileAttributes(const char* path) override;
   void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
   void FreePages(void* pages, size_t size) override;
@@ -69,27 +72,32 @@ PosixPlatform g_posix;
 const int32_t kErrorFileNotFound = 2;
 const int32_t kErrorInvalidParameter = 87;
 
-// Windows paths use backslashes; the program keeps building them that way
-// and they become slashes only here.
-bool ToPosixPath(const char* path, char* out, size_t out_size) {
+PathCoding g_path_coding = kUpdaterPaths;
+
+// Copies path into out, each backslash a slash if asked; false if it does
+// not fit.
+bool CopyPath(const char* path, bool slashes, char* out, size_t out_size) {
   size_t n = strlen(path);
   if (n >= out_size) return false;
-  for (size_t i = 0; i <= n; i++) out[i] = path[i] == '\\' ? '/' : path[i];
+  for (size_t i = 0; i <= n; i++) {
+    out[i] = slashes && path[i] == '\\' ? '/' : path[i];
+  }
   return true;
+}
+
+// The updater's paths use backslashes; it keeps building them that way and
+// they become slashes only here. The tool's are the system's own.
+bool ToPosixPath(const char* path, char* out, size_t out_size) {
+  return CopyPath(path, g_path_coding == kUpdaterPaths, out, out_size);
 }
 
 // Converts code page 932 text to UTF-8; false if it does not convert or fit.
 bool Cp932ToUtf8(const char* text, char* out, size_t out_size) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  char* in = const_cast<char*>(text);
-  size_t in_left = strlen(text);
-  char* dst = out;
-  size_t out_left = out_size - 1;
-  size_t rc = iconv(cd, &in, &in_left, &dst, &out_left);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1)) return false;
-  *dst = '\0';
+  std::string utf8;
+  if (!CodePage932ToText(text, true, &utf8) || utf8.size() >= out_size) {
+    return false;
+  }
+  memcpy(out, utf8.c_str(), utf8.size() + 1);
   return true;
 }
 
@@ -362,6 +370,15 @@ void PosixPlatform::RestoreFileAttributes(const char* path,
   close(fd);
 }
 
+int PosixPlatform::MakeExecutable(const char* path) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  // Single-threaded, so reading the umask this way is safe.
+  mode_t mask = umask(0);
+  umask(mask);
+  return chmod(posix_path, 0777 & ~mask) == 0 ? 1 : Failed();
+}
+
 void PosixPlatform::Sleep(uint32_t milliseconds) {
   struct timespec t;
   t.tv_sec = milliseconds / 1000;
@@ -461,7 +478,7 @@ int32_t PosixPlatform::OpenMachineRegistryKey(const char* path,
   int n = -1;
   if (RegistryRoot(root, sizeof(root)) &&
       Cp932ToUtf8(path, utf8, sizeof(utf8)) &&
-      ToPosixPath(utf8, posix_key, sizeof(posix_key))) {
+      CopyPath(utf8, true, posix_key, sizeof(posix_key))) {
     n = snprintf(dir, PATH_MAX, "%s/HKEY_LOCAL_MACHINE/%s", root, posix_key);
   }
   if (n < 0 || n >= PATH_MAX || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -534,3 +551,5 @@ int PosixPlatform::ShowMessageBox(const char* text, const char* caption,
 void PosixPlatform::RestrictDllSearchPath() {}
 
 Platform* SystemPlatform() { return &g_posix; }
+
+void UsePathCoding(PathCoding coding) { g_path_coding = coding; }

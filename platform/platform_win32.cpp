@@ -1,6 +1,7 @@
 // The Win32 backend of the platform layer: each call is one call, or a few,
-// of the narrow-character Win32 API; only the program's own file is opened
-// by its wide name.
+// of the Win32 API. Paths come narrow and go to the wide calls, converted
+// with the system's narrow code page as the narrow calls themselves would
+// convert them, or as UTF-8 for the tool (UsePathCoding).
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
@@ -35,6 +36,7 @@ class Win32Platform final : public Platform {
   FileError LastFileError() override { return last_error_; }
   uint32_t ClearFileAttributes(const char* path) override;
   void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char*) override { return 1; }
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
   void FreePages(void* pages, size_t size) override;
@@ -66,13 +68,46 @@ const DWORD kSequentialArchive =
 // The longest path the wide calls take, in characters.
 const DWORD kLongestPath = 32768;
 
+// The code page of the paths the calls are given: CP_ACP, the updater's, or
+// CP_UTF8, the tool's.
+UINT g_path_code_page = CP_ACP;
+
+// A narrow path in the UTF-16 of the wide calls. get() is nullptr, with
+// ERROR_INVALID_NAME as the last error, when the path does not convert (a
+// tool's path that is no UTF-8) or no memory is left.
+class WidePath {
+ public:
+  explicit WidePath(const char* path);
+  ~WidePath() { delete[] wide_; }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
+  const wchar_t* get() const { return wide_; }
+
+ private:
+  wchar_t* wide_ = nullptr;
+};
+
+WidePath::WidePath(const char* path) {
+  // The narrow calls turn a byte that is no character into a stand-in and
+  // go on; so does CP_ACP here. UTF-8 is checked.
+  DWORD flags = g_path_code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+  int n = MultiByteToWideChar(g_path_code_page, flags, path, -1, nullptr, 0);
+  if (n > 0) wide_ = new (std::nothrow) wchar_t[n];
+  if (wide_ != nullptr &&
+      MultiByteToWideChar(g_path_code_page, flags, path, -1, wide_, n) != n) {
+    delete[] wide_;
+    wide_ = nullptr;
+  }
+  if (wide_ == nullptr) SetLastError(ERROR_INVALID_NAME);
+}
+
 // The name the system resolves path to, links followed, into out
 // (kLongestPath characters). Returns its length, 0 when it cannot be had.
 DWORD FinalName(const wchar_t* path, wchar_t* out) {
-  HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                         nullptr);
+  HANDLE h =
+      CreateFileW(path, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
   DWORD n = GetFinalPathNameByHandleW(h, out, kLongestPath, 0);
   CloseHandle(h);
@@ -84,18 +119,20 @@ DWORD FinalName(const wchar_t* path, wchar_t* out) {
 // what it leads to. Such a file resolves to another name than its folder's
 // with its own name after it. A name that cannot be resolved counts as a
 // link, so that nothing is done through it.
-bool HiddenLink(const char* path) {
-  wchar_t* buffer = new (std::nothrow) wchar_t[3 * kLongestPath];
+bool HiddenLink(const wchar_t* path) {
+  size_t n = wcslen(path);
+  wchar_t* buffer =
+      n < kLongestPath ? new (std::nothrow) wchar_t[3 * kLongestPath] : nullptr;
   if (buffer == nullptr) return true;
   wchar_t* wide = buffer;
   wchar_t* file_name = buffer + kLongestPath;
   wchar_t* folder_name = buffer + 2 * kLongestPath;
   bool hidden = true;
-  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kLongestPath);
-  wchar_t* slash = n > 0 ? wcsrchr(wide, L'\\') : nullptr;
-  wchar_t* other = n > 0 ? wcsrchr(wide, L'/') : nullptr;
+  wmemcpy(wide, path, n + 1);
+  wchar_t* slash = wcsrchr(wide, L'\\');
+  wchar_t* other = wcsrchr(wide, L'/');
   if (other > slash) slash = other;
-  DWORD file_length = n > 0 ? FinalName(wide, file_name) : 0;
+  DWORD file_length = FinalName(wide, file_name);
   if (slash != nullptr && file_length != 0) {
     *slash = L'\0';
     DWORD folder_length = FinalName(wide, folder_name);
@@ -115,8 +152,8 @@ bool HiddenLink(const char* path) {
 
 // What stands at path, and its attributes (INVALID_FILE_ATTRIBUTES when
 // nothing does).
-PathKind KindOf(const char* path, DWORD* attributes) {
-  *attributes = GetFileAttributesA(path);
+PathKind KindOf(const wchar_t* path, DWORD* attributes) {
+  *attributes = GetFileAttributesW(path);
   if (*attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -149,7 +186,9 @@ FileHandle Win32Platform::Opened(HANDLE h) {
 }
 
 FileHandle Win32Platform::OpenFileForRead(const char* path) {
-  return Opened(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+  WidePath wide(path);
+  if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
+  return Opened(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, kSequentialArchive, nullptr));
 }
 
@@ -172,7 +211,9 @@ FileHandle Win32Platform::OpenOwnExecutable() {
 FileHandle Win32Platform::CreateNewFile(const char* path) {
   // CREATE_NEW fails on anything at the name; a link there is never
   // followed, so nothing outside the folder can be written through it.
-  return Opened(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  WidePath wide(path);
+  if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
+  return Opened(CreateFileW(wide.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             kSequentialArchive | FILE_FLAG_OPEN_REPARSE_POINT,
                             nullptr));
 }
@@ -215,7 +256,10 @@ int Win32Platform::FlushFileToDisk(FileHandle file) {
 int Win32Platform::MoveFileOver(const char* from, const char* to) {
   // MOVEFILE_WRITE_THROUGH: each move is on the disk when it returns, so
   // FlushMoves has nothing left to do.
-  return MoveFileExA(from, to,
+  WidePath wide_from(from);
+  WidePath wide_to(to);
+  if (wide_from.get() == nullptr || wide_to.get() == nullptr) return Failed();
+  return MoveFileExW(wide_from.get(), wide_to.get(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? 1
              : Failed();
@@ -224,26 +268,32 @@ int Win32Platform::MoveFileOver(const char* from, const char* to) {
 int Win32Platform::RemoveFile(const char* path) {
   // Windows deletes a link itself, which its attributes show; a link they
   // hide would have what it leads to deleted instead, and is left alone.
+  WidePath wide(path);
+  if (wide.get() == nullptr) return Failed();
   DWORD attributes;
-  if (KindOf(path, &attributes) == kPathLink &&
+  if (KindOf(wide.get(), &attributes) == kPathLink &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     SetLastError(ERROR_CANT_ACCESS_FILE);
     return Failed();
   }
-  return DeleteFileA(path) ? 1 : Failed();
+  return DeleteFileW(wide.get()) ? 1 : Failed();
 }
 
 PathKind Win32Platform::GetPathKind(const char* path) {
+  WidePath wide(path);
   DWORD attributes;
-  return KindOf(path, &attributes);
+  return wide.get() == nullptr ? kPathOther : KindOf(wide.get(), &attributes);
 }
 
 int Win32Platform::FileIsFree(const char* path) {
   // The move opens the target for deleting; a handle of another process
   // that does not share deleting makes that fail, and so this open too.
-  HANDLE h = CreateFileA(
-      path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  WidePath wide(path);
+  if (wide.get() == nullptr) return 1;  // the move itself reports it
+  HANDLE h = CreateFileW(wide.get(), DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return 1;
@@ -258,17 +308,22 @@ int Win32Platform::FileIsFree(const char* path) {
 uint32_t Win32Platform::ClearFileAttributes(const char* path) {
   // A link is replaced as it is: its attributes might be those of what it
   // leads to.
+  WidePath wide(path);
   DWORD attributes;
-  if (KindOf(path, &attributes) != kPathFile) return kNoFileAttributes;
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  if (wide.get() == nullptr || KindOf(wide.get(), &attributes) != kPathFile) {
+    return kNoFileAttributes;
+  }
+  SetFileAttributesW(wide.get(), FILE_ATTRIBUTE_NORMAL);
   return attributes;
 }
 
 void Win32Platform::RestoreFileAttributes(const char* path,
                                           uint32_t attributes) {
+  if (attributes == kNoFileAttributes) return;
+  WidePath wide(path);
   DWORD now;
-  if (attributes != kNoFileAttributes && KindOf(path, &now) == kPathFile) {
-    SetFileAttributesA(path, attributes);
+  if (wide.get() != nullptr && KindOf(wide.get(), &now) == kPathFile) {
+    SetFileAttributesW(wide.get(), attributes);
   }
 }
 
@@ -338,3 +393,7 @@ void Win32Platform::RestrictDllSearchPath() {
 }
 
 Platform* SystemPlatform() { return &g_win32; }
+
+void UsePathCoding(PathCoding coding) {
+  g_path_code_page = coding == kToolPaths ? CP_UTF8 : CP_ACP;
+}

@@ -46,6 +46,10 @@ class SeqFile {
 
   bool IsOpen() const { return handle_ != kInvalidFileHandle; }
 
+  // The handle, kInvalidFileHandle when not open: for mkupdate's interrupt
+  // cleanup, which closes it on Windows before removing the file.
+  FileHandle handle() const { return handle_; }
+
  private:
   int Open(FileHandle handle);
 

@@ -440,6 +440,12 @@ void FakePlatform::RestoreFileAttributes(const char* path,
   }
 }
 
+int FakePlatform::MakeExecutable(const char* path) {
+  // Windows' files carry no such bit; only the call is counted.
+  if (!Enter("MakeExecutable", path)) return 0;
+  return Find(path, false) != nullptr ? 1 : Fail(kFileErrorOther);
+}
+
 void FakePlatform::Sleep(uint32_t milliseconds) {
   Enter("Sleep", "");
   clock_ms_ += milliseconds;

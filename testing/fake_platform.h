@@ -109,6 +109,7 @@ class FakePlatform final : public Platform {
   FileError LastFileError() override { return last_error_; }
   uint32_t ClearFileAttributes(const char* path) override;
   void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
   void FreePages(void* pages, size_t size) override;

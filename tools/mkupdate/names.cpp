@@ -6,7 +6,7 @@
 #include "payload/entry_name.h"
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
-#include "tools/mkupdate/tool_os.h"
+#include "platform/code_page.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// mkupdate pack run as a process: updates it packs are installed by the real
-// updater; every refusal names the file and leaves nothing behind; no input
-// is ever written over, also when the tool is interrupted.
+// The checks mkupdate pack makes before it writes: every refusal names the
+// file and the reason and leaves nothing behind; the offenders are named
+// all at once; no input is ever the output; entries get their names.
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -20,112 +20,6 @@
 #include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
-
-std::string Nul() { return std::string(1, '\0'); }
-
-TEST_F(MkupdateTest, RoundTripThroughTheUpdater) {
-  UpdaterWorld world;
-  const std::string& game = world.folder();
-  mkdir((game + "/sub").c_str(), 0755);
-  mkdir((src_ + "/sub").c_str(), 0755);
-  WriteFileOrDie(src_ + "/game.exe", "MZ game");
-  WriteFileOrDie(game + "/game.exe", "MZ game");
-  WriteFileOrDie(src_ + "/sub/c.txt", "see");
-  WriteFileOrDie(src_ + "/uninst.lst", "the publisher's copy\n" + Nul());
-  WriteFileOrDie(game + "/uninst.lst", "game.exe\na.arc\n" + Nul());
-
-  // Under the list's folder an entry keeps its path there.
-  ProcessResult packed =
-      Pack({src_ + "/a.arc", src_ + "/Data.ARC", src_ + "/sub/c.txt"}, update_);
-  ASSERT_EQ(packed.status, 0) << packed.err;
-  EXPECT_EQ(out_text_,
-            "wrote " + update_ + ": 4 entries, " +
-                std::to_string(5 + (3 << 20) + 3 + 16 + 4 * 64) +
-                " bytes of data, verification list vrx.hvl with 4 records "
-                "(3 of 3 entries verified by it)\n");
-  // Only the note that the folder must be there: no lesson on the lists.
-  EXPECT_EQ(packed.err, "mkupdate: " + src_ +
-                            "/sub/c.txt: the updater creates no folders: "
-                            "sub must exist in the installed game\n");
-  struct stat st;
-  ASSERT_EQ(stat(update_.c_str(), &st), 0);
-  EXPECT_NE(st.st_mode & 0100, 0u) << "the update must be executable";
-
-  ProcessResult r = RunProcess({update_}, world.Options("y\n"));
-  EXPECT_EQ(r.status, 0) << r.err;
-  for (const char* name : {"a.arc", "Data.ARC", "sub/c.txt"}) {
-    EXPECT_EQ(ReadFileOrEmpty(game + "/" + name),
-              ReadFileOrEmpty(src_ + "/" + name))
-        << name;
-  }
-  // Installed names keep their case; a.arc was listed already.
-  EXPECT_EQ(ReadFileOrEmpty(game + "/uninst.lst"),
-            "game.exe\na.arc\nData.ARC\nsub\\c.txt\nvrx.hvl\n" + Nul());
-  // The installed list describes the folder it came with.
-  EXPECT_EQ(Mk({"verify", game + "/vrx.hvl", game}).status, 0) << out_text_;
-}
-
-TEST_F(MkupdateTest, LayoutAndListOfAFolder) {
-  mkdir((src_ + "/sub").c_str(), 0755);
-  WriteFileOrDie(src_ + "/sub/x.txt", "x");
-  mkdir((src_ + "/sub2").c_str(), 0755);
-  WriteFileOrDie(src_ + "/sub2/y.txt", "yy");
-  WriteFileOrDie(src_ + "/B.txt", "b");
-  WriteFileOrDie(src_ + "/VRX.HVL", "an old list: never a record");
-  WriteFileOrDie(src_ + "/sub/uninst.lst", "deeper down: an ordinary file");
-  ASSERT_EQ(Pack({src_ + "/a.arc", "d=" + src_ + "/Data.ARC"}, update_).status,
-            0);
-  std::string stub = ReadFileOrEmpty(stub_);
-  std::string file = ReadFileOrEmpty(update_);
-  ASSERT_GT(file.size(), kPayloadOffset + 16u + 3 * 32);
-  EXPECT_EQ(file.substr(0, stub.size()), stub);
-  EXPECT_EQ(file.substr(stub.size(), kPayloadOffset - stub.size()),
-            std::string(kPayloadOffset - stub.size(), '\0'));
-  std::string payload = file.substr(kPayloadOffset);
-  EXPECT_EQ(payload.substr(0, 12), "PackFile    ");
-  ASSERT_EQ(U32At(payload, 12), 3u);
-  const char* names[] = {"a.arc", "d", "vrx.hvl"};
-  uint32_t offset = 0;
-  size_t data_base = 16 + 3 * 32;
-  for (int i = 0; i < 3; i++) {
-    std::string record = payload.substr(16 + 32 * i, 32);
-    EXPECT_EQ(record.substr(0, 16),
-              names[i] + std::string(16 - strlen(names[i]), '\0'));
-    EXPECT_EQ(U32At(record, 16), offset) << names[i];
-    EXPECT_EQ(record.substr(24), std::string(8, '\0'));
-    offset += U32At(record, 20);
-  }
-  EXPECT_EQ(data_base + offset, payload.size())
-      << "the last entry ends the file";
-  EXPECT_EQ(payload.substr(data_base, 5), "alpha");
-  std::string list = payload.substr(payload.size() - (16 + 6 * 64));
-  // Bytewise order of the names with backslashes: '2' sorts before '\'.
-  std::vector<TestRecord> expected;
-  for (const char* name : {"B.txt", "Data.ARC", "a.arc", "sub2\\y.txt",
-                           "sub\\uninst.lst", "sub\\x.txt"}) {
-    std::string path = name;
-    for (char& c : path) c = c == '\\' ? '/' : c;
-    expected.push_back({name, ChecksumOf(ReadFileOrEmpty(src_ + "/" + path))});
-  }
-  EXPECT_EQ(list, BuildVerificationList(expected));
-}
-
-TEST_F(MkupdateTest, SameInputsGiveTheSameBytes) {
-  std::vector<std::string> entries = {src_ + "/Data.ARC", src_ + "/a.arc"};
-  ASSERT_EQ(Pack(entries, update_).status, 0);
-  // Another output name and a fresh copy of the folder, with new times.
-  ASSERT_EQ(system(("cp -r '" + src_ + "' '" + src_ + ".copy' && rm -r '" +
-                    src_ + "' && mv '" + src_ + ".copy' '" + src_ + "'")
-                       .c_str()),
-            0);
-  ASSERT_EQ(Pack(entries, update_ + "2").status, 0);
-  std::string first = ReadFileOrEmpty(update_);
-  EXPECT_GT(first.size(), 4u << 20);
-  EXPECT_EQ(first, ReadFileOrEmpty(update_ + "2"));
-  // A different order is a different update.
-  ASSERT_EQ(Pack({entries[1], entries[0]}, update_ + "3").status, 0);
-  EXPECT_NE(first, ReadFileOrEmpty(update_ + "3"));
-}
 
 TEST_F(MkupdateTest, EntryLimits) {
   std::vector<std::string> entries;
@@ -313,21 +207,6 @@ TEST_F(MkupdateTest, TheOutputIsNeverAnInput) {
   EXPECT_EQ(snapshot(), before) << "an input was touched";
 }
 
-TEST_F(MkupdateTest, AnOutputInsideTheListedFolderIsNeverListed) {
-  std::string out = src_ + "/setup.exe";
-  ASSERT_EQ(Pack({src_ + "/a.arc"}, out).status, 0);
-  std::string first = ReadFileOrEmpty(out);
-  ProcessResult again = Pack({src_ + "/a.arc"}, out);
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(ReadFileOrEmpty(out), first) << "the list took in the old output";
-  EXPECT_NE(out_text_.find("with 2 records"), std::string::npos) << out_text_;
-  ASSERT_EQ(Pack({"--dry-run", src_ + "/a.arc"}, out).status, 0);
-  EXPECT_NE(
-      out_text_.find("left out of the list: " + out + ": it is the output"),
-      std::string::npos)
-      << out_text_;
-}
-
 TEST_F(MkupdateTest, EntryNamesFromPathsAndNames) {
   mkdir((src_ + "/movie").c_str(), 0755);
   WriteFileOrDie(src_ + "/movie/staff.mpg", "staff roll");
@@ -404,152 +283,65 @@ TEST_F(MkupdateTest, NamesAreStoredInCodePage932) {
                 "a\xE3\x82\xBD=" + file, "ends in the byte 0x5C");
 }
 
-TEST_F(MkupdateTest, FailedWritesLeaveTheOldOutputAlone) {
-  WriteFileOrDie(update_, "the previous update");
-  // The file size limit makes the copy of the 3 MiB entry fail.
-  ProcessOptions limited;
-  limited.file_size_limit = 2 << 20;
-  ProcessResult r = Mk(
-      {"pack", "--stub", stub_, "--out", update_, src_ + "/Data.ARC"}, limited);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(update_ + ": cannot write it"), std::string::npos)
-      << r.err;
-  EXPECT_EQ(ReadFileOrEmpty(update_), "the previous update");
-  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>{"setup"});
-  r = Mk({"pack", "--stub", stub_, "--out", dir_.Sub("no/setup"),
-          src_ + "/a.arc"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot create a file in its folder"), std::string::npos)
-      << r.err;
-  // An input that cannot be read.
-  chmod((src_ + "/a.arc").c_str(), 0);
-  r = MkWithoutOverride(
-      {"pack", "--stub", stub_, "--out", update_, src_ + "/a.arc"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(src_ + "/a.arc: cannot open it: Permission denied"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(ReadFileOrEmpty(update_), "the previous update");
-}
-
-// On a terminal one line counts the bytes of the whole pack, drawn again in
-// place and wiped before the result; --quiet shows nothing there; where
-// stderr is no terminal only the result is written.
-TEST_F(MkupdateTest, ProgressIsOneLineAndOnlyOnATerminal) {
-  std::string big = dir_.Sub("big.arc");
-  WriteFileOrDie(big, "");
-  ASSERT_EQ(truncate(big.c_str(), 40 << 20), 0);  // sparse
-  std::vector<std::string> args = {"pack",  "--stub",       stub_, "--out",
-                                   update_, "--verify-dir", src_,  big};
-  // The entry and the listed files (3 MiB and 5 bytes) are read: 43 MiB.
-  std::string command = std::string("'") + MKUPDATE_BINARY + "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  for (bool quiet : {false, true}) {
-    ProcessOptions options;
-    options.stdout_path = dir_.Sub("terminal");
-    ProcessResult r =
-        RunProcess({"script", "-q", "-e", "-c",
-                    command + (quiet ? " --quiet" : ""), "/dev/null"},
-                   options);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string shown = ReadFileOrEmpty(options.stdout_path);
-    if (quiet) {
-      EXPECT_EQ(shown, "");
-      continue;
-    }
-    size_t result = shown.find("wrote " + update_);
-    ASSERT_NE(result, std::string::npos) << shown;
-    std::string line = shown.substr(0, result);
-    EXPECT_EQ(line.find('\n'), std::string::npos) << "more than one line";
-    EXPECT_EQ(line.find("\rwriting " + update_ + ": 0 of 43 MiB (0%)"), 0u)
-        << line;
-    EXPECT_NE(line.find(": 43 of 43 MiB (100%)"), std::string::npos) << line;
-    EXPECT_LE(std::count(line.begin(), line.end(), '\r'), 103) << line;
-    size_t wiped = line.rfind('\r', line.size() - 2);
-    EXPECT_EQ(line.substr(wiped + 1, line.size() - wiped - 2),
-              std::string(line.size() - wiped - 2, ' '))
-        << "not wiped: " << line;
+// Files that one update cannot hold: the refusal tells how many updates
+// they need and the commands that make them; those updates, all run,
+// bring the old release to the new.
+TEST_F(ReleaseTest, TooManyFilesForOneUpdateAreSplitAsTold) {
+  for (int i = 0; i < 26; i++) {
+    WriteFileOrDie(new_ + "/n" + std::to_string(i) + ".dat", "new");
   }
-  ProcessResult r = Mk(args);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(out_text_.find("wrote " + update_), 0u) << out_text_;
-}
-
-// Interrupts pack while it copies a large entry: the temporary file must
-// go, and the tool must end by the signal, as interrupted programs do.
-class MkupdateInterruptTest : public MkupdateTest,
-                              public ::testing::WithParamInterface<int> {};
-
-TEST_P(MkupdateInterruptTest, LeavesNoTemporaryFile) {
-  int sig = GetParam();
-  std::string big = dir_.Sub("big.arc");
-  WriteFileOrDie(big, "");
-  ASSERT_EQ(truncate(big.c_str(), 512 << 20), 0);  // sparse
-  bool caught = false;
-  for (int attempt = 0; attempt < 3 && !caught; attempt++) {
-    ChildProcess child = SpawnProcess(
-        {MKUPDATE_BINARY, "pack", "--stub", stub_, "--out", update_, big},
-        ProcessOptions());
-    // Wait until the temporary file holds more than the stub's megabyte,
-    // then stop the tool there.
-    std::string temp;
-    for (int i = 0; i < 20000 && temp.empty(); i++) {
-      for (const std::string& name : FolderNames(out_dir_)) {
-        struct stat st;
-        if (name != "setup" &&
-            stat((out_dir_ + "/" + name).c_str(), &st) == 0 &&
-            st.st_size > (2 << 20)) {
-          temp = name;
-        }
-      }
-      if (temp.empty()) usleep(500);
-    }
-    kill(child.pid, SIGSTOP);
-    int status = 0;
-    bool running = waitpid(child.pid, &status, WUNTRACED) == child.pid &&
-                   WIFSTOPPED(status);
-    caught = running && !temp.empty() && FileExists(out_dir_ + "/" + temp);
-    close(child.in);
-    close(child.err);
-    if (!running) {  // it ended before it was stopped; reaped above
-      unlink(update_.c_str());
-      continue;
-    }
-    kill(child.pid, sig);
-    kill(child.pid, SIGCONT);
-    waitpid(child.pid, &status, 0);
-    if (!caught) {
-      unlink(update_.c_str());
-      continue;
-    }
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig)
-        << "status " << status;
-    EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>())
-        << "the temporary file " << temp << " stayed";
+  ProcessResult r = PackReleases();
+  ExpectRefusal(r, new_, "30 files are new or changed");
+  std::vector<std::string> commands;
+  for (size_t at = r.err.find("\n  mkupdate pack "); at != std::string::npos;
+       at = r.err.find("\n  mkupdate pack ", at + 1)) {
+    size_t end = r.err.find('\n', at + 1);
+    commands.push_back(r.err.substr(at + 11, end - at - 11));
   }
-  EXPECT_TRUE(caught) << "pack finished each time before it was stopped";
+  ASSERT_EQ(commands.size(), 2u) << r.err;
+  EXPECT_NE(r.err.find("They need 2 updates"), std::string::npos) << r.err;
+  std::vector<std::string> updates;
+  for (size_t i = 0; i < commands.size(); i++) {
+    std::string run =
+        std::string("'") + MKUPDATE_BINARY + "'" + commands[i] + " >/dev/null";
+    ASSERT_EQ(system(run.c_str()), 0) << run;
+    updates.push_back(out_dir_ + "/setup-" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(InstallAndVerify(old_, updates), 0) << out_text_;
+  EXPECT_NE(out_text_.find(": all 33 listed files match"), std::string::npos)
+      << out_text_;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, MkupdateInterruptTest,
-                         ::testing::Values(SIGINT, SIGTERM, SIGHUP));
-
-TEST(StubMarkerTest, FoundOnlyWhole) {
-  StubMarker marker = UnmaskedStubMarker();
-  std::string bytes =
-      std::string(1000, 'x') +
-      std::string(reinterpret_cast<char*>(marker.bytes), kStubMarkerSize) + "y";
-  const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  EXPECT_TRUE(ContainsStubMarker(data, bytes.size()));
-  EXPECT_FALSE(ContainsStubMarker(data, bytes.size() - 2));  // cut short
-  EXPECT_FALSE(ContainsStubMarker(data + 1001, bytes.size() - 1001));
-  bytes[1000 + kStubMarkerSize - 1] ^= 0x80;
-  EXPECT_FALSE(ContainsStubMarker(data, bytes.size()));
-  // The tool itself does not carry it: it could never pass for a stub.
-  std::string tool = ReadFileOrEmpty(MKUPDATE_BINARY);
-  ASSERT_GT(tool.size(), 0u);
-  EXPECT_EQ(tool.find(std::string(reinterpret_cast<char*>(marker.bytes),
-                                  kStubMarkerSize)),
+TEST_F(ReleaseTest, TooManyOrTooLongAreAllNamedAtOnce) {
+  for (int i = 0; i < 22; i++) {
+    WriteFileOrDie(new_ + "/n" + std::to_string(i), "new");
+  }
+  // With the four new and changed files and the three below, 29.
+  WriteFileOrDie(new_ + "/sixteen-bytes.xy", "long");
+  WriteFileOrDie(new_ + "/seventeen-bytes.x", "longer");
+  std::string deep = new_ + "/movie/" + std::string(50, 'd');
+  WriteFileOrDie(deep, "its record name is 56 bytes");
+  ProcessResult r = PackReleases();
+  ExpectRefusal(r, new_, "29 files are new or changed");
+  for (const char* name : {"n0 (new)", "n21 (new)", "game.exe (changed)",
+                           "movie\\staff.mpg (new)"}) {
+    EXPECT_NE(r.err.find(std::string("\n  ") + name + "\n"), std::string::npos)
+        << name << "\n"
+        << r.err;
+  }
+  EXPECT_NE(r.err.find(new_ + "/sixteen-bytes.xy: entry name"),
             std::string::npos);
+  EXPECT_NE(r.err.find(new_ + "/seventeen-bytes.x: entry name"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(deep + ": record name"), std::string::npos) << r.err;
+}
+
+TEST_F(ReleaseTest, NothingChangedIsRefused) {
+  ASSERT_EQ(
+      system(("rm -r '" + new_ + "' && cp -r '" + old_ + "' '" + new_ + "'")
+                 .c_str()),
+      0);
+  ExpectRefusal(PackReleases(), new_, "nothing to pack");
 }
 
 }  // namespace
