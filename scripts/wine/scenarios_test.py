@@ -356,12 +356,16 @@ class Scenarios:
 
     def test_updater_in_a_folder_named_with_e_diaeresis_runs(self):
         # "Zoë" has no form in code page 932: the updater still opens its
-        # own file, by its wide name.
+        # own file, by its wide name, and mkupdate.exe lists it.
         folder = wine.c / "Users/Zoë/Downloads"
         folder.mkdir(parents=True, exist_ok=True)
         shutil.copy(self.updates / "complete.exe", folder / "setup.exe")
         self.install("zoe", "C:\\Users\\Zoë\\Downloads\\setup.exe")
         self.assert_complete_install()
+        # mkupdate.exe reads it there too, by the same wide name.
+        listed = wine.run([self.build / "mkupdate.exe", "list",
+                           "C:\\Users\\Zoë\\Downloads\\setup.exe"])
+        self.assertEqual(listed.returncode, 0, text(listed.stderr))
 
     def test_links_in_the_install_folder_are_never_followed(self):
         # Unix links stand in for Windows' links. Wine shows a link to a
