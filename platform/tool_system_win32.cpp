@@ -11,10 +11,21 @@ namespace {
 wchar_t g_remove_path[32768];
 HANDLE g_remove_open = INVALID_HANDLE_VALUE;
 volatile LONG g_remove_set = 0;
+// The thread that writes the file: the tool's only one.
+HANDLE g_writer = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-  // The handle shares no deleting: it goes first. A write the main thread
-  // is in still ends, on the file it had; the process ends right after.
+  // The event comes on a thread of its own. The writer is stopped first,
+  // and GetThreadContext waits until it is: with the handle closed under
+  // it, its next write would fail and it would report that and end with
+  // its own exit code before this one.
+  if (g_writer != nullptr &&
+      SuspendThread(g_writer) != static_cast<DWORD>(-1)) {
+    CONTEXT context;
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(g_writer, &context);
+  }
+  // The handle shares no deleting: it goes before the file.
   if (g_remove_set) {
     if (g_remove_open != INVALID_HANDLE_VALUE) CloseHandle(g_remove_open);
     DeleteFileW(g_remove_path);
@@ -87,6 +98,11 @@ unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
 void RemoveOnInterrupt(const std::string& path, FileHandle open) {
   static bool installed = false;
+  if (g_writer == nullptr) {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(),
+                    GetCurrentProcess(), &g_writer, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  }
   if (!installed) installed = SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   InterlockedExchange(&g_remove_set, 0);
   std::wstring wide = Wide(path);
