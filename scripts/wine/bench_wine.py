@@ -4,7 +4,8 @@ kernel in the Windows programs (bench/kernel_speed.cpp), and an update
 installed by each program's updater.exe under Wine, timed from pressing Yes
 to the done box (e2e_driver --timed, which looks every millisecond), beside
 an update of one empty file (what the boxes themselves take) and Wine's own
-`copy` of the same files with a `sync` after it; then where each program's
+copy of the same files (CopyFileW, which `copy` uses) with a `sync` after
+it; then where each program's
 time goes, step by step (bench/install_steps.cpp). Prints Markdown tables.
 
   bench_wine.py WORK RUNS NATIVE_SECONDS FILE...
@@ -92,27 +93,26 @@ def install_seconds(wine, program, files, runs):
     return seconds
 
 
-def copy_seconds(wine, files, runs):
-    """Wine's own `copy` of FILES into a fresh folder, then `sync`: the
-    floor under the updater under Wine; and apart, how long cmd takes to
-    start and end, which the first includes."""
+def copy_seconds(wine, program, files, runs):
+    """Wine's own copy of FILES into a fresh folder (CopyFileW, which
+    `copy` uses, timed inside bench/copy_files.exe, so that the program's
+    start is left out), then `sync`: the floor under the updater."""
     copies = wine.c / "copy"
-    source = "Z:" + str(files[0].parent).replace("/", "\\") + "\\*" + (
-        files[0].suffix)
-    seconds, starts = [], []
+    sources = ["Z:" + str(f).replace("/", "\\") for f in files]
+    seconds = []
     for _ in range(runs):
         shutil.rmtree(copies, ignore_errors=True)
         copies.mkdir()
         os.sync()
-        start = time.monotonic()
-        wine.run(["cmd", "/c", "exit"], check=True)
+        out = wine.run([harness.ROOT / "build" / program /
+                        "bench/copy_files.exe", "C:\\copy"] + sources,
+                       check=True).stdout
         started = time.monotonic()
-        wine.run(["cmd", "/c", "copy", source, "C:\\copy\\"], check=True)
         os.sync()
-        seconds.append(time.monotonic() - started)
-        starts.append(started - start)
+        seconds.append(float(out.decode().strip()) / 1000 +
+                       time.monotonic() - started)
     shutil.rmtree(copies, ignore_errors=True)
-    return seconds, starts
+    return seconds
 
 
 def install_table(wine, programs, files, runs, native):
@@ -120,7 +120,6 @@ def install_table(wine, programs, files, runs, native):
     print("| %d × %d MiB under Wine, %d runs | median | MB/s | fastest |" % (
         len(files), files[0].stat().st_size >> 20, runs))
     print("|---|---|---|---|")
-    copy, starts = copy_seconds(wine, files, runs)
     medians = {}
     for program in programs:
         for name, each in (("updater.exe", files), ("one empty file", [])):
@@ -130,21 +129,18 @@ def install_table(wine, programs, files, runs, native):
             print("| %s %s | %.3f s | %s | %.3f s |" % (
                 LABELS[program], name, median,
                 "%.0f" % (mb / median) if each else "", min(seconds)))
-    copy_median = statistics.median_low(copy)
-    start_median = statistics.median_low(starts)
-    print("| Wine's copy + sync (`cmd /c copy`) | %.3f s | %.0f | %.3f s |" % (
-        copy_median, mb / copy_median, min(copy)))
-    print("| of which cmd's start and end | %.3f s | | %.3f s |" % (
-        start_median, min(starts)))
+    copies = {}
+    for program in programs:
+        copy = copy_seconds(wine, program, files, runs)
+        copies[program] = statistics.median_low(copy)
+        print("| %s CopyFileW + sync | %.3f s | %.0f | %.3f s |" % (
+            LABELS[program], copies[program], mb / copies[program],
+            min(copy)))
     print("| native updater (part 2, until on disk) | %.3f s | %.0f | |" % (
         native, mb / native))
-    floor = copy_median - start_median
     for program in programs:
-        whole = medians[program, "updater.exe"]
-        print("| %s updater.exe / (copy + sync) | %.2f× | %s | |" % (
-            LABELS[program], whole / copy_median,
-            "%.2f× without cmd's start" % (whole / floor) if floor > 0
-            else ""))
+        print("| %s updater.exe / (CopyFileW + sync) | %.2f× | | |" % (
+            LABELS[program], medians[program, "updater.exe"] / copies[program]))
     print()
 
 
