@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -138,12 +139,34 @@ class InstallationFaultTest : public ::testing::Test {
     WriteFileOrDie(path, bytes);
   }
 
+  // Install while another process holds the file of that name throughout.
+  uint32_t InstallWhileHeld(const std::string& name) {
+    pid_t holder = HoldFlock(folder_ + "/" + name);
+    uint32_t result = Install();
+    StopProcess(holder);
+    return result;
+  }
+
+  // Puts the install folder on a tmpfs of the given size, mounted for the
+  // rest of the test. True when it is; without root the test is skipped.
+  bool OnSmallFilesystem(int kib) {
+    Mount(kib);
+    return !IsSkipped() && !HasFatalFailure();
+  }
+  void Mount(int kib) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    fs_.reset(new SmallFilesystem(dir_.Sub("fs"), kib));
+    ASSERT_TRUE(fs_->mounted()) << "no small filesystem can be mounted here";
+    folder_ = dir_.Sub("fs/Game");
+  }
+
   ScratchDir dir_;
   std::string updater_ = dir_.Sub("setup.exe");
   std::string folder_ = dir_.Sub("Game");
   std::vector<TestEntry> entries_;
   Game game_;
   int expected_count_ = 0;
+  std::unique_ptr<SmallFilesystem> fs_;
 };
 
 TEST_F(InstallationFaultTest, CompleteRunForComparison) {
@@ -154,11 +177,7 @@ TEST_F(InstallationFaultTest, CompleteRunForComparison) {
 
 TEST_F(InstallationFaultTest, DiskFullInTheMiddleOfAnEntry) {
   // 128 KiB hold the small files and part of the 512 KiB entry.
-  std::string mount_point = dir_.Sub("fs");
-  SmallFilesystem fs(mount_point, 128);
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
-  ASSERT_TRUE(fs.mounted()) << "no small filesystem can be mounted here";
-  folder_ = mount_point + "/Game";
+  if (!OnSmallFilesystem(128)) return;
   SetUpGame(Game());
   EXPECT_EQ(Install(), kResultCannotWrite);
   // Nothing moved, and what the disk took of the new files is gone.
@@ -184,12 +203,9 @@ TEST_F(InstallationFaultTest, FolderTheUserMayNotWrite) {
 // a moment, as a scanner holds each new file, is waited for.
 TEST_F(InstallationFaultTest, OutputHeldByAnotherProcess) {
   SetUpGame(Game());
-  pid_t holder = HoldFlock(folder_ + "/big.arc");
-  uint32_t result = Install();
-  StopProcess(holder);
-  EXPECT_EQ(result, kResultCannotWrite);
+  EXPECT_EQ(InstallWhileHeld("big.arc"), kResultCannotWrite);
   EXPECT_EQ(SnapshotDir(folder_), Expected(0));
-  holder = HoldFlock(folder_ + "/big.arc", "0.5");
+  pid_t holder = HoldFlock(folder_ + "/big.arc", "0.5");
   EXPECT_EQ(Install(), kResultOk);
   StopProcess(holder);
   EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size(), true));
@@ -201,10 +217,7 @@ TEST_F(InstallationFaultTest, ReadOnlyOutputHeldByAnotherProcess) {
   SetUpGame(Game());
   std::string big = folder_ + "/big.arc";
   chmod(big.c_str(), 0444);
-  pid_t holder = HoldFlock(big);
-  uint32_t result = Install();
-  StopProcess(holder);
-  EXPECT_EQ(result, kResultCannotWrite);
+  EXPECT_EQ(InstallWhileHeld("big.arc"), kResultCannotWrite);
   EXPECT_EQ(ReadFileOrEmpty(folder_ + "/a.arc"), "old a");
   EXPECT_EQ(ReadFileOrEmpty(big), "old big");
   struct stat st;
@@ -267,10 +280,7 @@ TEST_F(InstallationFaultTest, ListTheUserMayNotWrite) {
 
 TEST_F(InstallationFaultTest, ListHeldByAnotherProcess) {
   SetUpGame(Game());
-  pid_t holder = HoldFlock(folder_ + "/uninst.lst");
-  uint32_t result = Install();
-  StopProcess(holder);
-  EXPECT_EQ(result, kResultUninstallListFailed);
+  EXPECT_EQ(InstallWhileHeld("uninst.lst"), kResultUninstallListFailed);
   EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
 }
 
@@ -292,17 +302,13 @@ TEST_F(InstallationFaultTest, DiskFullWhileRewritingTheList) {
   // The two new files need a free page each until the old ones go, and
   // give them back then; the merged list needs three pages beside the old
   // one, and the disk has two.
-  std::string mount_point = dir_.Sub("fs");
-  SmallFilesystem fs(mount_point, 64);
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
-  ASSERT_TRUE(fs.mounted()) << "no small filesystem can be mounted here";
-  folder_ = mount_point + "/Game";
+  if (!OnSmallFilesystem(64)) return;
   entries_ = {{"a.arc", "alpha"}, {"big.arc", Pattern(3000)}};
   Game game;
   game.list = Z(std::string(8183, 'x') + "\na.arc\n");  // two pages, less 1
   ASSERT_EQ(game.list.size(), 8191u);
   SetUpGame(game);
-  std::string filler = mount_point + "/filler";
+  std::string filler = dir_.Sub("fs/filler");
   FillUp(filler);
   ASSERT_EQ(truncate(filler.c_str(),
                      static_cast<off_t>(ReadFileOrEmpty(filler).size() - 8192)),
