@@ -1,8 +1,8 @@
-// The floor under the updater's whole run: each file read whole into one
-// buffer of pages kept for the run, then written, through the same SeqFile
-// and platform calls as the updater, with no checksum. Plainly, it writes
-// over the file in place, unflushed; with --whole, as the updater does: a
-// temporary file beside it, flushed, moved over it (ReplaceWholeFile).
+// The floor under the updater's whole run: each file streamed through one
+// buffer of kPieceSize kept for the run, through the same SeqFile and
+// platform calls as the updater, with no checksum. Plainly, it writes a new
+// file in place of the old, unflushed; with --whole, as the updater does: a
+// temporary file beside it, flushed, moved over it.
 //
 //   copy_through_buffer [--whole] DEST_FOLDER FILE...
 #include <stdint.h>
@@ -11,7 +11,9 @@
 
 #include <string>
 
+#include "payload/payload_archive.h"
 #include "platform/file_replace.h"
+#include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/seq_file.h"
 
@@ -22,33 +24,33 @@ int Fail(const char* what, const char* name) {
   return 1;
 }
 
-// Copies one file through *buffer (of *capacity bytes, grown as needed).
-// Returns 0, or 1 with a message.
+// Copies one file through buffer (kPieceSize bytes). Returns 0, or 1 with a
+// message.
 int CopyOne(const char* source, const std::string& dest, bool whole,
-            uint8_t** buffer, size_t* capacity) {
+            uint8_t* buffer) {
   SeqFile in;
-  uint32_t size = in.OpenRead(source) ? in.Size() : 0xFFFFFFFFu;
-  if (size == 0xFFFFFFFFu) return Fail("cannot read", source);
-  if (size > *capacity) {
-    if (*buffer) FreePages(*buffer, *capacity);
-    *capacity = 0;
-    *buffer = static_cast<uint8_t*>(AllocatePages(size));
-    if (!*buffer) return Fail("out of memory for", source);
-    *capacity = size;
-  }
-  if (in.Read(*buffer, size) != size) {
-    return Fail("short read of", source);
-  }
-  if (whole) {
-    return ReplaceWholeFile(dest.c_str(), *buffer, size, true)
-               ? 0
-               : Fail("cannot replace", dest.c_str());
-  }
+  uint64_t size = in.OpenRead(source) ? in.Size() : kInvalidFileLength;
+  if (size == kInvalidFileLength) return Fail("cannot read", source);
+  char temp[kMaxPath];
+  if (!TempPathFor(dest.c_str(), temp)) return Fail("too long:", source);
+  const char* written = whole ? temp : dest.c_str();
   SeqFile out;
-  if (!out.OpenWrite(dest.c_str()) || out.Write(*buffer, size) != size) {
-    return Fail("cannot write", dest.c_str());
+  if (whole ? !CreateTempFile(temp, &out)
+            : (Sys()->RemoveFile(dest.c_str()), !out.CreateNew(dest.c_str()))) {
+    return Fail("cannot create", written);
   }
-  return 0;
+  for (uint64_t done = 0; done < size;) {
+    uint32_t n = size - done < kPieceSize ? static_cast<uint32_t>(size - done)
+                                          : kPieceSize;
+    if (in.Read(buffer, n) != n) return Fail("short read of", source);
+    if (out.Write(buffer, n) != n) return Fail("cannot write", written);
+    done += n;
+  }
+  if (!whole) return 0;
+  if (!out.Flush()) return Fail("cannot flush", written);
+  out.Close();
+  return MoveTempOver(temp, dest.c_str(), true) ? 0
+                                                : Fail("cannot move", written);
 }
 
 }  // namespace
@@ -61,15 +63,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: copy_through_buffer [--whole] DEST FILE...\n");
     return 2;
   }
-  uint8_t* buffer = nullptr;
-  size_t capacity = 0;
+  EntryBuffer buffer;
+  if (!AllocatePieceBuffer(&buffer)) return 1;
   int failed = 0;
   for (int i = first + 1; i < argc && !failed; i++) {
     const char* slash = strrchr(argv[i], '/');
     std::string dest =
         std::string(argv[first]) + "/" + (slash ? slash + 1 : argv[i]);
-    failed = CopyOne(argv[i], dest, whole, &buffer, &capacity);
+    failed = CopyOne(argv[i], dest, whole, buffer.get());
   }
-  if (buffer) FreePages(buffer, capacity);
   return failed;
 }

@@ -17,13 +17,13 @@ int FindInstallFolder(char* folder) {
     return 0;
   }
   RegistryKey key;
-  if (OpenMachineRegistryKey(key_path, &key) != 0) return 0;
+  if (Sys()->OpenMachineRegistryKey(key_path, &key) != 0) return 0;
   uint32_t type = 0;
   uint32_t size = kMaxPath;
   int32_t status =
-      QueryRegistryValue(key, kInstalledFolderValue, &type,
-                         reinterpret_cast<uint8_t*>(folder), &size);
-  CloseRegistryKey(key);
+      Sys()->QueryRegistryValue(key, kInstalledFolderValue, &type,
+                                reinterpret_cast<uint8_t*>(folder), &size);
+  Sys()->CloseRegistryKey(key);
   if (status != 0 || type != kRegistryValueSz || size > kMaxPath) {
     folder[0] = '\0';
     return 0;

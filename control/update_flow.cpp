@@ -32,16 +32,17 @@ namespace {
 int RunGuarded() {
   char folder[kMaxPath];
   if (!FindInstallFolder(folder)) {
-    ShowMessageBox(kTextNotInstalled, kCaption, kBoxWarning);
+    Sys()->ShowMessageBox(kTextNotInstalled, kCaption, kBoxWarning);
     return kExitNotInstalled;
   }
-  if (ShowMessageBox(kTextConfirm, kCaption, kBoxQuestion) != kAnswerYes) {
+  if (Sys()->ShowMessageBox(kTextConfirm, kCaption, kBoxQuestion) !=
+      kAnswerYes) {
     return kExitDeclined;
   }
   ResultCode result = RunInstallation(folder);
   uint32_t style;
   const char* text = ResultText(result, &style);
-  if (text != nullptr) ShowMessageBox(text, kCaption, style);
+  if (text != nullptr) Sys()->ShowMessageBox(text, kCaption, style);
   return static_cast<int>(result);
 }
 
@@ -49,24 +50,24 @@ int RunGuarded() {
 
 int RunUpdateFlow() {
   KeepStubMarker();
-  RestrictDllSearchPath();
+  Sys()->RestrictDllSearchPath();
   uint32_t error = 0;
-  MutexHandle updater = CreateNamedMutex(kUpdaterMutexName, &error);
+  MutexHandle updater = Sys()->CreateNamedMutex(kUpdaterMutexName, &error);
   if (error != 0) {
-    CloseNamedMutex(updater);
+    Sys()->CloseNamedMutex(updater);
     return kExitAnotherUpdater;
   }
   // Held until exit: the game, its launcher and its uninstaller find it
   // taken for the whole update, the question included.
-  MutexHandle engine = CreateNamedMutex(kEngineMutexName, &error);
+  MutexHandle engine = Sys()->CreateNamedMutex(kEngineMutexName, &error);
   int exit_code;
   if (error != 0) {
-    ShowMessageBox(kTextBusy, kCaption, kBoxWarning);
+    Sys()->ShowMessageBox(kTextBusy, kCaption, kBoxWarning);
     exit_code = kExitGameRunning;
   } else {
     exit_code = RunGuarded();
   }
-  CloseNamedMutex(engine);
-  CloseNamedMutex(updater);
+  Sys()->CloseNamedMutex(engine);
+  Sys()->CloseNamedMutex(updater);
   return exit_code;
 }

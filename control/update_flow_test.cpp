@@ -137,15 +137,14 @@ TEST_F(UpdateFlowTest, ValueWithoutTerminatorIsUsed) {
   EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
 }
 
-// Each entry used to get fresh memory from the heap, which hands entries of
-// tens of megabytes straight back to the system, so every entry paid a page
-// fault per 4 KiB again; the run keeps one entry's pages for the next.
-TEST_F(UpdateFlowTest, LargeEntriesReuseTheSamePages) {
+// Entry data streams through one buffer of a fixed size: the memory a run
+// touches does not grow with its entries, whatever their size.
+TEST_F(UpdateFlowTest, MemoryDoesNotGrowWithTheEntries) {
   const size_t kEntrySize = 36u << 20;
-  std::string first(kEntrySize, 'a'), second(kEntrySize, 'b');
-  first[12345] = 'x';
-  // The page faults of a run, with huge pages off: with them, a 36 MiB
-  // buffer takes a few dozen faults whether it is reused or not.
+  std::string big(kEntrySize, 'b');
+  big[12345] = 'x';
+  // The page faults of a run, with huge pages off: with them, a large
+  // buffer takes a few dozen faults whatever its size.
   auto faults_of = [&](const std::vector<TestEntry>& entries) {
     SetPayload(BuildPayload(entries));
     ProcessOptions options = Options("y\n");
@@ -157,22 +156,19 @@ TEST_F(UpdateFlowTest, LargeEntriesReuseTheSamePages) {
     EXPECT_EQ(r.status, 0) << r.err;
     return after.ru_minflt - before.ru_minflt;
   };
-  long one = faults_of({{"first.arc", first}});
-  long two = faults_of({{"first.arc", first}, {"second.arc", second}});
-  EXPECT_TRUE(ReadFileOrEmpty(folder() + "/first.arc") == first);
-  EXPECT_TRUE(ReadFileOrEmpty(folder() + "/second.arc") == second);
-  long entry_pages = static_cast<long>(kEntrySize / 4096);
-  // The first entry faults its pages in; the second, in the same pages,
-  // adds next to nothing. (The difference leaves out what the program and
-  // a sanitizer's own memory cost in both runs alike.)
-  EXPECT_GT(one, entry_pages);
-  EXPECT_LT(two - one, entry_pages / 4);
+  long small = faults_of({{"first.arc", "a"}});
+  long large = faults_of({{"first.arc", big}, {"second.arc", big}});
+  EXPECT_TRUE(ReadFileOrEmpty(folder() + "/second.arc") == big);
+  // Two entries of 36 MiB each, read whole, would fault in 9,216 pages
+  // each; streamed, the buffer's pages are the same few for both.
+  EXPECT_LT(large - small, 1024);
 }
 
-TEST_F(UpdateFlowTest, OwnPathTooLongIsNeverGuessed) {
-  // Started from a path the 260-byte buffer cannot hold, the updater cannot
-  // name its own file. It must not read "setup.exe" from its current folder
-  // instead: running elevated, that could be anybody's file.
+TEST_F(UpdateFlowTest, StartsFromAFolderOfAnyLength) {
+  // Started from a path no 260-byte buffer holds, the updater still opens
+  // its own file (by the system's own name for it), and never a
+  // "setup.exe" from its current folder: running elevated, that could be
+  // anybody's file.
   std::string deep =
       dir().Sub(std::string(120, 'd') + "/" + std::string(120, 'e') + "/" +
                 std::string(20, 'f'));
@@ -182,11 +178,9 @@ TEST_F(UpdateFlowTest, OwnPathTooLongIsNeverGuessed) {
   ASSERT_EQ(rename(updater().c_str(), (deep + "/setup.exe").c_str()), 0);
   ProcessResult r = RunProcess({"sh", "-c", "cd \"$0\" && exec ./setup", deep},
                                Options("y\n"));
-  EXPECT_EQ(r.status, 1);  // 0x80000001
-  EXPECT_NE(r.err.find(kCorrupt), std::string::npos);
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(FileExists(folder() + "/planted.dll"));
-  EXPECT_FALSE(FileExists(folder() + "/a.arc"));
-  EXPECT_EQ(ReadFileOrEmpty(folder() + "/uninst.lst"), kGameList);
+  EXPECT_EQ(ReadFileOrEmpty(folder() + "/a.arc"), "AAAA");
 }
 
 TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {

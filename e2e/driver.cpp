@@ -11,6 +11,9 @@
 //     --exit CODE            the exit code expected (0x80000003, -3, ...)
 //     --hold-mutex NAME      another process holds this mutex meanwhile
 //     --hold-file PATH       another process keeps this file open meanwhile
+//     --release-after-ms N   ... but lets go of it N ms after the first box
+//                            is answered, as a scanner holds a file for a
+//                            moment
 //     --second               at the question, start a second updater: it must
 //                            end at once, without a window, with -4
 //     --readonly PATH        PATH must be read-only and refuse writing
@@ -84,6 +87,7 @@ struct Options {
   // When nonzero: the updater is ended by TerminateProcess this long after
   // the last expected box was answered, as the task manager would end it.
   DWORD kill_after_ms = 0;
+  DWORD release_after_ms = 0;
   std::string shots;
 };
 
@@ -207,8 +211,21 @@ bool StartHolder(const wchar_t* kind, const std::wstring& what,
   return reply == "ready";
 }
 
+// The holder of --hold-file and when it lets go, for the thread that ends
+// the hold early.
+Holder* g_holder = nullptr;
+DWORD g_release_after_ms = 0;
+
+DWORD WINAPI ReleaseLater(void*) {
+  Sleep(g_release_after_ms);
+  HANDLE pipe = InterlockedExchangePointer(&g_holder->to_child, nullptr);
+  if (pipe != nullptr) CloseHandle(pipe);
+  return 0;
+}
+
 void StopHolder(Holder* holder) {
-  if (holder->to_child != nullptr) CloseHandle(holder->to_child);
+  HANDLE pipe = InterlockedExchangePointer(&holder->to_child, nullptr);
+  if (pipe != nullptr) CloseHandle(pipe);
   if (holder->pi.hProcess != nullptr) {
     WaitForSingleObject(holder->pi.hProcess, 5000);
     CloseHandle(holder->pi.hProcess);
@@ -584,6 +601,12 @@ void RunUpdater(const Options& options) {
           " ms\n");
     }
     HandleBox(options, index, step, box, &pressed);
+    if (index == 1 && g_holder != nullptr && options.release_after_ms != 0) {
+      g_release_after_ms = options.release_after_ms;
+      HANDLE thread =
+          CreateThread(nullptr, 0, ReleaseLater, nullptr, 0, nullptr);
+      if (thread != nullptr) CloseHandle(thread);
+    }
   }
   if (options.kill_after_ms != 0) {
     TerminateAfter(pi, pressed, frequency, options.kill_after_ms);
@@ -653,6 +676,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->hold_file = argv[++i];
     } else if (arg == L"--readonly" && has_value) {
       options->readonly = argv[++i];
+    } else if (arg == L"--release-after-ms" && has_value) {
+      options->release_after_ms =
+          static_cast<DWORD>(wcstoul(argv[++i], nullptr, 0));
     } else if (arg == L"--kill-after-ms" && has_value) {
       options->kill_after_ms =
           static_cast<DWORD>(wcstoul(argv[++i], nullptr, 0));
@@ -673,7 +699,8 @@ int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     Out("usage: e2e_driver [--box KIND:TEXT:PRESS]... [--exit CODE] "
-        "[--hold-mutex NAME] [--hold-file PATH] [--readonly PATH] "
+        "[--hold-mutex NAME] [--hold-file PATH [--release-after-ms N]] "
+        "[--readonly PATH] "
         "[--second] [--timed] [--kill-after-ms N] [--shots NAME] UPDATER\n");
     return 2;
   }
@@ -683,6 +710,7 @@ int wmain(int argc, wchar_t** argv) {
     held = StartHolder(L"mutex", options.hold_mutex, &holder);
   } else if (!options.hold_file.empty()) {
     held = StartHolder(L"file", options.hold_file, &holder);
+    g_holder = &holder;
   }
   if (!options.readonly.empty()) CheckReadOnly(options.readonly, true);
   if (held) RunUpdater(options);

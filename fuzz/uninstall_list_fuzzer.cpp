@@ -1,7 +1,8 @@
-// The uninstall list merge with arbitrary list bytes and names. Afterwards
-// every name is in the list and none of the old text is lost, or the list
-// was refused and is byte for byte as before; a second merge of the same
-// names changes nothing.
+// The uninstall list merge with arbitrary list bytes and names (none with
+// a line feed, as no entry name has one). Afterwards every name is a line
+// of the list and none of the old text is lost, or the list was refused
+// and is byte for byte as before; a second merge of the same names changes
+// nothing.
 //
 // The input's rest begins with one byte: when its top bit is set the list is
 // filled up (with 'x') to within a few bytes of the merge buffer's size, so
@@ -25,6 +26,18 @@ std::string ListBytes(const std::string& rest) {
   return list;
 }
 
+// True when one of the text's lines is the name.
+bool HasLine(const std::string& text, const std::string& name) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, end - start, name) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // The list the merge must leave, or "" when it must refuse.
 std::string ExpectedList(const std::string& old,
                          const std::vector<std::string>& names) {
@@ -34,7 +47,9 @@ std::string ExpectedList(const std::string& old,
   }
   std::string text = old.substr(0, old.size() - 1);
   for (const std::string& name : names) {
-    if (text.find(name) == std::string::npos) text += name + "\n";
+    if (HasLine(text, name)) continue;
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    text += name + "\n";
   }
   if (text.size() + 1 > kUninstallBufferSize) return "";
   return text + '\0';
@@ -53,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& folder = FuzzFolder();
   static const std::string path = folder + "/" + kUninstallListName;
   NamesAndBytes input = SplitInput(data, size);
+  for (auto it = input.names.begin(); it != input.names.end();) {
+    it = it->find('\n') != std::string::npos ? input.names.erase(it) : it + 1;
+  }
   std::string old = ListBytes(input.rest);
   WriteFileAt(path, old.data(), old.size(), 0);
   int merged = Merge(folder, input.names);
@@ -68,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "none of the old text is lost");
   std::string text = now.substr(0, now.size() - 1);
   for (const std::string& name : input.names) {
-    Check(text.find(name) != std::string::npos, "every name is present");
+    Check(HasLine(text, name), "every name is a line");
   }
   Check(now == expected, "only the missing names are appended, in order");
   Check(Merge(folder, input.names) != 0 && ReadWholeFile(path) == now,

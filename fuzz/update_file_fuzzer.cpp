@@ -1,8 +1,9 @@
 // A whole updater file: the input is everything after the 1 MiB mark. Opens
 // the payload, loads the verification list, reads and checksums every entry
-// and looks it up, checking each step against where the bytes really are;
-// then, when every name is a plain file name, runs the installation into a
-// scratch folder and compares the folder with what the failure table says.
+// whole and streamed in pieces and looks it up, checking each step against
+// where the bytes really are; then, when every name is a plain file name,
+// runs the installation into a scratch folder and checks that it installed
+// the whole update or changed nothing.
 #include <ctype.h>
 #include <dirent.h>
 #include <string.h>
@@ -23,15 +24,18 @@
 
 namespace {
 
-uint32_t U32At(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+// The header of the given record type at p, as stored.
+template <typename Header>
+Header HeaderAt(const uint8_t* p) {
+  Header header;
+  memcpy(&header, p, sizeof(header));
+  return header;
 }
 
 // What OpenPayload must answer for this archive.
 ResultCode ExpectedOpen(const uint8_t* data, size_t size) {
   if (size < sizeof(PayloadHeader)) return kResultPayloadUnreadable;
-  uint32_t count = U32At(data + 12);
+  uint32_t count = HeaderAt<PayloadHeader>(data).count;
   if (count > kMaxEntries) return kResultTooManyEntries;
   if (size < sizeof(PayloadHeader) + count * sizeof(PayloadEntry)) {
     return kResultPayloadUnreadable;
@@ -42,6 +46,14 @@ ResultCode ExpectedOpen(const uint8_t* data, size_t size) {
     if (memchr(name, '\0', kEntryNameSize) == nullptr ||
         FindEntryNameFault(reinterpret_cast<const char*>(name)) != kNameSound) {
       return kResultPayloadUnreadable;
+    }
+    for (uint32_t j = 0; j < i; j++) {
+      const uint8_t* other =
+          data + sizeof(PayloadHeader) + j * sizeof(PayloadEntry);
+      if (SameEntryFile(reinterpret_cast<const char*>(name),
+                        reinterpret_cast<const char*>(other))) {
+        return kResultPayloadUnreadable;
+      }
     }
   }
   return kResultOk;
@@ -69,8 +81,11 @@ void CheckList(const uint8_t* data, size_t size, const Payload& payload,
   if (found != nullptr && InputOffset(payload, *found, &at) &&
       at + sizeof(VerificationHeader) <= size &&
       memcmp(data + at, kVerificationMagic, 8) == 0) {
-    uint64_t count = U32At(data + at + 12);
-    if (at + sizeof(VerificationHeader) + count * 64 <= size) expected = count;
+    uint64_t count = HeaderAt<VerificationHeader>(data + at).count;
+    if (at + sizeof(VerificationHeader) + count * sizeof(VerificationRecord) <=
+        size) {
+      expected = count;
+    }
   }
   Check(list.count == expected, "list loaded exactly when it is whole");
   if (expected == 0) return;
@@ -79,10 +94,12 @@ void CheckList(const uint8_t* data, size_t size, const Payload& payload,
         "list records as stored");
 }
 
-// What the run must do with one entry: install it, or stop with failure.
+// What the run must do with one entry: install it, or stop with failure;
+// and whether the entry lies within the file, as the run checks first.
 struct Outcome {
   ResultCode failure;
   std::string data;
+  bool inside;
 };
 
 // Reads, checks and looks up every entry as the run would.
@@ -91,6 +108,8 @@ std::vector<Outcome> CheckEntries(SeqFile* file, const uint8_t* data,
                                   const VerificationList& list) {
   std::vector<Outcome> outcomes;
   EntryBuffer bytes;  // reused, as the run reuses it
+  EntryBuffer pieces;
+  Check(AllocatePieceBuffer(&pieces) != 0, "piece buffer");
   for (uint32_t i = 0; i < payload.count; i++) {
     const PayloadEntry& entry = payload.entries[i];
     int read = ReadEntryData(file, payload, entry, &bytes);
@@ -100,8 +119,14 @@ std::vector<Outcome> CheckEntries(SeqFile* file, const uint8_t* data,
     bool whole = InputOffset(payload, entry, &at) &&
                  (entry.size == 0 || at + entry.size <= size);
     Check(read == (whole ? 1 : 0), "entry read exactly when it is whole");
+    bool inside = InputOffset(payload, entry, &at) && at + entry.size <= size;
+    Check(EntryInsideFile(payload, entry) == inside, "entry inside the file");
+    EntryChecksum streamed;
+    CopyResult copied =
+        CopyEntryData(file, payload, entry, pieces, nullptr, &streamed);
+    Check((copied == kCopyDone) == whole, "streamed exactly when whole");
     if (!read) {
-      outcomes.push_back({kResultPayloadUnreadable, ""});
+      outcomes.push_back({kResultPayloadUnreadable, "", inside});
       continue;
     }
     std::string text(reinterpret_cast<char*>(bytes.get()), entry.size);
@@ -109,10 +134,12 @@ std::vector<Outcome> CheckEntries(SeqFile* file, const uint8_t* data,
                        entry.size) == 0,
           "entry data");
     EntryChecksum sum = ComputeEntryChecksum(bytes.get(), entry.size);
+    Check(SameChecksum(sum, streamed), "streamed checksum");
     VerifyResult verdict = VerifyEntry(list, entry.name, sum);
     Check(list.count > 0 || verdict == kNotListed, "no list, no verdict");
     outcomes.push_back(
-        {verdict == kMismatch ? kResultChecksumMismatch : kResultOk, text});
+        {verdict == kMismatch ? kResultChecksumMismatch : kResultOk, text,
+         inside});
   }
   return outcomes;
 }
@@ -146,8 +173,10 @@ std::map<std::string, std::string> FolderFiles(const std::string& folder) {
   return files;
 }
 
-// The run itself: the folder must hold exactly the entries before the first
-// failure, and the uninstall list must change only when there is none.
+// The run itself: the whole update or nothing. An entry outside the file
+// stops it before anything is written; otherwise the first entry that
+// fails does; only when none fails is every entry installed and every new
+// name a line of the uninstall list.
 void CheckRun(const std::string& path, const Payload& payload,
               const std::vector<Outcome>& outcomes) {
   for (uint32_t i = 0; i < payload.count; i++) {
@@ -162,16 +191,23 @@ void CheckRun(const std::string& path, const Payload& payload,
   WriteFileAt(folder + "/" + kUninstallListName, list.data(), list.size(), 0);
   std::map<std::string, std::string> files = {{kUninstallListName, list}};
   ResultCode expected = kResultOk;
-  std::string text = "game.exe\n";
-  for (uint32_t i = 0; i < payload.count && expected == kResultOk; i++) {
-    expected = outcomes[i].failure;
-    if (expected != kResultOk) break;
-    files[payload.entries[i].name] = outcomes[i].data;
-    if (text.find(payload.entries[i].name) == std::string::npos) {
-      text += std::string(payload.entries[i].name) + "\n";
-    }
+  for (const Outcome& outcome : outcomes) {
+    if (!outcome.inside) expected = kResultPayloadUnreadable;
   }
-  if (expected == kResultOk) files[kUninstallListName] = text + '\0';
+  for (size_t i = 0; i < outcomes.size() && expected == kResultOk; i++) {
+    expected = outcomes[i].failure;
+  }
+  if (expected == kResultOk) {
+    std::string text = "game.exe\n";
+    for (uint32_t i = 0; i < payload.count; i++) {
+      std::string name = payload.entries[i].name;
+      files[name] = outcomes[i].data;
+      if (("\n" + text).find("\n" + name + "\n") == std::string::npos) {
+        text += name + "\n";
+      }
+    }
+    files[kUninstallListName] = text + '\0';
+  }
   Check(InstallPayload(path.c_str(), folder.c_str()) == expected, "run result");
   Check(FolderFiles(folder) == files, "the folder as the failure table says");
 }

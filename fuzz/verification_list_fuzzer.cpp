@@ -8,6 +8,7 @@
 #include "fuzz/fuzz_util.h"
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
+#include "testing/update_bytes.h"
 
 namespace {
 
@@ -29,25 +30,15 @@ const VerificationRecord* FindRecord(const VerificationList& list,
   return nullptr;
 }
 
-std::string UpdaterPayload(const std::string& list) {
-  std::string out("PackFile    \x01\0\0\0", 16);
-  std::string entry("vrx.hvl", 7);
-  entry.resize(kEntryNameSize, '\0');
-  uint32_t size = static_cast<uint32_t>(list.size());
-  entry.append(4, '\0');  // offset 0
-  for (int i = 0; i < 4; i++) entry += static_cast<char>(size >> (8 * i));
-  entry.append(8, '\0');
-  return out + entry + list;
-}
-
 void CheckLoaded(const std::string& bytes, const VerificationList& list) {
   uint64_t expected = 0;
   if (bytes.size() >= sizeof(VerificationHeader) &&
       memcmp(bytes.data(), kVerificationMagic, 8) == 0) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data()) + 12;
-    uint64_t count =
-        p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    if (sizeof(VerificationHeader) + count * 64 <= bytes.size()) {
+    VerificationHeader header;
+    memcpy(&header, bytes.data(), sizeof(header));
+    uint64_t count = header.count;
+    if (sizeof(VerificationHeader) + count * sizeof(VerificationRecord) <=
+        bytes.size()) {
       expected = count;
     }
   }
@@ -59,7 +50,7 @@ void CheckLoaded(const std::string& bytes, const VerificationList& list) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = FuzzFolder() + "/setup.exe";
   NamesAndBytes input = SplitInput(data, size);
-  std::string payload = UpdaterPayload(input.rest);
+  std::string payload = BuildPayload({{kVerificationListName, input.rest}});
   WriteFileAt(path, payload.data(), payload.size(), kPayloadOffset);
   SeqFile file;
   Payload directory;

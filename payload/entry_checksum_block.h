@@ -27,7 +27,7 @@ inline __m128i Load128(const void* p) {
 }
 
 // The hardware prefetchers fall behind these loops on some processors, over
-// buffers larger than the cache (the README's Speed section has the
+// buffers larger than the cache (docs/performance.md has the
 // figures). Each run asks for its cache lines four runs ahead. The address
 // is formed as an integer, since it may lie past the end of the buffer: a
 // prefetch never faults, but a pointer may not point there.

@@ -1,6 +1,7 @@
 #include "payload/entry_name.h"
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "platform/file_replace.h"
@@ -40,8 +41,23 @@ bool IsDeviceName(const char* part, size_t n) {
          digit == 0xB3;
 }
 
+// Control bytes and the characters Windows refuses in a file name; a byte
+// of a double-byte character is none of them.
+bool IsForbiddenByte(unsigned char c) {
+  return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+         c == '*';
+}
+
 EntryNameFault FindPartFault(const char* part, size_t n) {
   if (n == 0) return kNameEmptyPart;
+  for (size_t i = 0; i < n; i++) {
+    unsigned char c = static_cast<unsigned char>(part[i]);
+    if (IsCodePage932LeadByte(c) && i + 1 < n) {
+      i++;
+    } else if (IsForbiddenByte(c)) {
+      return kNameCharacter;
+    }
+  }
   size_t dots_and_blanks = 0;
   while (dots_and_blanks < n &&
          (part[dots_and_blanks] == '.' || part[dots_and_blanks] == ' ')) {
@@ -49,13 +65,14 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
   }
   if (dots_and_blanks == n) return kNameDotPart;
   if (IsDeviceName(part, n)) return kNameDevice;
+  if (part[n - 1] == '.' || part[n - 1] == ' ') return kNamePartEnd;
   return kNameSound;
 }
 
-// Windows drops the dots and blanks that end a name, and ignores case.
+// Windows ignores case (a name that ends in dots or blanks is refused
+// before this is asked).
 bool EndsAsTemporary(const char* name) {
   size_t n = strlen(name);
-  while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' ')) n--;
   size_t suffix = sizeof(kTempSuffix) - 1;
   if (n < suffix) return false;
   for (size_t i = 0; i < suffix; i++) {
@@ -65,6 +82,10 @@ bool EndsAsTemporary(const char* name) {
 }
 
 }  // namespace
+
+bool IsCodePage932LeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 EntryNameFault FindEntryNameFault(const char* name) {
   if (name[0] == '\0') return kNameEmpty;
@@ -81,4 +102,40 @@ EntryNameFault FindEntryNameFault(const char* name) {
     if (*p == '\0') return EndsAsTemporary(name) ? kNameTemporary : kNameSound;
     part = p + 1;
   }
+}
+
+namespace {
+
+// One character of a stored name as Windows compares it: a separator is
+// '\\', a letter is its capital. Returns the bytes it took (1 or 2) and
+// the folded character in *c.
+size_t FoldCharacter(const char* p, uint32_t* c) {
+  unsigned char lead = static_cast<unsigned char>(p[0]);
+  if (!IsCodePage932LeadByte(lead) || p[1] == '\0') {
+    *c = IsSeparator(p[0]) ? '\\' : static_cast<unsigned char>(Upper(p[0]));
+    return 1;
+  }
+  uint32_t pair = lead << 8 | static_cast<unsigned char>(p[1]);
+  if (pair >= 0x8281 && pair <= 0x829A) {
+    pair -= 0x21;  // full-width a-z to A-Z
+  } else if (pair >= 0x83BF && pair <= 0x83D6) {
+    pair -= 0x20;  // Greek small letters to capitals
+  } else if (pair >= 0x8470 && pair <= 0x8491 && pair != 0x847F) {
+    // Cyrillic small letters to capitals: 0x847F is not a character.
+    pair = 0x8440 + (pair - 0x8470) - (pair > 0x847F ? 1 : 0);
+  }
+  *c = pair;
+  return 2;
+}
+
+}  // namespace
+
+bool SameEntryFile(const char* a, const char* b) {
+  while (*a != '\0' && *b != '\0') {
+    uint32_t ca, cb;
+    a += FoldCharacter(a, &ca);
+    b += FoldCharacter(b, &cb);
+    if (ca != cb) return false;
+  }
+  return *a == *b;
 }

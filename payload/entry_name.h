@@ -18,6 +18,10 @@ enum EntryNameFault {
   kNameDevice,       // CON, NUL, COM1, ...: Windows opens the device instead
   kNameTemporary,    // ends like the temporary file of another entry, which
                      // would overwrite it ("a.arc.updating" beside "a.arc")
+  kNameCharacter,    // a control byte or one of < > " | ? *, which no
+                     // Windows file name holds
+  kNamePartEnd,      // a part that ends in a dot or a blank, which Windows
+                     // drops: "a." and "a" would be one file
 };
 
 // Checks a NUL-terminated stored name. Both '\' and '/' separate folder
@@ -25,5 +29,13 @@ enum EntryNameFault {
 // double-byte character: that holds whatever code page the player's system
 // uses, and never lets a ".." through.
 EntryNameFault FindEntryNameFault(const char* name);
+
+// True for a lead byte of a code page 932 double-byte character.
+bool IsCodePage932LeadByte(unsigned char c);
+
+// True when two stored names would be one file on Windows: the same
+// letters in either case (the ASCII ones, and the full-width Latin, Greek
+// and Cyrillic letters of code page 932) with either separator.
+bool SameEntryFile(const char* a, const char* b);
 
 #endif  // PAYLOAD_ENTRY_NAME_H_

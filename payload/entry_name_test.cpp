@@ -11,10 +11,9 @@ TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
                            "movie/op.dat",
                            "a\\b\\c\\d.e",
                            "..a",
-                           "a..",
                            "a..b",
                            ".hidden",
-                           "x.y.",
+                           "a b",
                            "CONSOLE.txt",
                            "COM10",
                            "NULL",
@@ -24,7 +23,9 @@ TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
                            "icon\\..x",
                            "a.updating.x",
                            "updating",
-                           "\x83\x5C.dat"}) {
+                           "\x83\x5C.dat",
+                           "\x83\x7C.dat"}) {  // the second byte of "po" is '|'
+
     EXPECT_EQ(FindEntryNameFault(name), kNameSound) << name;
   }
 }
@@ -66,11 +67,47 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       {"prn\\x", kNameDevice},
       {"a.arc.updating", kNameTemporary},
       {"movie\\Op.dat.UPDATING", kNameTemporary},
-      {"x.updating. ", kNameTemporary},
       {".updating", kNameTemporary},
+      {"x.updating. ", kNamePartEnd},
+      {"a..", kNamePartEnd},
+      {"x.y.", kNamePartEnd},
+      {"movie \\x", kNamePartEnd},
+      {"a?", kNameCharacter},
+      {"a*.arc", kNameCharacter},
+      {"<a>", kNameCharacter},
+      {"a|b", kNameCharacter},
+      {"say\"hi\"", kNameCharacter},
+      {"tab\there", kNameCharacter},
+      {"\x1F", kNameCharacter},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindEntryNameFault(c.name), c.fault) << c.name;
+  }
+}
+
+// Two names are one file when Windows would take them for one: letters in
+// either case, in code page 932's full-width, Greek and Cyrillic letters
+// too, and either separator; other double-byte characters whose second
+// byte is a letter stay themselves.
+TEST(EntryNameTest, NamesOfOneFile) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {
+      {"data1.arc", "DATA1.ARC", true},
+      {"movie\\op.dat", "Movie/OP.dat", true},
+      {"\x82\x60.arc", "\x82\x81.arc", true},  // full-width A and a
+      {"\x83\x9F", "\x83\xBF", true},          // Greek alpha
+      {"\x84\x40", "\x84\x70", true},          // Cyrillic A
+      {"\x84\x60", "\x84\x91", true},          // the last Cyrillic pair
+      {"\x83\x41", "\x83\x61", false},         // a katakana's 'A' and 'a'
+      {"a.arc", "a.arc2", false},
+      {"a", "b", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameEntryFile(c.a, c.b), c.same) << c.a << " " << c.b;
+    EXPECT_EQ(SameEntryFile(c.b, c.a), c.same) << c.b << " " << c.a;
   }
 }
 

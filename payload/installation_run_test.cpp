@@ -74,19 +74,6 @@ TEST_F(InstallationRunTest, EmptyPayloadOnlyRewritesTheList) {
   EXPECT_FALSE(FileExists(folder_ + "/uninst.lst"));
 }
 
-TEST_F(InstallationRunTest, MismatchStopsBeforeWriting) {
-  std::string list = BuildVerificationList(
-      {{"a", ChecksumOf("A")}, {"B", ChecksumOf("not b")}});
-  std::string before = SnapshotDir(folder_);
-  EXPECT_EQ(Install(BuildPayload(
-                {{"a", "A"}, {"b", "b"}, {"c", "C"}, {"vrx.hvl", list}})),
-            kResultChecksumMismatch);
-  EXPECT_EQ(Installed("a"), "A");
-  EXPECT_FALSE(FileExists(folder_ + "/b"));
-  EXPECT_FALSE(FileExists(folder_ + "/c"));
-  EXPECT_EQ(List(), kList);
-}
-
 TEST_F(InstallationRunTest, BrokenListInstallsUnverified) {
   std::string list =
       BuildVerificationList({{"a", ChecksumOf("wrong")}}, "KPL_____");
@@ -95,24 +82,43 @@ TEST_F(InstallationRunTest, BrokenListInstallsUnverified) {
   EXPECT_EQ(Installed("a"), "A");
 }
 
-TEST_F(InstallationRunTest, UnreadableEntryStopsTheRun) {
-  std::string payload = BuildPayload({{"a", "A"}, {"b", "B"}, {"c", "C"}});
-  PatchEntry(&payload, 1, 2, 100);
-  EXPECT_EQ(Install(payload), kResultPayloadUnreadable);
-  EXPECT_EQ(Installed("a"), "A");
-  EXPECT_FALSE(FileExists(folder_ + "/b"));
-  EXPECT_FALSE(FileExists(folder_ + "/c"));
-  EXPECT_EQ(List(), kList);
-}
-
-TEST_F(InstallationRunTest, OutputThatCannotBeCreated) {
+// Whatever is wrong with an update, found before the first move, ends the
+// run with the install folder byte for byte as it was and no temporary
+// file left: nothing of the update reaches the game.
+TEST_F(InstallationRunTest, FailureBeforeTheMovesChangesNothing) {
   mkdir((folder_ + "/dir").c_str(), 0755);
-  EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"dir", "D"}})),
-            kResultCannotWrite);
-  EXPECT_EQ(Install(BuildPayload({{"sub\\x", "X"}})), kResultCannotWrite);
-  EXPECT_EQ(List(), kList);
-  // No folders are made, but an existing one can be written into.
   mkdir((folder_ + "/sub").c_str(), 0755);
+  WriteFileOrDie(folder_ + "/a", "old a");
+  WriteFileOrDie(folder_ + "/b", "old b");
+  std::string list = BuildVerificationList(
+      {{"a", ChecksumOf("A")}, {"B", ChecksumOf("not b")}});
+  std::string cut = BuildPayload({{"a", "A"}, {"b", "B"}, {"c", "C"}});
+  PatchEntry(&cut, 1, 1, 100);  // b reaches past the end of the file
+  const struct {
+    const char* what;
+    std::string payload;
+    ResultCode result;
+  } cases[] = {
+      {"checksum of the second entry differs",
+       BuildPayload({{"a", "A"}, {"b", "b"}, {"c", "C"}, {"vrx.hvl", list}}),
+       kResultChecksumMismatch},
+      {"download cut short", cut, kResultPayloadUnreadable},
+      {"a name Windows cannot hold", BuildPayload({{"a", "A"}, {"b?", "B"}}),
+       kResultPayloadUnreadable},
+      {"two names for one file",
+       BuildPayload({{"a", "A"}, {"sub/X", "1"}, {"SUB\\x", "2"}}),
+       kResultPayloadUnreadable},
+      {"a folder the game does not have",
+       BuildPayload({{"a", "A"}, {"none\\x", "X"}}), kResultCannotWrite},
+      {"a target that is a folder", BuildPayload({{"a", "A"}, {"dir", "D"}}),
+       kResultCannotWrite},
+  };
+  std::string before = SnapshotDir(folder_);
+  for (const auto& c : cases) {
+    EXPECT_EQ(Install(c.payload), c.result) << c.what;
+    EXPECT_EQ(SnapshotDir(folder_), before) << c.what;
+  }
+  // No folders are made, but an existing one can be written into.
   EXPECT_EQ(Install(BuildPayload({{"sub\\x", "X"}})), kResultOk);
   EXPECT_EQ(Installed("sub/x"), "X");
 }
@@ -146,9 +152,8 @@ TEST_F(InstallationRunTest, PathTooLongIsRefusedBeforeAnythingIsWritten) {
       UpdaterFile(BuildPayload({{"a", "fits"}, {"ten-chars!", "fits too"}})));
   EXPECT_EQ(InstallPayload(updater_.c_str(), folder.c_str()), kResultOk);
   EXPECT_EQ(ReadFileOrEmpty(folder + "/ten-chars!"), "fits too");
-  // "a" occurs in "game.exe" already.
   EXPECT_EQ(ReadFileOrEmpty(folder + "/uninst.lst"),
-            Z("game.exe\nten-chars!\n"));
+            Z("game.exe\na\nten-chars!\n"));
   // One byte more of folder, and the list's own new file no longer fits.
   std::string longer = folder + "f";
   ASSERT_EQ(rename(folder.c_str(), longer.c_str()), 0);
@@ -171,18 +176,53 @@ TEST_F(InstallationRunTest, LeftoverOfAKilledRunIsReplaced) {
   EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating"));
 }
 
-TEST_F(InstallationRunTest, FullDiskIsCannotWrite) {
-  // b's new file lands on /dev/full, where every write fails for want of
-  // room; the old b stays.
-  WriteFileOrDie(folder_ + "/b", "old b");
-  ASSERT_EQ(symlink("/dev/full", (folder_ + "/b.updating").c_str()), 0);
-  EXPECT_EQ(Install(BuildPayload({{"a", "A"}, {"b", "B"}, {"c", "C"}})),
-            kResultCannotWrite);
-  EXPECT_EQ(Installed("a"), "A");
-  EXPECT_EQ(Installed("b"), "old b");
-  EXPECT_FALSE(FileExists(folder_ + "/b.updating"));
-  EXPECT_FALSE(FileExists(folder_ + "/c"));
-  EXPECT_EQ(List(), kList);
+// The updater runs elevated in a folder its user may write: a link put
+// there beforehand never has it write, move or read anything outside. A
+// link at a temporary name is removed, the link itself; a game file that is
+// a link is replaced by a real file; a folder part or an uninstall list that
+// is a link is refused before anything is written.
+TEST_F(InstallationRunTest, LinksInTheFolderAreNeverFollowed) {
+  std::string outside = dir_.Sub("outside");
+  mkdir(outside.c_str(), 0755);
+  WriteFileOrDie(outside + "/file", "outside");
+  WriteFileOrDie(outside + "/uninst.lst", Z("outside list\n"));
+  std::string payload = BuildPayload({{"a.arc", "new a"}, {"b.arc", "new b"}});
+  const struct {
+    const char* link;
+    const char* target;
+    ResultCode result;
+  } cases[] = {
+      {"a.arc.updating", "/file", kResultOk},
+      {"a.arc", "/file", kResultOk},
+      {"uninst.lst.updating", "/uninst.lst", kResultOk},
+      {"uninst.lst", "/uninst.lst", kResultUninstallListFailed},
+      {"sub", "", kResultCannotWrite},
+  };
+  for (const auto& c : cases) {
+    std::string link = folder_ + "/" + c.link;
+    unlink(link.c_str());
+    ASSERT_EQ(symlink((outside + c.target).c_str(), link.c_str()), 0) << c.link;
+    std::string outside_before = SnapshotDir(outside);
+    std::string game_before = SnapshotDir(folder_);
+    bool in_sub = std::string(c.link) == "sub";
+    EXPECT_EQ(Install(in_sub ? BuildPayload({{"sub\\x.dll", "X"}}) : payload),
+              c.result)
+        << c.link;
+    EXPECT_EQ(SnapshotDir(outside), outside_before) << c.link;
+    EXPECT_FALSE(FileExists(outside + "/x.dll")) << c.link;
+    if (c.result == kResultCannotWrite) {
+      EXPECT_EQ(SnapshotDir(folder_), game_before) << c.link;
+      continue;
+    }
+    struct stat st;
+    for (const char* name : {"a.arc", "b.arc"}) {
+      ASSERT_EQ(lstat((folder_ + "/" + name).c_str(), &st), 0) << c.link;
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << c.link << " " << name;
+    }
+    EXPECT_EQ(Installed("a.arc"), "new a") << c.link;
+    EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating")) << c.link;
+    EXPECT_FALSE(FileExists(folder_ + "/uninst.lst.updating")) << c.link;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "payload/entry_checksum.h"
 #include "payload/result_code.h"
 #include "platform/seq_file.h"
 
@@ -39,28 +40,33 @@ struct PayloadEntry {
 static_assert(sizeof(PayloadHeader) == 16, "header is 16 bytes on disk");
 static_assert(sizeof(PayloadEntry) == 32, "entry is 32 bytes on disk");
 
-// The loaded directory: count records exactly as read, and the absolute
-// position of the data area.
+// The loaded directory: count records exactly as read, the absolute
+// position of the data area, and the length of the whole updater file.
 struct Payload {
   uint32_t count = 0;
   uint32_t data_base = 0;
+  uint64_t file_length = 0;
   std::unique_ptr<PayloadEntry[]> entries;
 };
 
-// Opens the updater file at path (file must not be open yet) and loads the
-// directory. Returns kResultOk, kResultPayloadUnreadable (no payload, short
-// header or directory, a name without terminator or one that
-// FindEntryNameFault refuses, no memory) or kResultTooManyEntries.
-ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload);
+// Loads the directory from the open updater file. Returns kResultOk,
+// kResultPayloadUnreadable (file not open, no payload, short header or
+// directory, a name without terminator, one that FindEntryNameFault
+// refuses, two names for one file, no memory) or kResultTooManyEntries.
+ResultCode ReadPayload(SeqFile* file, Payload* payload);
 
-// Writes the updater's own full path into path (size bytes). Returns 0 when
-// the system cannot give it whole.
-int GetUpdaterPath(char* path, uint32_t size);
+// Opens the updater file at path (file must not be open yet) and loads the
+// directory, as ReadPayload.
+ResultCode OpenPayload(const char* path, SeqFile* file, Payload* payload);
 
 // The absolute file position of the entry's data. Returns 0 if it lies at or
 // beyond 2^31, where it cannot be reached.
 int EntryDataPosition(const Payload& payload, const PayloadEntry& entry,
                       uint32_t* position);
+
+// True when the entry's data can be reached and ends within the file: an
+// update cut short is refused before anything is written.
+bool EntryInsideFile(const Payload& payload, const PayloadEntry& entry);
 
 // Pages from AllocatePages, returned when the buffer that holds them goes.
 struct PageRelease {
@@ -76,8 +82,23 @@ typedef std::unique_ptr<uint8_t, PageRelease> EntryBuffer;
 // Reads the entry's data whole into *buffer, which is reused when it is large
 // enough and otherwise released before a buffer of the entry's size is taken,
 // so that no more than one entry's data is held. Returns 0 if the data cannot
-// be reached, held or read in full.
+// be reached, held or read in full. For the tools: the updater streams.
 int ReadEntryData(SeqFile* file, const Payload& payload,
                   const PayloadEntry& entry, EntryBuffer* buffer);
+
+// The size of the pieces entry data streams through.
+const uint32_t kPieceSize = 1u << 20;
+
+// Takes a buffer of kPieceSize for CopyEntryData; 0 if it cannot be had.
+int AllocatePieceBuffer(EntryBuffer* buffer);
+
+enum CopyResult { kCopyDone, kCopyCannotRead, kCopyCannotWrite };
+
+// Streams the entry's data through buffer (kPieceSize bytes) piece by
+// piece: each piece read, added to *sum and, when out is not null, written
+// to out. Memory stays the same whatever the entry's size.
+CopyResult CopyEntryData(SeqFile* file, const Payload& payload,
+                         const PayloadEntry& entry, const EntryBuffer& buffer,
+                         SeqFile* out, EntryChecksum* sum);
 
 #endif  // PAYLOAD_PAYLOAD_ARCHIVE_H_

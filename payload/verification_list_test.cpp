@@ -68,8 +68,12 @@ TEST_F(VerificationListTest, BrokenListsAreAbsent) {
 }
 
 TEST_F(VerificationListTest, FirstEntryOfTheNameDecides) {
+  // A payload never holds two entries of one name; given a directory that
+  // does, only the first is looked at.
   std::string good = BuildVerificationList({{"a", ChecksumOf("x")}});
-  Load({{"VRX.HVL", "broken"}, {"vrx.hvl", good}});
+  Load({{"VRX.HVL", "broken"}, {"vrx.hvm", good}});
+  payload_.entries[1].name[6] = 'l';
+  LoadVerificationList(&file_, payload_, &list_);
   EXPECT_EQ(list_.count, 0u);
 }
 

@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "platform/seq_file.h"
+
 // The temporary file is named after the file it replaces, with this suffix;
 // one left behind by a run that was killed is simply replaced by the next.
 const char kTempSuffix[] = ".updating";
@@ -15,12 +17,43 @@ const char kTempSuffix[] = ".updating";
 // out empty, if they do not fit.
 int TempPathFor(const char* path, char* out);
 
-// Replaces the file at path (or creates it) with the n bytes of data.
-// With clear_attributes, an existing file loses its read-only (on Windows
-// also hidden and system) attributes just before the move, so that it can
-// be replaced, and has them back if the move fails. Returns nonzero on
-// success; on failure the file at path is as it was and the temporary file
-// is gone.
+// How long a file that another process holds is waited for: a scanner that
+// opens each new file for a moment must not end a run; about two seconds.
+const int kBusyTries = 20;
+const uint32_t kBusyPauseMs = 100;
+
+// After a call that failed with error: pauses and returns true while the
+// failure is another process holding the file and tries remain (*tries
+// counts them).
+bool PauseWhileBusy(FileError error, int* tries);
+
+// Creates a new temporary file at temp_path and opens file on it. Whatever
+// stands there first (a file a killed run left, or a link) is removed, the
+// link itself and never what it leads to; the file is then created only if
+// the name is free, never through a link. Returns nonzero when file is open.
+int CreateTempFile(const char* temp_path, SeqFile* file);
+
+// Nonzero when no other process holds the file at path, waiting a while
+// for one that does.
+int WaitUntilFree(const char* path);
+
+// Moves the finished temporary file over path in one step, waiting a while
+// for a target that another process holds. With clear_attributes, an
+// existing file loses its read-only (on Windows also hidden and system)
+// attributes just before the move, and has them back if the move fails.
+// Returns nonzero on success; on failure path is as it was and the
+// temporary file is still there.
+int MoveTempOver(const char* temp_path, const char* path,
+                 bool clear_attributes);
+
+// Writes the n bytes of data to path's temporary file (CreateTempFile) and
+// flushes them to the disk. Returns nonzero when it is there, whole; on
+// failure none is left.
+int WriteTempFile(const char* path, const void* data, uint32_t n);
+
+// Replaces the file at path (or creates it) with the n bytes of data,
+// through the calls above. Returns nonzero on success; on failure the file
+// at path is as it was and the temporary file is gone.
 int ReplaceWholeFile(const char* path, const void* data, uint32_t n,
                      bool clear_attributes);
 

@@ -1,8 +1,9 @@
-// The thin layer over the operating system. Everything the updater asks of
-// the system goes through these functions; platform_win32.cpp implements
-// them with the Win32 API, platform_posix.cpp with a small POSIX stand-in.
-// Results follow the Win32 calls they stand for, so the logic above reads
-// the same on both.
+// The door to the operating system. Everything the updater and mkupdate ask
+// of the system goes through a Platform: platform_win32.cpp implements it
+// with the Win32 API, platform_posix.cpp with a small POSIX stand-in, and
+// the tests put a fake in its place (testing/fake_platform.h). Results
+// follow the Win32 calls they stand for, so the logic reads the same on
+// every one.
 #ifndef PLATFORM_PLATFORM_H_
 #define PLATFORM_PLATFORM_H_
 
@@ -13,99 +14,43 @@
 typedef intptr_t FileHandle;
 const FileHandle kInvalidFileHandle = -1;
 
-// Returned by GetFileSizeLow and SetFilePosition on failure.
+// Returned by SetFilePosition on failure.
 const uint32_t kInvalidFileValue = 0xFFFFFFFFu;
+// Returned by GetFileLength on failure.
+const uint64_t kInvalidFileLength = ~uint64_t{0};
 
-// Opens an existing file for sequential reading, shared with other readers.
-// Returns kInvalidFileHandle on failure.
-FileHandle OpenFileForRead(const char* path);
+// What stands at a path, as GetPathKind tells it. A link is any symbolic
+// link, junction or other reparse point, whatever it leads to.
+enum PathKind {
+  kPathMissing,
+  kPathFile,
+  kPathFolder,
+  kPathLink,
+  kPathOther,  // a device, or anything that cannot be told
+};
 
-// Creates a file, or truncates an existing one, for sequential writing with
-// no sharing: fails (without truncating) while another handle holds it.
-FileHandle CreateFileForWrite(const char* path);
-
-// One read of up to n bytes; returns the count read, 0 if the call failed.
-uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n);
-
-// One write of n bytes; returns the count stored, 0 if nothing was.
-uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n);
-
-// Moves the file pointer to the absolute position; returns the new position
-// or kInvalidFileValue. Positions of 2^31 and beyond cannot be reached.
-uint32_t SetFilePosition(FileHandle file, uint32_t position);
-
-// The low 32 bits of the file's length, or kInvalidFileValue.
-uint32_t GetFileSizeLow(FileHandle file);
-
-// Releases the handle. The handle must be open.
-void CloseFileHandle(FileHandle file);
-
-// Writes all the system still holds of the file's data to the disk, and
-// returns nonzero once it is there.
-int FlushFileToDisk(FileHandle file);
-
-// Moves the file at from over the file at to (which may not exist yet) in
-// one step, and returns nonzero once the move is on the disk. Fails,
-// leaving both as they were, when to is read-only, held open by another
-// process, or a folder.
-int MoveFileOver(const char* from, const char* to);
-
-// Deletes the file; nonzero on success.
-int RemoveFile(const char* path);
-
-// Memory for file contents, straight from the system in whole pages rather
-// than from the heap, so that it can be kept from one file to the next and
-// its pages are touched once. Huge pages where the system offers them.
-// Returns nullptr when size is 0 or the memory cannot be had.
-void* AllocatePages(size_t size);
-
-// Returns memory from AllocatePages; size as it was asked for.
-void FreePages(void* pages, size_t size);
+// Why the last file call failed, as LastFileError tells it.
+enum FileError {
+  kFileErrorNone,
+  kFileErrorBusy,    // another process holds the file (a sharing or lock
+                     // violation, or access denied while it is held)
+  kFileErrorExists,  // something already stands at the name
+  kFileErrorOther,
+};
 
 // What ClearFileAttributes returns when there is no file or it could not
 // read its attributes.
 const uint32_t kNoFileAttributes = 0xFFFFFFFFu;
-
-// Clears the read-only (and on Windows hidden and system) attributes of an
-// existing file, and returns the attributes it had, for
-// RestoreFileAttributes; failure is harmless.
-uint32_t ClearFileAttributes(const char* path);
-
-// Gives the file back attributes that ClearFileAttributes returned; does
-// nothing for kNoFileAttributes.
-void RestoreFileAttributes(const char* path, uint32_t attributes);
-
-// Writes the running program's full path into buffer (size bytes). Returns
-// its length, or 0 if it could not be had whole (the buffer may then hold a
-// path cut short).
-uint32_t GetOwnExecutablePath(char* buffer, uint32_t size);
 
 // A named, machine-wide mutex; kNoMutex when none was obtained.
 typedef intptr_t MutexHandle;
 const MutexHandle kNoMutex = 0;
 const uint32_t kErrorAlreadyExists = 183;
 
-// Creates the named mutex with initial ownership. *last_error is 0 only when
-// this call created it; kErrorAlreadyExists when another process holds it.
-MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error);
-
-// Releases the handle, and with it the ownership taken by CreateNamedMutex.
-void CloseNamedMutex(MutexHandle mutex);
-
 // Registry access under HKEY_LOCAL_MACHINE. Statuses are 0 on success.
 typedef intptr_t RegistryKey;
 const uint32_t kRegistryValueSz = 1;    // REG_SZ
 const int32_t kRegistryMoreData = 234;  // ERROR_MORE_DATA
-
-// Opens the key (a "\"-separated path in code page 932) for reading.
-int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key);
-
-// Reads a value: *size holds the buffer size and receives the value's length;
-// *type receives its type. A value longer than the buffer is an error.
-int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
-                           uint8_t* data, uint32_t* size);
-
-void CloseRegistryKey(RegistryKey key);
 
 // Message box styles and answers, with the Win32 values.
 const uint32_t kBoxInformation = 0x40;  // MB_ICONINFORMATION, OK
@@ -113,12 +58,156 @@ const uint32_t kBoxWarning = 0x30;      // MB_ICONWARNING, OK
 const uint32_t kBoxQuestion = 0x124;  // MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2
 const int kAnswerYes = 6;             // IDYES
 
-// Shows a modal message box with no owner; text and caption are code page
-// 932. Returns the button pressed.
-int ShowMessageBox(const char* text, const char* caption, uint32_t style);
+class Platform {
+ public:
+  // Files. Paths are narrow: code page 932 with backslashes, or the tool's
+  // text (UsePathCoding).
 
-// Keeps the process from loading DLLs out of its own folder, where the
-// system supports it. Harmless where there is nothing to restrict.
-void RestrictDllSearchPath();
+  // Opens an existing file for sequential reading, shared with other
+  // readers. Returns kInvalidFileHandle on failure.
+  virtual FileHandle OpenFileForRead(const char* path) = 0;
+
+  // Opens the running program's own file for reading, by its full name in
+  // the system's own characters, so that it opens from any folder.
+  virtual FileHandle OpenOwnExecutable() = 0;
+
+  // Creates a new file for sequential writing, with no sharing. Fails with
+  // kFileErrorExists when anything stands at path, a link included, which
+  // is never followed.
+  virtual FileHandle CreateNewFile(const char* path) = 0;
+
+  // One read of up to n bytes; returns the count read, 0 if the call failed.
+  virtual uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) = 0;
+
+  // One write of n bytes; returns the count stored, 0 if nothing was.
+  virtual uint32_t WriteFileBytes(FileHandle file, const void* buffer,
+                                  uint32_t n) = 0;
+
+  // Moves the file pointer to the absolute position; returns the new
+  // position or kInvalidFileValue. Positions of 2^31 and beyond cannot be
+  // reached.
+  virtual uint32_t SetFilePosition(FileHandle file, uint32_t position) = 0;
+
+  // The file's whole length, or kInvalidFileLength.
+  virtual uint64_t GetFileLength(FileHandle file) = 0;
+
+  // Releases the handle. The handle must be open.
+  virtual void CloseFileHandle(FileHandle file) = 0;
+
+  // Writes all the system still holds of the file's data to the disk, and
+  // returns nonzero once it is there.
+  virtual int FlushFileToDisk(FileHandle file) = 0;
+
+  // Moves the file at from over the file at to (which may not exist yet) in
+  // one step; nonzero on success. The move is on the disk once FlushMoves
+  // returns, if not before. A link at to is replaced itself, never what it
+  // leads to. Fails, leaving both as they were, when to is read-only, held
+  // open by another process, or a folder.
+  virtual int MoveFileOver(const char* from, const char* to) = 0;
+
+  // Puts every move made since the last FlushMoves on the disk; nonzero
+  // once they are there. Moves that must follow each other closely are
+  // made first and flushed together.
+  virtual int FlushMoves() = 0;
+
+  // Deletes the file, or the link itself; nonzero on success.
+  virtual int RemoveFile(const char* path) = 0;
+
+  // What stands at path, links not followed.
+  virtual PathKind GetPathKind(const char* path) = 0;
+
+  // Nonzero when the file at path could be moved over now: no other
+  // process holds it open.
+  virtual int FileIsFree(const char* path) = 0;
+
+  // Why the last file call that failed did.
+  virtual FileError LastFileError() = 0;
+
+  // Clears the read-only (and on Windows hidden and system) attributes of
+  // an existing file, and returns the attributes it had, for
+  // RestoreFileAttributes; failure is harmless.
+  virtual uint32_t ClearFileAttributes(const char* path) = 0;
+
+  // Gives the file back attributes that ClearFileAttributes returned; does
+  // nothing for kNoFileAttributes.
+  virtual void RestoreFileAttributes(const char* path, uint32_t attributes) = 0;
+
+  // Gives the file the permissions of a new program (everyone may run it,
+  // less the umask), for the update mkupdate writes; nonzero on success.
+  // Windows files carry no such bit: nothing to do there.
+  virtual int MakeExecutable(const char* path) = 0;
+
+  // Waits about the given time.
+  virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // Memory for file contents, straight from the system in whole pages, so
+  // that it is touched once. Returns nullptr when size is 0 or the memory
+  // cannot be had.
+  virtual void* AllocatePages(size_t size) = 0;
+
+  // Returns memory from AllocatePages; size as it was asked for.
+  virtual void FreePages(void* pages, size_t size) = 0;
+
+  // Creates the named mutex with initial ownership. *last_error is 0 only
+  // when this call created it; kErrorAlreadyExists when another process
+  // holds it.
+  virtual MutexHandle CreateNamedMutex(const char* name,
+                                       uint32_t* last_error) = 0;
+
+  // Releases the handle, and with it the ownership CreateNamedMutex took.
+  virtual void CloseNamedMutex(MutexHandle mutex) = 0;
+
+  // Opens the key (a "\"-separated path in code page 932) for reading.
+  virtual int32_t OpenMachineRegistryKey(const char* path,
+                                         RegistryKey* key) = 0;
+
+  // Reads a value: *size holds the buffer size and receives the value's
+  // length; *type receives its type. A value longer than the buffer is an
+  // error.
+  virtual int32_t QueryRegistryValue(RegistryKey key, const char* name,
+                                     uint32_t* type, uint8_t* data,
+                                     uint32_t* size) = 0;
+
+  virtual void CloseRegistryKey(RegistryKey key) = 0;
+
+  // Shows a modal message box with no owner; text and caption are code
+  // page 932. Returns the button pressed.
+  virtual int ShowMessageBox(const char* text, const char* caption,
+                             uint32_t style) = 0;
+
+  // Keeps the process from loading DLLs out of its own folder, where the
+  // system supports it. Harmless where there is nothing to restrict.
+  virtual void RestrictDllSearchPath() = 0;
+
+ protected:
+  ~Platform() = default;
+};
+
+// The platform every caller goes through: the system's own, or what a test
+// has put in its place.
+Platform* Sys();
+
+// Puts platform in the place of the system's for every later call; nullptr
+// brings the system's back. For tests; nothing may be open across a swap.
+void UsePlatform(Platform* platform);
+
+// The system's own platform: the Win32 backend or the POSIX stand-in,
+// whichever this build links.
+Platform* SystemPlatform();
+
+// How the system's own platform reads the paths it is given.
+enum PathCoding {
+  // The updater's: code page 932 (on Windows the system's narrow code page,
+  // as the narrow calls take it) with backslashes, which the POSIX stand-in
+  // turns into slashes.
+  kUpdaterPaths,
+  // mkupdate's text (platform/code_page.h): UTF-8 on Windows; on POSIX the
+  // bytes as they are, where a backslash is a character of a name.
+  kToolPaths,
+};
+
+// Makes the system's own platform read every later path as coding says;
+// kUpdaterPaths until this is called. Nothing may be open across a change.
+void UsePathCoding(PathCoding coding);
 
 #endif  // PLATFORM_PLATFORM_H_

@@ -4,7 +4,6 @@
 // folder; the registry is a folder tree; message boxes go to stderr.
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,85 +11,102 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <string>
+
+#include "platform/code_page.h"
 #include "platform/platform.h"
 
 namespace {
 
+class PosixPlatform final : public Platform {
+ public:
+  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenOwnExecutable() override;
+  FileHandle CreateNewFile(const char* path) override;
+  uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
+  uint32_t WriteFileBytes(FileHandle file, const void* buffer,
+                          uint32_t n) override;
+  uint32_t SetFilePosition(FileHandle file, uint32_t position) override;
+  uint64_t GetFileLength(FileHandle file) override;
+  void CloseFileHandle(FileHandle file) override;
+  int FlushFileToDisk(FileHandle file) override;
+  int MoveFileOver(const char* from, const char* to) override;
+  int FlushMoves() override;
+  int RemoveFile(const char* path) override;
+  PathKind GetPathKind(const char* path) override;
+  int FileIsFree(const char* path) override;
+  FileError LastFileError() override { return last_error_; }
+  uint32_t ClearFileAttributes(const char* path) override;
+  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char* path) override;
+  void Sleep(uint32_t milliseconds) override;
+  void* AllocatePages(size_t size) override;
+  void FreePages(void* pages, size_t size) override;
+  MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) override;
+  void CloseNamedMutex(MutexHandle mutex) override;
+  int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) override;
+  int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
+                             uint8_t* data, uint32_t* size) override;
+  void CloseRegistryKey(RegistryKey key) override;
+  int ShowMessageBox(const char* text, const char* caption,
+                     uint32_t style) override;
+  void RestrictDllSearchPath() override;
+
+ private:
+  // Notes why the call that just failed did, from errno; returns failure.
+  int Failed();
+  FileHandle OpenLocked(const char* path, int flags, int lock);
+
+  FileError last_error_ = kFileErrorNone;
+  // The folders that moves were made in since the last FlushMoves.
+  static const int kMaxFolders = 8;
+  char moved_in_[kMaxFolders][PATH_MAX];
+  int moved_in_count_ = 0;
+};
+
+PosixPlatform g_posix;
+
 const int32_t kErrorFileNotFound = 2;
 const int32_t kErrorInvalidParameter = 87;
 
-// Windows paths use backslashes; the program keeps building them that way
-// and they become slashes only here.
-bool ToPosixPath(const char* path, char* out, size_t out_size) {
+PathCoding g_path_coding = kUpdaterPaths;
+
+// Copies path into out, each backslash a slash if asked; false if it does
+// not fit.
+bool CopyPath(const char* path, bool slashes, char* out, size_t out_size) {
   size_t n = strlen(path);
   if (n >= out_size) return false;
-  for (size_t i = 0; i <= n; i++) out[i] = path[i] == '\\' ? '/' : path[i];
+  for (size_t i = 0; i <= n; i++) {
+    out[i] = slashes && path[i] == '\\' ? '/' : path[i];
+  }
   return true;
+}
+
+// The updater's paths use backslashes; it keeps building them that way and
+// they become slashes only here. The tool's are the system's own.
+bool ToPosixPath(const char* path, char* out, size_t out_size) {
+  return CopyPath(path, g_path_coding == kUpdaterPaths, out, out_size);
 }
 
 // Converts code page 932 text to UTF-8; false if it does not convert or fit.
 bool Cp932ToUtf8(const char* text, char* out, size_t out_size) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  char* in = const_cast<char*>(text);
-  size_t in_left = strlen(text);
-  char* dst = out;
-  size_t out_left = out_size - 1;
-  size_t rc = iconv(cd, &in, &in_left, &dst, &out_left);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1)) return false;
-  *dst = '\0';
+  std::string utf8;
+  if (!CodePage932ToText(text, true, &utf8) || utf8.size() >= out_size) {
+    return false;
+  }
+  memcpy(out, utf8.c_str(), utf8.size() + 1);
   return true;
 }
 
-FileHandle OpenLocked(const char* path, int flags, int lock) {
-  char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
-    return kInvalidFileHandle;
-  }
-  int fd = open(posix_path, flags | O_CLOEXEC, 0666);
-  if (fd < 0) return kInvalidFileHandle;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-      (S_ISREG(st.st_mode) && flock(fd, lock | LOCK_NB) != 0)) {
-    close(fd);
-    return kInvalidFileHandle;
-  }
-  return fd;
-}
-
-}  // namespace
-
-FileHandle OpenFileForRead(const char* path) {
-  return OpenLocked(path, O_RDONLY, LOCK_SH);
-}
-
-FileHandle CreateFileForWrite(const char* path) {
-  // Truncate only once the exclusive lock is held, so a file that another
-  // process holds open is left as it was, as a sharing violation would.
-  FileHandle fd = OpenLocked(path, O_WRONLY | O_CREAT, LOCK_EX);
-  if (fd == kInvalidFileHandle) return fd;
-  struct stat st;
-  // An empty file is left alone: on ext4, cutting a file to zero makes its
-  // close start writing it out (the guard for replacing files by
-  // truncation), which a new file does not need and which cp never pays.
-  if (fstat(static_cast<int>(fd), &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_size > 0 && ftruncate(static_cast<int>(fd), 0) != 0) {
-    close(static_cast<int>(fd));
-    return kInvalidFileHandle;
-  }
-  return fd;
-}
-
-uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) {
-  // ReadFile fills the whole request unless the file ends; read(2) may stop
-  // short of it on large requests.
+// ReadFile fills the whole request unless the file ends; read(2) may stop
+// short of it on large requests.
+uint32_t ReadWhole(int fd, void* buffer, uint32_t n) {
   uint32_t done = 0;
   while (done < n) {
-    ssize_t r = read(static_cast<int>(file), static_cast<char*>(buffer) + done,
-                     n - done);
+    ssize_t r = read(fd, static_cast<char*>(buffer) + done, n - done);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return 0;
     if (r == 0) break;
@@ -99,12 +115,64 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) {
   return done;
 }
 
-uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
-  // At most 1 MiB per write(2). One write of a whole entry of tens of
-  // megabytes asks the page cache for its largest folios at once, and on
-  // virtual machines that stalled some runs while the host brought that
-  // memory back; in pieces none did, and the fast runs were as fast (the
-  // README's Speed section has the figures).
+}  // namespace
+
+int PosixPlatform::Failed() {
+  last_error_ = errno == EWOULDBLOCK || errno == EACCES || errno == EPERM ||
+                        errno == EBUSY || errno == ETXTBSY
+                    ? kFileErrorBusy
+                : errno == EEXIST ? kFileErrorExists
+                                  : kFileErrorOther;
+  return 0;
+}
+
+FileHandle PosixPlatform::OpenLocked(const char* path, int flags, int lock) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
+    errno = ENAMETOOLONG;
+    Failed();
+    return kInvalidFileHandle;
+  }
+  int fd = open(posix_path, flags | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    Failed();
+    return kInvalidFileHandle;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+      (S_ISREG(st.st_mode) && flock(fd, lock | LOCK_NB) != 0)) {
+    if (S_ISDIR(st.st_mode)) errno = EISDIR;
+    Failed();
+    close(fd);
+    return kInvalidFileHandle;
+  }
+  return fd;
+}
+
+FileHandle PosixPlatform::OpenFileForRead(const char* path) {
+  return OpenLocked(path, O_RDONLY, LOCK_SH);
+}
+
+FileHandle PosixPlatform::OpenOwnExecutable() {
+  return OpenLocked("/proc/self/exe", O_RDONLY, LOCK_SH);
+}
+
+FileHandle PosixPlatform::CreateNewFile(const char* path) {
+  // O_EXCL fails on anything at the name, a dangling link included, and
+  // O_NOFOLLOW makes sure no link is ever followed.
+  return OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, LOCK_EX);
+}
+
+uint32_t PosixPlatform::ReadFileBytes(FileHandle file, void* buffer,
+                                      uint32_t n) {
+  return ReadWhole(static_cast<int>(file), buffer, n);
+}
+
+uint32_t PosixPlatform::WriteFileBytes(FileHandle file, const void* buffer,
+                                       uint32_t n) {
+  // At most 1 MiB per write(2). One write of tens of megabytes asks the
+  // page cache for its largest folios at once, and on virtual machines that
+  // stalled some runs while the host brought that memory back.
   // Each piece's writeback is started as soon as it is written, as Windows'
   // cache manager writes behind: Linux would otherwise hold it all until the
   // flush that follows every file, and make that flush wait for all of it.
@@ -125,23 +193,25 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t n) {
   return done;
 }
 
-uint32_t SetFilePosition(FileHandle file, uint32_t position) {
+uint32_t PosixPlatform::SetFilePosition(FileHandle file, uint32_t position) {
   if (position >= 0x80000000u) return kInvalidFileValue;
   off_t r =
       lseek(static_cast<int>(file), static_cast<off_t>(position), SEEK_SET);
   return r < 0 ? kInvalidFileValue : static_cast<uint32_t>(r);
 }
 
-uint32_t GetFileSizeLow(FileHandle file) {
+uint64_t PosixPlatform::GetFileLength(FileHandle file) {
   struct stat st;
-  if (fstat(static_cast<int>(file), &st) != 0) return kInvalidFileValue;
-  return static_cast<uint32_t>(st.st_size);
+  if (fstat(static_cast<int>(file), &st) != 0) return kInvalidFileLength;
+  return static_cast<uint64_t>(st.st_size);
 }
 
-void CloseFileHandle(FileHandle file) { close(static_cast<int>(file)); }
+void PosixPlatform::CloseFileHandle(FileHandle file) {
+  close(static_cast<int>(file));
+}
 
-int FlushFileToDisk(FileHandle file) {
-  return fsync(static_cast<int>(file)) == 0;
+int PosixPlatform::FlushFileToDisk(FileHandle file) {
+  return fsync(static_cast<int>(file)) == 0 ? 1 : Failed();
 }
 
 namespace {
@@ -149,24 +219,31 @@ namespace {
 // Windows refuses to replace a file that has the read-only attribute, even
 // for an administrator, or that another process holds open. The owner's
 // write bit plays the attribute; the lock taken here plays the sharing
-// check, and is held until the old file is gone. Returns the descriptor
-// that holds the lock, -1 when there is no file, -2 when it is refused.
+// check, and is held until the old file is gone. A link is replaced itself
+// and so never opened. Returns the descriptor that holds the lock, -1 when
+// there is nothing to hold, -2 when the target is refused (errno says why).
 int LockTargetForReplace(const char* posix_path) {
-  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? -1 : -2;
+  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ELOOP ? -1 : -2;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      (st.st_mode & S_IWUSR) == 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return -2;
+  int refused = 0;
+  if (fstat(fd, &st) != 0) {
+    refused = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    refused = EISDIR;
+  } else if ((st.st_mode & S_IWUSR) == 0) {
+    refused = EACCES;
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    refused = EWOULDBLOCK;
   }
-  return fd;
+  if (refused == 0) return fd;
+  close(fd);
+  errno = refused;
+  return -2;
 }
 
-// The folder's entry for a renamed file reaches the disk only when the
-// folder itself is synced.
-void SyncParentFolder(const char* posix_path) {
-  char folder[PATH_MAX];
+// The folder that holds the file at posix_path, into folder (PATH_MAX).
+void ParentFolder(const char* posix_path, char* folder) {
   const char* slash = strrchr(posix_path, '/');
   size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - posix_path);
   if (slash == posix_path) n = 1;  // the root itself
@@ -176,36 +253,141 @@ void SyncParentFolder(const char* posix_path) {
     memcpy(folder, posix_path, n);
     folder[n] = '\0';
   }
+}
+
+// A folder's entry for a renamed file reaches the disk only when the folder
+// itself is synced.
+int SyncFolder(const char* folder) {
   int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
+  if (fd < 0) return 0;
+  int synced = fsync(fd) == 0;
   close(fd);
+  return synced;
 }
 
 }  // namespace
 
-int MoveFileOver(const char* from, const char* to) {
+int PosixPlatform::MoveFileOver(const char* from, const char* to) {
   char posix_from[PATH_MAX];
   char posix_to[PATH_MAX];
   if (!ToPosixPath(from, posix_from, sizeof(posix_from)) ||
       !ToPosixPath(to, posix_to, sizeof(posix_to))) {
-    return 0;
+    errno = ENAMETOOLONG;
+    return Failed();
   }
   int target = LockTargetForReplace(posix_to);
-  if (target == -2) return 0;
+  if (target == -2) return Failed();
   int moved = rename(posix_from, posix_to) == 0;
+  if (!moved) Failed();
   if (target >= 0) close(target);
-  if (moved) SyncParentFolder(posix_to);
-  return moved;
+  if (!moved) return 0;
+  // The folder is synced by FlushMoves, once for every move made in it: one
+  // sync after each move would hold the moves apart, and the game would be
+  // half old, half new the longer.
+  char folder[PATH_MAX];
+  ParentFolder(posix_to, folder);
+  for (int i = 0; i < moved_in_count_; i++) {
+    if (strcmp(moved_in_[i], folder) == 0) return 1;
+  }
+  if (moved_in_count_ == kMaxFolders) return SyncFolder(folder) ? 1 : Failed();
+  strcpy(moved_in_[moved_in_count_++], folder);
+  return 1;
 }
 
-int RemoveFile(const char* path) {
+int PosixPlatform::FlushMoves() {
+  int synced = 1;
+  for (int i = 0; i < moved_in_count_; i++) {
+    if (!SyncFolder(moved_in_[i])) synced = Failed();
+  }
+  moved_in_count_ = 0;
+  return synced;
+}
+
+int PosixPlatform::RemoveFile(const char* path) {
   char posix_path[PATH_MAX];
-  return ToPosixPath(path, posix_path, sizeof(posix_path)) &&
-         unlink(posix_path) == 0;
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  return unlink(posix_path) == 0 ? 1 : Failed();
 }
 
-void* AllocatePages(size_t size) {
+PathKind PosixPlatform::GetPathKind(const char* path) {
+  char posix_path[PATH_MAX];
+  struct stat st;
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return kPathOther;
+  if (lstat(posix_path, &st) != 0) {
+    return errno == ENOENT ? kPathMissing : kPathOther;
+  }
+  if (S_ISLNK(st.st_mode)) return kPathLink;
+  if (S_ISDIR(st.st_mode)) return kPathFolder;
+  return S_ISREG(st.st_mode) ? kPathFile : kPathOther;
+}
+
+int PosixPlatform::FileIsFree(const char* path) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return 1;  // nothing there, or a link, which nobody holds
+  int is_free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (!is_free) Failed();
+  close(fd);
+  return is_free;
+}
+
+namespace {
+
+// The file at path opened without following a link, for its mode; -1 for a
+// link or no file. The mode is changed through the descriptor, so that a
+// link put at path in between is never followed either.
+int OpenForMode(const char* path, struct stat* st) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return -1;
+  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+uint32_t PosixPlatform::ClearFileAttributes(const char* path) {
+  struct stat st;
+  int fd = OpenForMode(path, &st);
+  if (fd < 0) return kNoFileAttributes;
+  fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
+  close(fd);
+  return st.st_mode & 07777;
+}
+
+void PosixPlatform::RestoreFileAttributes(const char* path,
+                                          uint32_t attributes) {
+  struct stat st;
+  if (attributes == kNoFileAttributes) return;
+  int fd = OpenForMode(path, &st);
+  if (fd < 0) return;
+  fchmod(fd, static_cast<mode_t>(attributes & 07777));
+  close(fd);
+}
+
+int PosixPlatform::MakeExecutable(const char* path) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  // Single-threaded, so reading the umask this way is safe.
+  mode_t mask = umask(0);
+  umask(mask);
+  return chmod(posix_path, 0777 & ~mask) == 0 ? 1 : Failed();
+}
+
+void PosixPlatform::Sleep(uint32_t milliseconds) {
+  struct timespec t;
+  t.tv_sec = milliseconds / 1000;
+  t.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+void* PosixPlatform::AllocatePages(size_t size) {
   const size_t kHugePage = 2u << 20;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   if (size == 0 || size > SIZE_MAX - kHugePage - page) return nullptr;
@@ -227,40 +409,12 @@ void* AllocatePages(size_t size) {
   return reinterpret_cast<void*>(start);
 }
 
-void FreePages(void* pages, size_t size) {
+void PosixPlatform::FreePages(void* pages, size_t size) {
   if (pages != nullptr) munmap(pages, size);
 }
 
-uint32_t ClearFileAttributes(const char* path) {
-  char posix_path[PATH_MAX];
-  struct stat st;
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path)) ||
-      stat(posix_path, &st) != 0) {
-    return kNoFileAttributes;
-  }
-  chmod(posix_path, (st.st_mode & 07777) | S_IWUSR);
-  return st.st_mode & 07777;
-}
-
-void RestoreFileAttributes(const char* path, uint32_t attributes) {
-  char posix_path[PATH_MAX];
-  if (attributes == kNoFileAttributes ||
-      !ToPosixPath(path, posix_path, sizeof(posix_path))) {
-    return;
-  }
-  chmod(posix_path, static_cast<mode_t>(attributes & 07777));
-}
-
-uint32_t GetOwnExecutablePath(char* buffer, uint32_t size) {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0 || static_cast<size_t>(n) >= size) return 0;
-  memcpy(buffer, path, static_cast<size_t>(n));
-  buffer[n] = '\0';
-  return static_cast<uint32_t>(n);
-}
-
-MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) {
+MutexHandle PosixPlatform::CreateNamedMutex(const char* name,
+                                            uint32_t* last_error) {
   const char* dir = getenv("XDG_RUNTIME_DIR");
   if (dir == nullptr || dir[0] == '\0') dir = "/tmp";
   char path[PATH_MAX];
@@ -279,7 +433,7 @@ MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) {
   return static_cast<MutexHandle>(fd) + 1;
 }
 
-void CloseNamedMutex(MutexHandle mutex) {
+void PosixPlatform::CloseNamedMutex(MutexHandle mutex) {
   if (mutex != kNoMutex) close(static_cast<int>(mutex - 1));
 }
 
@@ -313,7 +467,8 @@ bool RegistryRoot(char* out, size_t out_size) {
 
 }  // namespace
 
-int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) {
+int32_t PosixPlatform::OpenMachineRegistryKey(const char* path,
+                                              RegistryKey* key) {
   char root[PATH_MAX];
   char utf8[PATH_MAX];
   char posix_key[PATH_MAX];
@@ -323,7 +478,7 @@ int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) {
   int n = -1;
   if (RegistryRoot(root, sizeof(root)) &&
       Cp932ToUtf8(path, utf8, sizeof(utf8)) &&
-      ToPosixPath(utf8, posix_key, sizeof(posix_key))) {
+      CopyPath(utf8, true, posix_key, sizeof(posix_key))) {
     n = snprintf(dir, PATH_MAX, "%s/HKEY_LOCAL_MACHINE/%s", root, posix_key);
   }
   if (n < 0 || n >= PATH_MAX || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -334,8 +489,9 @@ int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) {
   return 0;
 }
 
-int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
-                           uint8_t* data, uint32_t* size) {
+int32_t PosixPlatform::QueryRegistryValue(RegistryKey key, const char* name,
+                                          uint32_t* type, uint8_t* data,
+                                          uint32_t* size) {
   const char* dir = reinterpret_cast<const char*>(key);
   char utf8[NAME_MAX];
   if (!Cp932ToUtf8(name, utf8, sizeof(utf8))) return kErrorFileNotFound;
@@ -353,7 +509,7 @@ int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
       status = kRegistryMoreData;
       *size = static_cast<uint32_t>(st.st_size);
     } else {
-      uint32_t got = ReadFileBytes(fd, data, static_cast<uint32_t>(st.st_size));
+      uint32_t got = ReadWhole(fd, data, static_cast<uint32_t>(st.st_size));
       *size = got;
       *type = t.type;
     }
@@ -363,9 +519,12 @@ int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
   return kErrorFileNotFound;
 }
 
-void CloseRegistryKey(RegistryKey key) { free(reinterpret_cast<char*>(key)); }
+void PosixPlatform::CloseRegistryKey(RegistryKey key) {
+  free(reinterpret_cast<char*>(key));
+}
 
-int ShowMessageBox(const char* text, const char* caption, uint32_t style) {
+int PosixPlatform::ShowMessageBox(const char* text, const char* caption,
+                                  uint32_t style) {
   char utf8_caption[1024];
   char utf8_text[4096];
   if (!Cp932ToUtf8(caption, utf8_caption, sizeof(utf8_caption))) {
@@ -389,4 +548,8 @@ int ShowMessageBox(const char* text, const char* caption, uint32_t style) {
   return 7;  // IDNO, the default button
 }
 
-void RestrictDllSearchPath() {}
+void PosixPlatform::RestrictDllSearchPath() {}
+
+Platform* SystemPlatform() { return &g_posix; }
+
+void UsePathCoding(PathCoding coding) { g_path_coding = coding; }

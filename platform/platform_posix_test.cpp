@@ -20,18 +20,18 @@ TEST(NamedMutexTest, HeldByFlockOfAnotherProcess) {
   EnvVar runtime("XDG_RUNTIME_DIR", dir.path());
   pid_t holder = HoldFlock(dir.Sub("Test mutex.lock"));
   uint32_t error = 0;
-  MutexHandle m = CreateNamedMutex("Test mutex", &error);
+  MutexHandle m = Sys()->CreateNamedMutex("Test mutex", &error);
   EXPECT_NE(m, kNoMutex);
   EXPECT_EQ(error, kErrorAlreadyExists);
-  CloseNamedMutex(m);
+  Sys()->CloseNamedMutex(m);
   StopProcess(holder);
-  m = CreateNamedMutex("Test mutex", &error);
+  m = Sys()->CreateNamedMutex("Test mutex", &error);
   EXPECT_EQ(error, 0u);
   // While we hold it, flock(1) cannot take it.
   ProcessResult r =
       RunProcess({"flock", "-n", dir.Sub("Test mutex.lock"), "true"}, {});
   EXPECT_NE(r.status, 0);
-  CloseNamedMutex(m);
+  Sys()->CloseNamedMutex(m);
   r = RunProcess({"flock", "-n", dir.Sub("Test mutex.lock"), "true"}, {});
   EXPECT_EQ(r.status, 0);
 }
@@ -40,12 +40,12 @@ TEST(NamedMutexTest, SecondHandleInSameProcessFindsItTaken) {
   ScratchDir dir;
   EnvVar runtime("XDG_RUNTIME_DIR", dir.path());
   uint32_t e1 = 1, e2 = 0;
-  MutexHandle a = CreateNamedMutex("m", &e1);
-  MutexHandle b = CreateNamedMutex("m", &e2);
+  MutexHandle a = Sys()->CreateNamedMutex("m", &e1);
+  MutexHandle b = Sys()->CreateNamedMutex("m", &e2);
   EXPECT_EQ(e1, 0u);
   EXPECT_EQ(e2, kErrorAlreadyExists);
-  CloseNamedMutex(b);
-  CloseNamedMutex(a);
+  Sys()->CloseNamedMutex(b);
+  Sys()->CloseNamedMutex(a);
 }
 
 class RegistryTest : public ::testing::Test {
@@ -68,29 +68,29 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, ReadsValueUnderCp932Key) {
   WriteFileOrDie(KeyDir() + "/Folder.REG_EXPAND_SZ", std::string("C:\\G\0", 5));
   RegistryKey key;
-  ASSERT_EQ(OpenMachineRegistryKey("Key\\\x83\x4C\x81\x5B", &key), 0);
+  ASSERT_EQ(Sys()->OpenMachineRegistryKey("Key\\\x83\x4C\x81\x5B", &key), 0);
   uint8_t data[16];
   uint32_t size = sizeof(data), type = 0;
-  EXPECT_EQ(QueryRegistryValue(key, "Folder", &type, data, &size), 0);
+  EXPECT_EQ(Sys()->QueryRegistryValue(key, "Folder", &type, data, &size), 0);
   EXPECT_EQ(type, 2u);
   EXPECT_EQ(size, 5u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 5),
             std::string("C:\\G\0", 5));
   size = sizeof(data);
-  EXPECT_NE(QueryRegistryValue(key, "Other", &type, data, &size), 0);
-  CloseRegistryKey(key);
-  EXPECT_NE(OpenMachineRegistryKey("Key\\Missing", &key), 0);
+  EXPECT_NE(Sys()->QueryRegistryValue(key, "Other", &type, data, &size), 0);
+  Sys()->CloseRegistryKey(key);
+  EXPECT_NE(Sys()->OpenMachineRegistryKey("Key\\Missing", &key), 0);
 }
 
 TEST_F(RegistryTest, ValueLongerThanBufferIsMoreData) {
   WriteFileOrDie(KeyDir() + "/V.REG_SZ", std::string(17, 'x'));
   RegistryKey key;
-  ASSERT_EQ(OpenMachineRegistryKey("Key\\\x83\x4C\x81\x5B", &key), 0);
+  ASSERT_EQ(Sys()->OpenMachineRegistryKey("Key\\\x83\x4C\x81\x5B", &key), 0);
   uint8_t data[16];
   uint32_t size = sizeof(data), type = 0;
-  EXPECT_EQ(QueryRegistryValue(key, "V", &type, data, &size),
+  EXPECT_EQ(Sys()->QueryRegistryValue(key, "V", &type, data, &size),
             kRegistryMoreData);
-  CloseRegistryKey(key);
+  Sys()->CloseRegistryKey(key);
 }
 
 // The bytes this process has mapped, all mappings together.
@@ -109,11 +109,11 @@ uint64_t MappedBytes() {
 
 TEST(PagesTest, LargeBuffersStartOnAHugePageAndKeepNoSlack) {
   const uintptr_t kHugePage = 2u << 20;
-  EXPECT_EQ(AllocatePages(0), nullptr);
+  EXPECT_EQ(Sys()->AllocatePages(0), nullptr);
   for (size_t size : {size_t{1}, size_t{4096}, size_t{(2u << 20) - 1},
                       size_t{2u << 20}, size_t{(5u << 20) + 123}}) {
     uint64_t before = MappedBytes();
-    uint8_t* pages = static_cast<uint8_t*>(AllocatePages(size));
+    uint8_t* pages = static_cast<uint8_t*>(Sys()->AllocatePages(size));
     uint64_t during = MappedBytes();
     ASSERT_NE(pages, nullptr) << size;
     if (size >= kHugePage) {
@@ -123,7 +123,7 @@ TEST(PagesTest, LargeBuffersStartOnAHugePageAndKeepNoSlack) {
     EXPECT_EQ(during - before, (size + 4095) / 4096 * 4096) << size;
     memset(pages, 0xA5, size);  // every byte of it is ours
     EXPECT_EQ(pages[size - 1], 0xA5);
-    FreePages(pages, size);
+    Sys()->FreePages(pages, size);
     EXPECT_EQ(MappedBytes(), before) << size;
   }
 }

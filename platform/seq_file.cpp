@@ -2,12 +2,17 @@
 
 int SeqFile::OpenRead(const char* path) {
   if (IsOpen()) return 0;
-  return Open(OpenFileForRead(path));
+  return Open(Sys()->OpenFileForRead(path));
 }
 
-int SeqFile::OpenWrite(const char* path) {
+int SeqFile::OpenOwnExecutable() {
   if (IsOpen()) return 0;
-  return Open(CreateFileForWrite(path));
+  return Open(Sys()->OpenOwnExecutable());
+}
+
+int SeqFile::CreateNew(const char* path) {
+  if (IsOpen()) return 0;
+  return Open(Sys()->CreateNewFile(path));
 }
 
 int SeqFile::Open(FileHandle handle) {
@@ -17,30 +22,30 @@ int SeqFile::Open(FileHandle handle) {
 
 void SeqFile::Close() {
   if (!IsOpen()) return;
-  CloseFileHandle(handle_);
+  Sys()->CloseFileHandle(handle_);
   handle_ = kInvalidFileHandle;
 }
 
 uint32_t SeqFile::Read(void* buffer, uint32_t n) {
   if (!IsOpen()) return 0;
-  return ReadFileBytes(handle_, buffer, n);
+  return Sys()->ReadFileBytes(handle_, buffer, n);
 }
 
 uint32_t SeqFile::Write(const void* buffer, uint32_t n) {
   if (!IsOpen()) return 0;
-  return WriteFileBytes(handle_, buffer, n);
+  return Sys()->WriteFileBytes(handle_, buffer, n);
 }
 
-int SeqFile::Flush() { return IsOpen() && FlushFileToDisk(handle_); }
+int SeqFile::Flush() { return IsOpen() && Sys()->FlushFileToDisk(handle_); }
 
 int SeqFile::Seek(uint32_t position) {
   // The failure value 0xFFFFFFFF must not pass for reaching 0xFFFFFFFF; no
   // position from 2^31 on can be reached anyway.
   if (!IsOpen() || position >= 0x80000000u) return 0;
-  return SetFilePosition(handle_, position) == position;
+  return Sys()->SetFilePosition(handle_, position) == position;
 }
 
-uint32_t SeqFile::Size() {
-  if (!IsOpen()) return kInvalidFileValue;
-  return GetFileSizeLow(handle_);
+uint64_t SeqFile::Size() {
+  if (!IsOpen()) return kInvalidFileLength;
+  return Sys()->GetFileLength(handle_);
 }

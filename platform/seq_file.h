@@ -1,4 +1,4 @@
-// SeqFile: the scoped handle through which every file is read or rewritten
+// SeqFile: the scoped handle through which every file is read or written
 // whole. Results are plain integers; the handle is closed on destruction.
 #ifndef PLATFORM_SEQ_FILE_H_
 #define PLATFORM_SEQ_FILE_H_
@@ -18,9 +18,13 @@ class SeqFile {
   // changing nothing, if this object is already open.
   int OpenRead(const char* path);
 
-  // Creates or truncates the file for writing, unshared. Returns 0, changing
-  // nothing, if this object is already open.
-  int OpenWrite(const char* path);
+  // Opens the running program's own file for reading, as OpenRead.
+  int OpenOwnExecutable();
+
+  // Creates a new file for writing, unshared; fails if anything, a link
+  // included, stands at path. Returns 0, changing nothing, if this object
+  // is already open.
+  int CreateNew(const char* path);
 
   // Closes the handle if open; may be called any number of times.
   void Close();
@@ -37,10 +41,14 @@ class SeqFile {
   // Nonzero only if the file pointer is now at position (below 2^31).
   int Seek(uint32_t position);
 
-  // The file's length, low 32 bits; 0xFFFFFFFF when not open.
-  uint32_t Size();
+  // The file's whole length; kInvalidFileLength when not open.
+  uint64_t Size();
 
   bool IsOpen() const { return handle_ != kInvalidFileHandle; }
+
+  // The handle, kInvalidFileHandle when not open: for mkupdate's interrupt
+  // cleanup, which closes it on Windows before removing the file.
+  FileHandle handle() const { return handle_; }
 
  private:
   int Open(FileHandle handle);

@@ -1,5 +1,9 @@
 #include "platform/seq_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "gtest/gtest.h"
@@ -15,45 +19,60 @@ TEST(SeqFileTest, MissingFileStaysClosed) {
   EXPECT_FALSE(f.IsOpen());
   char buf[4];
   EXPECT_EQ(f.Read(buf, sizeof(buf)), 0u);
-  EXPECT_EQ(f.Size(), 0xFFFFFFFFu);
+  EXPECT_EQ(f.Size(), kInvalidFileLength);
   EXPECT_EQ(f.Seek(0), 0);
   f.Close();
   f.Close();  // closing twice is harmless
 }
 
-TEST(SeqFileTest, OpenWriteTruncatesAndWrites) {
+// A new file is only ever created where nothing stands: not over a file,
+// not over a folder, and never through a link, dangling or not, whose
+// target stays as it was.
+TEST(SeqFileTest, CreateNewRefusesAnythingAtTheName) {
   ScratchDir dir;
-  std::string path = dir.Sub("out.bin");
-  WriteFileOrDie(path, "a much longer old content");
-  {
+  std::string outside = dir.Sub("outside"), path = dir.Sub("new");
+  WriteFileOrDie(outside, "keep me");
+  WriteFileOrDie(dir.Sub("file"), "old");
+  ASSERT_EQ(mkdir(dir.Sub("folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(outside.c_str(), dir.Sub("link").c_str()), 0);
+  ASSERT_EQ(symlink(dir.Sub("gone").c_str(), dir.Sub("dangling").c_str()), 0);
+  for (const char* name : {"file", "folder", "link", "dangling"}) {
     SeqFile f;
-    ASSERT_NE(f.OpenWrite(path.c_str()), 0);
-    EXPECT_EQ(ReadFileOrEmpty(path), "");  // emptied before any write
-    EXPECT_EQ(f.Write("new", 3), 3u);
+    EXPECT_EQ(f.CreateNew(dir.Sub(name).c_str()), 0) << name;
+    EXPECT_EQ(Sys()->LastFileError(), kFileErrorExists) << name;
   }
+  EXPECT_EQ(ReadFileOrEmpty(outside), "keep me");
+  EXPECT_EQ(ReadFileOrEmpty(dir.Sub("file")), "old");
+  EXPECT_FALSE(FileExists(dir.Sub("gone")));
+  SeqFile f;
+  ASSERT_NE(f.CreateNew(path.c_str()), 0);
+  EXPECT_EQ(f.Write("new", 3), 3u);
+  EXPECT_NE(f.Flush(), 0);
+  f.Close();
   EXPECT_EQ(ReadFileOrEmpty(path), "new");
 }
 
-TEST(SeqFileTest, OpenWriteFailsWhileAnotherProcessHoldsTheFile) {
+// Another process holding a file (its flock) keeps it from being moved
+// over, as a sharing violation would; readers share with each other, and a
+// file being written shares with nobody.
+TEST(SeqFileTest, HeldFilesAndSharing) {
   ScratchDir dir;
-  std::string path = dir.Sub("held.bin");
+  std::string path = dir.Sub("held.bin"), temp = dir.Sub("temp");
   WriteFileOrDie(path, "keep me");
+  WriteFileOrDie(temp, "new");
   pid_t holder = HoldFlock(path);
-  SeqFile f;
-  EXPECT_EQ(f.OpenWrite(path.c_str()), 0);
+  EXPECT_EQ(Sys()->FileIsFree(path.c_str()), 0);
+  EXPECT_EQ(Sys()->MoveFileOver(temp.c_str(), path.c_str()), 0);
+  EXPECT_EQ(Sys()->LastFileError(), kFileErrorBusy);
   StopProcess(holder);
-  EXPECT_EQ(ReadFileOrEmpty(path), "keep me");  // not truncated either
-  EXPECT_NE(f.OpenWrite(path.c_str()), 0);
-}
+  EXPECT_EQ(ReadFileOrEmpty(path), "keep me");
+  EXPECT_NE(Sys()->FileIsFree(path.c_str()), 0);
 
-TEST(SeqFileTest, ReadersShareButWritersDoNot) {
-  ScratchDir dir;
-  std::string path = dir.Sub("shared.bin");
-  WriteFileOrDie(path, "data");
-  SeqFile reader1, reader2, writer;
+  SeqFile reader1, reader2, writer, late_reader;
   ASSERT_NE(reader1.OpenRead(path.c_str()), 0);
   EXPECT_NE(reader2.OpenRead(path.c_str()), 0);
-  EXPECT_EQ(writer.OpenWrite(path.c_str()), 0);
+  ASSERT_NE(writer.CreateNew(dir.Sub("w").c_str()), 0);
+  EXPECT_EQ(late_reader.OpenRead(dir.Sub("w").c_str()), 0);
 }
 
 TEST(SeqFileTest, SecondOpenLeavesFirstFileUsable) {
@@ -63,7 +82,7 @@ TEST(SeqFileTest, SecondOpenLeavesFirstFileUsable) {
   SeqFile f;
   ASSERT_NE(f.OpenRead(dir.Sub("a").c_str()), 0);
   EXPECT_EQ(f.OpenRead(dir.Sub("b").c_str()), 0);
-  EXPECT_EQ(f.OpenWrite(dir.Sub("b").c_str()), 0);
+  EXPECT_EQ(f.CreateNew(dir.Sub("c").c_str()), 0);
   char buf[8] = {};
   EXPECT_EQ(f.Read(buf, sizeof(buf)), 5u);
   EXPECT_EQ(std::string(buf), "first");
@@ -104,13 +123,13 @@ TEST(SeqFileTest, FolderIsNotAFile) {
   ScratchDir dir;
   SeqFile f;
   EXPECT_EQ(f.OpenRead(dir.path().c_str()), 0);
-  EXPECT_EQ(f.OpenWrite(dir.path().c_str()), 0);
 }
 
 TEST(SeqFileTest, FullDiskShortensTheWrite) {
-  SeqFile f;
-  ASSERT_NE(f.OpenWrite("/dev/full"), 0);
-  EXPECT_EQ(f.Write("abc", 3), 0u);
+  int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Sys()->WriteFileBytes(fd, "abc", 3), 0u);
+  close(fd);
 }
 
 // A large write goes out in pieces: every piece lands, in order, and when
@@ -125,7 +144,7 @@ TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
   std::string whole = dir.Sub("whole"), cut = dir.Sub("cut");
   {
     SeqFile f;
-    ASSERT_NE(f.OpenWrite(whole.c_str()), 0);
+    ASSERT_NE(f.CreateNew(whole.c_str()), 0);
     EXPECT_EQ(f.Write(data.data(), data.size()), data.size());
   }
   EXPECT_TRUE(ReadFileOrEmpty(whole) == data);
@@ -136,7 +155,7 @@ TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
   uint32_t written = CallInChild(
       [&] {
         SeqFile f;
-        if (!f.OpenWrite(cut.c_str())) return kChildSaidNothing;
+        if (!f.CreateNew(cut.c_str())) return kChildSaidNothing;
         return f.Write(data.data(), static_cast<uint32_t>(data.size()));
       },
       limits);

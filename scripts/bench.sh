@@ -8,18 +8,25 @@
 #     the same run, and against the updater's own reads and writes without
 #     the checksum (bench/copy_through_buffer.cpp), once writing each file in
 #     place, unflushed, and once replacing it whole as the updater does
-#     (a temporary file, flushed, moved over the old one);
+#     (a temporary file, flushed, moved over the old one); where the run's
+#     time goes, step by step (bench/install_steps.cpp); how long the moves
+#     take, from the first rename to the last (strace); and one entry of
+#     HUGE_MIB MiB (1,145, 1.2 GB, by default; 0 leaves it out), for peak
+#     memory;
 #  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
 #     files;
 #  4. under Wine: each kernel in the i686 and x86-64 Windows programs, and
-#     the update of part 2 installed by both (WINE_BENCH=0 leaves it out).
+#     the update of part 2 installed by both, against Wine's own `copy` of
+#     the same files and `sync`, and step by step (WINE_BENCH=0 leaves it
+#     out).
 # Every side is timed until its data is on the disk: `sync` runs within
 # the timing, after the command. Median wall time of RUNS runs each, the
 # fastest beside it, processor time, and peak memory from /usr/bin/time -v.
 # Prints Markdown tables.
 #
 #   bash scripts/bench.sh                 # the figures in docs/performance.md
-#   RUNS=1 ENTRY_MIB=1 CHECKSUM=short bash scripts/bench.sh   # a smoke run
+#   RUNS=1 ENTRY_MIB=1 HUGE_MIB=0 CHECKSUM=short bash scripts/bench.sh
+#                                         # a smoke run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -29,13 +36,14 @@ require_packages "${pkgs_native[@]}" "${pkgs_bench[@]}"
 RUNS=${RUNS:-15}
 ENTRIES=${ENTRIES:-5}
 ENTRY_MIB=${ENTRY_MIB:-40}
+HUGE_MIB=${HUGE_MIB:-1145}
 CHECKSUM=${CHECKSUM:-full}
 work=${BENCH_DIR:-build/bench}
 
 cmake --preset native >/dev/null
 # The publisher's tool packs the update; MKUPDATE may name another build.
 mkupdate=${MKUPDATE:-build/native/mkupdate}
-targets=(updater checksum_bench copy_through_buffer)
+targets=(updater checksum_bench copy_through_buffer install_steps)
 [ -n "${MKUPDATE:-}" ] || targets+=(mkupdate)
 cmake --build --preset native --target "${targets[@]}" >/dev/null
 
@@ -178,9 +186,60 @@ row "its reads and writes, replaced whole, flushed" whole
 ratio "updater / (cp + sync)" update copy
 ratio "the flushes: replaced whole / in place" whole buffer
 ratio "the checksum: updater / replaced whole" update whole
-awk -v up="$update_peak" -v entry="$ENTRY_MIB" 'BEGIN {
-  printf "\nPeak memory of the updater: %.1f MiB over the largest entry.\n",
-    up / 1024 - entry }'
+awk -v up="$update_peak" 'BEGIN {
+  printf "\nPeak memory of the updater: %.1f MiB.\n", up / 1024 }'
+
+# Where the updater's time goes: each step alone, adding one thing to the
+# one before, in one process; the median of RUNS runs.
+echo
+echo "| step by step, $ENTRIES × $ENTRY_MIB MiB | median |"
+echo "|---|---|"
+printf 'game.exe\n\0' >"$work/game/uninst.lst"
+build/native/bench/install_steps "$work/setup" "$PWD/$work/game" "$RUNS" |
+  awk -F'\t' '{printf "| %s | %.1f ms |\n", $1, $2}'
+rm -f "$work"/game/*
+
+# The moves: from the first entry's rename to the last one's, the only time
+# the folder holds old and new files together (strace's time stamps; the
+# tracing itself slows each call).
+if command -v strace >/dev/null; then
+  printf 'game.exe\n\0' >"$work/game/uninst.lst"
+  env UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
+    strace -f -ttt -qq -e trace=rename,renameat,renameat2 -o "$work/moves.txt" \
+    "$work/setup" <"$work/yes" >/dev/null 2>&1
+  awk '/\.updating", / && !/uninst\.lst/ {
+      if (first == "") first = $2; last = $2 }
+    END { printf "\nThe moves of the %d entries took %.3f ms, first to last.\n",
+      n, (last - first) * 1000 }' n="$ENTRIES" "$work/moves.txt"
+  rm -f "$work"/game/*
+fi
+
+# One entry of HUGE_MIB MiB: the updater's peak memory does not grow with
+# it. One run each, the updater against cp + sync.
+if [ "$HUGE_MIB" != 0 ]; then
+  huge=$work/huge
+  rm -rf "$huge"
+  mkdir -p "$huge/src" "$huge/game" "$huge/copy"
+  head -c $((HUGE_MIB << 20)) /dev/urandom >"$huge/src/huge.arc"
+  "$mkupdate" pack --quiet --stub build/native/updater --out "$huge/setup" \
+    --verify-dir "$huge/src" "$huge/src/huge.arc"
+  set_install_folder "$huge/registry" "$PWD/$huge/game"
+  printf 'game.exe\n\0' >"$huge/game/uninst.lst"
+  timed huge_update env UPDATER_REGISTRY="$huge/registry" \
+    XDG_RUNTIME_DIR="$work/run" "$huge/setup" <"$work/yes"
+  cmp -s "$huge/src/huge.arc" "$huge/game/huge.arc" || {
+    echo "the huge entry installed differs from its source" >&2
+    exit 1
+  }
+  timed huge_copy cp "$huge/src/huge.arc" "$huge/copy/"
+  mb=$(awk -v mib="$HUGE_MIB" 'BEGIN {print mib * 1048576 / 1e6}')
+  echo
+  echo "| one entry of $HUGE_MIB MiB, 1 run, until on disk | wall time | MB/s | fastest | processor time | peak memory |"
+  echo "|---|---|---|---|---|---|"
+  row "updater" huge_update
+  row "cp + sync" huge_copy
+  rm -rf "$huge"
+fi
 
 # --- 3. mkupdate: pack, list and verify ----------------------------------
 # MK_FILES files of MK_MB MB (six of 50 MB by default) packed with their

@@ -31,10 +31,12 @@ NX_COMPAT = 0x0100
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 REQUIRED_IMPORTS = {
     "kernel32.dll": [
-        "CreateFileA", "ReadFile", "WriteFile", "SetFilePointer",
-        "GetFileSize", "CloseHandle", "GetModuleFileNameA",
-        "SetFileAttributesA", "CreateMutexA", "GetLastError",
-        "GetModuleHandleA", "GetProcAddress",
+        "CreateFileW", "ReadFile", "WriteFile", "SetFilePointer",
+        "GetFileSizeEx", "CloseHandle", "GetModuleFileNameW",
+        "MultiByteToWideChar", "GetFileAttributesW", "SetFileAttributesW",
+        "DeleteFileW", "CreateMutexA", "GetLastError", "GetModuleHandleA",
+        "GetProcAddress", "MoveFileExW", "FlushFileBuffers",
+        "GetFinalPathNameByHandleW",
     ],
     "advapi32.dll": ["RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"],
     "user32.dll": ["MessageBoxA"],

@@ -1,34 +1,39 @@
 #include "testing/update_bytes.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "payload/payload_archive.h"
+#include "payload/verification_list.h"
 
 namespace {
 
-void PutU32(std::string* out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) (*out)[at + i] = static_cast<char>(v >> (8 * i));
+template <typename Record>
+std::string BytesOf(const Record& record) {
+  return std::string(reinterpret_cast<const char*>(&record), sizeof(record));
 }
 
 }  // namespace
 
 std::string BuildPayload(const std::vector<TestEntry>& entries,
                          int64_t count_override) {
-  std::string out("PackFile    ", 12);
-  out.append(4, '\0');
-  PutU32(&out, 12,
-         count_override >= 0 ? static_cast<uint32_t>(count_override)
-                             : static_cast<uint32_t>(entries.size()));
+  PayloadHeader header;
+  memcpy(header.magic, kPayloadMagic, sizeof(header.magic));
+  header.count = count_override >= 0 ? static_cast<uint32_t>(count_override)
+                                     : static_cast<uint32_t>(entries.size());
+  std::string out = BytesOf(header);
   uint32_t offset = 0;
   for (const TestEntry& e : entries) {
-    std::string record(32, '\0');
-    memcpy(&record[0], e.name.data(), std::min<size_t>(e.name.size(), 16));
-    PutU32(&record, 16, offset);
-    PutU32(&record, 20, static_cast<uint32_t>(e.data.size()));
-    out += record;
-    offset += static_cast<uint32_t>(e.data.size());
+    PayloadEntry record;
+    memset(&record, 0, sizeof(record));
+    memcpy(record.name, e.name.data(),
+           std::min(e.name.size(), sizeof(record.name)));
+    record.offset = offset;
+    record.size = static_cast<uint32_t>(e.data.size());
+    out += BytesOf(record);
+    offset += record.size;
   }
   for (const TestEntry& e : entries) out += e.data;
   return out;
@@ -36,20 +41,26 @@ std::string BuildPayload(const std::vector<TestEntry>& entries,
 
 void PatchEntry(std::string* payload, uint32_t i, uint32_t offset,
                 uint32_t size) {
-  PutU32(payload, 16 + 32 * i + 16, offset);
-  PutU32(payload, 16 + 32 * i + 20, size);
+  size_t at = sizeof(PayloadHeader) + size_t{i} * sizeof(PayloadEntry);
+  memcpy(&(*payload)[at + offsetof(PayloadEntry, offset)], &offset,
+         sizeof(offset));
+  memcpy(&(*payload)[at + offsetof(PayloadEntry, size)], &size, sizeof(size));
 }
 
 std::string BuildVerificationList(const std::vector<TestRecord>& records,
                                   const char* magic) {
-  std::string out(magic, 8);
-  out.append(8, '\0');
-  PutU32(&out, 12, static_cast<uint32_t>(records.size()));
+  VerificationHeader header;
+  memcpy(header.magic, magic, sizeof(header.magic));
+  header.reserved = 0;
+  header.count = static_cast<uint32_t>(records.size());
+  std::string out = BytesOf(header);
   for (const TestRecord& r : records) {
-    std::string record(64, '\0');
-    memcpy(&record[0], r.name.data(), std::min<size_t>(r.name.size(), 56));
-    memcpy(&record[56], &r.checksum, 8);
-    out += record;
+    VerificationRecord record;
+    memset(&record, 0, sizeof(record));
+    memcpy(record.name, r.name.data(),
+           std::min(r.name.size(), sizeof(record.name)));
+    record.checksum = r.checksum;
+    out += BytesOf(record);
   }
   return out;
 }

@@ -1,5 +1,8 @@
-// Updates and verification lists built byte by byte in the tests, as the
-// publisher's tool lays them out or broken on purpose.
+// Updates and verification lists as the tests, the fuzz targets and their
+// corpus build them: laid out as the publisher's tool lays them out, or
+// broken on purpose, from the record definitions the updater reads them by
+// (payload_archive.h, verification_list.h). Integers are stored as this
+// machine holds them: little-endian, as on every system the updater runs on.
 #ifndef TESTING_UPDATE_BYTES_H_
 #define TESTING_UPDATE_BYTES_H_
 

@@ -8,6 +8,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/path.h"
+#include "platform/platform.h"
 #include "platform/seq_file.h"
 
 namespace {
@@ -17,24 +18,47 @@ namespace {
 int64_t ReadList(const char* path, char* buffer) {
   SeqFile file;
   if (!file.OpenRead(path)) return -1;
-  uint32_t size = file.Size();
-  if (size == 0 || size > kUninstallBufferSize ||
-      file.Read(buffer, size) != size) {
-    return -1;
-  }
+  uint64_t length = file.Size();
+  if (length == 0 || length > kUninstallBufferSize) return -1;
+  uint32_t size = static_cast<uint32_t>(length);
+  if (file.Read(buffer, size) != size) return -1;
   // Exactly one NUL, the last byte: anything else would be cut short at
   // the first NUL when written back.
   if (memchr(buffer, '\0', size) != buffer + size - 1) return -1;
   return size - 1;
 }
 
+// True when one of the text's lines is the name, byte for byte.
+bool HasLine(const char* text, uint32_t length, const char* name) {
+  size_t name_length = strlen(name);
+  for (uint32_t start = 0; start < length;) {
+    const char* end =
+        static_cast<const char*>(memchr(text + start, '\n', length - start));
+    uint32_t line_length = end != nullptr
+                               ? static_cast<uint32_t>(end - text) - start
+                               : length - start;
+    if (line_length == name_length &&
+        memcmp(text + start, name, name_length) == 0) {
+      return true;
+    }
+    start += line_length + 1;
+  }
+  return false;
+}
+
 // Appends the names not yet present; false if they would not fit.
 bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
   for (const char* const* name = names; *name != nullptr; name++) {
-    if (strstr(buffer, *name) != nullptr) continue;
+    if (HasLine(buffer, *length, *name)) continue;
+    // A last line without its line feed gets one before the new name.
+    bool open_line = *length > 0 && buffer[*length - 1] != '\n';
     size_t name_length = strlen(*name);
-    // The name, its line feed and the terminator must stay in the buffer.
-    if (name_length + 2 > kUninstallBufferSize - *length) return false;
+    // The line feeds, the name and the terminator must stay in the buffer.
+    if (name_length + 2 + (open_line ? 1 : 0) >
+        kUninstallBufferSize - *length) {
+      return false;
+    }
+    if (open_line) buffer[(*length)++] = '\n';
     memcpy(buffer + *length, *name, name_length);
     *length += static_cast<uint32_t>(name_length);
     buffer[(*length)++] = '\n';
@@ -45,17 +69,46 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
 
 }  // namespace
 
-int UpdateUninstallList(const char* install_folder, const char* const* names) {
+int StageUninstallList(const char* install_folder, const char* const* names) {
   char path[kMaxPath];
-  if (!JoinPath(install_folder, kUninstallListName, path)) return 0;
+  // A link in its place is never read: its text, whatever it leads to,
+  // would be written into the game's folder.
+  if (!JoinPath(install_folder, kUninstallListName, path) ||
+      Sys()->GetPathKind(path) != kPathFile) {
+    return 0;
+  }
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUninstallBufferSize]);
   if (!buffer) return 0;
   int64_t original = ReadList(path, buffer.get());
   if (original < 0) return 0;
   uint32_t length = static_cast<uint32_t>(original);
-  if (!MergeNames(buffer.get(), &length, names)) return 0;
-  // Written beside the list and moved over it: whatever stops the rewrite,
-  // the list is its old text or the merged one. A read-only list stays
-  // refused, as it always was.
-  return ReplaceWholeFile(path, buffer.get(), length + 1, false);
+  return MergeNames(buffer.get(), &length, names) &&
+         WriteTempFile(path, buffer.get(), length + 1);
+}
+
+int MoveStagedUninstallList(const char* install_folder) {
+  char path[kMaxPath];
+  char temp_path[kMaxPath];
+  if (!JoinPath(install_folder, kUninstallListName, path) ||
+      !TempPathFor(path, temp_path)) {
+    return 0;
+  }
+  // A read-only list stays refused, as it always was.
+  if (MoveTempOver(temp_path, path, false)) return Sys()->FlushMoves();
+  Sys()->RemoveFile(temp_path);
+  return 0;
+}
+
+void RemoveStagedUninstallList(const char* install_folder) {
+  char path[kMaxPath];
+  char temp_path[kMaxPath];
+  if (JoinPath(install_folder, kUninstallListName, path) &&
+      TempPathFor(path, temp_path)) {
+    Sys()->RemoveFile(temp_path);
+  }
+}
+
+int UpdateUninstallList(const char* install_folder, const char* const* names) {
+  return StageUninstallList(install_folder, names) &&
+         MoveStagedUninstallList(install_folder);
 }

@@ -8,5 +8,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
-RUNS=1 ENTRIES=2 ENTRY_MIB=1 CHECKSUM=short BENCH_DIR=build/bench-smoke \
+RUNS=1 ENTRIES=2 ENTRY_MIB=1 HUGE_MIB=0 CHECKSUM=short BENCH_DIR=build/bench-smoke \
   bash scripts/bench.sh

@@ -2,8 +2,11 @@
 """The benchmark's Windows part (scripts/bench.sh runs it): each checksum
 kernel in the Windows programs (bench/kernel_speed.cpp), and an update
 installed by each program's updater.exe under Wine, timed from pressing Yes
-to the done box (e2e_driver --timed, which looks every millisecond).
-Prints two Markdown tables.
+to the done box (e2e_driver --timed, which looks every millisecond), beside
+an update of one empty file (what the boxes themselves take) and Wine's own
+copy of the same files (CopyFileW, which `copy` uses) with a `sync` after
+it; then where each program's
+time goes, step by step (bench/install_steps.cpp). Prints Markdown tables.
 
   bench_wine.py WORK RUNS NATIVE_SECONDS FILE...
 
@@ -18,6 +21,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import time
 
 import harness
 
@@ -44,17 +48,31 @@ def kernel_table(wine, programs):
     print()
 
 
-def install_seconds(wine, program, files, runs):
-    """The time from Yes to the done box of each of RUNS installs."""
+def mkupdate():
+    return os.environ.get("MKUPDATE", harness.ROOT / "build/native/mkupdate")
+
+
+def pack(wine, program, name, files):
+    """An update of FILES (none: of one empty file) on the program's
+    updater, in its updates folder."""
     build = harness.ROOT / "build" / program
     updates = wine.c / "updates" / program
     updates.mkdir(parents=True, exist_ok=True)
-    subprocess.run(
-        [os.environ.get("MKUPDATE", harness.ROOT / "build/native/mkupdate"),
-         "pack", "--stub",
-         build / "updater.exe", "--out", updates / "setup.exe",
-         "--verify-dir", files[0].parent] + files,
-        check=True, stdout=subprocess.DEVNULL)
+    if files:
+        args = ["--verify-dir", files[0].parent] + files
+    else:
+        empty = wine.dir / "empty.txt"
+        empty.write_bytes(b"")
+        args = ["--entry", "empty.txt", empty]
+    subprocess.run([mkupdate(), "pack", "--quiet", "--stub",
+                    build / "updater.exe", "--out", updates / name] + args,
+                   check=True, stdout=subprocess.DEVNULL)
+    return "C:\\updates\\%s\\%s" % (program, name)
+
+
+def install_seconds(wine, program, files, runs):
+    """The time from Yes to the done box of each of RUNS installs."""
+    update = pack(wine, program, "setup.exe" if files else "empty.exe", files)
     game = wine.c / "Games/Lumenhollow"
     view = "/reg:32" if program == "win32" else "/reg:64"
     wine.set_registry("REG_SZ", "C:\\Games\\Lumenhollow", view)
@@ -66,8 +84,7 @@ def install_seconds(wine, program, files, runs):
         os.sync()
         run = wine.drive("bench", [
             "--timed", "--box", "question:confirm:yes", "--box",
-            "info:done:ok", "--exit", "0",
-            "C:\\updates\\%s\\setup.exe" % program])
+            "info:done:ok", "--exit", "0", update])
         if not run.passed():
             raise SystemExit("the %s updater failed under Wine\n%s" % (
                 program, run.report()))
@@ -76,18 +93,77 @@ def install_seconds(wine, program, files, runs):
     return seconds
 
 
+def copy_seconds(wine, program, files, runs):
+    """Wine's own copy of FILES into a fresh folder (CopyFileW, which
+    `copy` uses, timed inside bench/copy_files.exe, so that the program's
+    start is left out), then `sync`: the floor under the updater."""
+    copies = wine.c / "copy"
+    sources = ["Z:" + str(f).replace("/", "\\") for f in files]
+    seconds = []
+    for _ in range(runs):
+        shutil.rmtree(copies, ignore_errors=True)
+        copies.mkdir()
+        os.sync()
+        out = wine.run([harness.ROOT / "build" / program /
+                        "bench/copy_files.exe", "C:\\copy"] + sources,
+                       check=True).stdout
+        started = time.monotonic()
+        os.sync()
+        seconds.append(float(out.decode().strip()) / 1000 +
+                       time.monotonic() - started)
+    shutil.rmtree(copies, ignore_errors=True)
+    return seconds
+
+
 def install_table(wine, programs, files, runs, native):
     mb = sum(f.stat().st_size for f in files) / 1e6
     print("| %d × %d MiB under Wine, %d runs | median | MB/s | fastest |" % (
         len(files), files[0].stat().st_size >> 20, runs))
     print("|---|---|---|---|")
+    medians = {}
     for program in programs:
-        seconds = install_seconds(wine, program, files, runs)
-        median = statistics.median_low(seconds)
-        print("| %s updater.exe | %.3f s | %.0f | %.3f s |" % (
-            LABELS[program], median, mb / median, min(seconds)))
+        for name, each in (("updater.exe", files), ("one empty file", [])):
+            seconds = install_seconds(wine, program, each, runs)
+            median = statistics.median_low(seconds)
+            medians[program, name] = median
+            print("| %s %s | %.3f s | %s | %.3f s |" % (
+                LABELS[program], name, median,
+                "%.0f" % (mb / median) if each else "", min(seconds)))
+    copies = {}
+    for program in programs:
+        copy = copy_seconds(wine, program, files, runs)
+        copies[program] = statistics.median_low(copy)
+        print("| %s CopyFileW + sync | %.3f s | %.0f | %.3f s |" % (
+            LABELS[program], copies[program], mb / copies[program],
+            min(copy)))
     print("| native updater (part 2, until on disk) | %.3f s | %.0f | |" % (
         native, mb / native))
+    for program in programs:
+        print("| %s updater.exe / (CopyFileW + sync) | %.2f× | | |" % (
+            LABELS[program], medians[program, "updater.exe"] / copies[program]))
+    print()
+
+
+def steps_table(wine, programs, files, runs):
+    """Where each program's time goes under Wine (bench/install_steps)."""
+    game = wine.c / "Games/Steps"
+    shutil.rmtree(game, ignore_errors=True)
+    game.mkdir(parents=True)
+    (game / "uninst.lst").write_bytes(b"game.exe\n\0")
+    steps = {}
+    for program in programs:
+        update = pack(wine, program, "steps.exe", files)
+        out = wine.run([harness.ROOT / "build" / program /
+                        "bench/install_steps.exe", update,
+                        "C:\\Games\\Steps", runs], check=True).stdout
+        steps[program] = [line.split("\t") for line in
+                          out.decode().replace("\r", "").splitlines() if line]
+    print("| step by step under Wine |" + "".join(
+        " %s |" % LABELS[p] for p in programs))
+    print("|---|" + "---|" * len(programs))
+    for i, (name, _) in enumerate(steps[programs[0]]):
+        print("| %s |" % name + "".join(
+            " %s ms |" % steps[p][i][1] for p in programs))
 
 
 def main(argv):
@@ -102,6 +178,7 @@ def main(argv):
         wine.start(quiet=True)
         kernel_table(wine, programs)
         install_table(wine, programs, files, runs, native)
+        steps_table(wine, programs, files, runs)
     finally:
         wine.stop()
     return 0

@@ -269,18 +269,30 @@ class Scenarios:
         self.drive_untouched("declined", "complete.exe",
                              ["question:confirm:no"], -3)
 
-    def test_damaged_entry_never_reaches_the_disk(self):
+    def test_damaged_entry_changes_nothing(self):
+        # b.arc, the second of three, is damaged: not even a.arc, checked
+        # and staged before it, reaches the game.
         listed = subprocess.run(
             [MKUPDATE, "list", self.updates / "damaged.exe"],
             capture_output=True)
         self.assertNotEqual(listed.returncode, 0,
                             "mkupdate list sees the damage")
-        self.install("mismatch", "damaged.exe", "warning:corrupt:ok",
-                     "0x80000003")
-        self.assert_installed("a.arc", FILES / "abc/a.arc")
-        for name in ("b.arc", "c.arc", "vrx.hvl"):
-            self.assertFalse((self.game / name).exists(), name)
-        self.assert_list_unchanged()
+        self.drive_untouched("mismatch", "damaged.exe",
+                             [YES, "warning:corrupt:ok"], "0x80000003")
+        self.assert_no_temporaries()
+
+    def test_download_cut_short_changes_nothing(self):
+        # Cut inside the third entry's data, as an interrupted download
+        # leaves the file: refused at once, before anything is written, the
+        # two whole entries before the cut included.
+        cut = self.updates / "cut.exe"
+        shutil.copy(self.updates / "complete.exe", cut)
+        with open(cut, "r+b") as f:
+            f.truncate(update_bytes.entry_position(MKUPDATE, cut,
+                                                   "movie\\Op.dat", 3))
+        self.drive_untouched("cut", "cut.exe", [YES, "warning:corrupt:ok"],
+                             "0x80000001")
+        self.assert_no_temporaries()
 
     def test_missing_uninstall_list_fails_after_every_entry(self):
         (self.game / "uninst.lst").unlink()
@@ -326,15 +338,70 @@ class Scenarios:
                              [YES, "warning:corrupt:ok"], "0x80000001")
 
     def test_file_held_by_the_game_is_not_written(self):
-        self.install("held", "held.exe", "warning:failed:ok", "0x80000004",
-                     options=["--hold-file", self.game_win + "\\data1.arc"])
-        self.assert_installed("a.arc", FILES / "abc/a.arc")
-        self.assertEqual((self.game / "data1.arc").read_bytes(),
-                         b"old archive 1\n", "the held data1.arc unchanged")
-        self.assertFalse((self.game / "c.arc").exists())
-        self.assert_list_unchanged()
-        # The new data1.arc, refused by the sharing check, is removed.
+        # Held throughout: waited for about two seconds, then the run ends
+        # before the first move, and the staged files are removed.
+        self.drive_untouched(
+            "held", "held.exe", [YES, "warning:failed:ok"], "0x80000004",
+            options=["--hold-file", self.game_win + "\\data1.arc"])
         self.assert_no_temporaries()
+
+    def test_file_held_for_a_moment_is_waited_for(self):
+        # Held for half a second after Yes, as a scanner holds a file.
+        self.install("held-moment", "held.exe",
+                     options=["--hold-file", self.game_win + "\\data1.arc",
+                              "--release-after-ms", "500"])
+        for name in ("a.arc", "data1.arc", "c.arc"):
+            self.assert_installed(name, FILES / "abc" / name)
+        self.assert_no_temporaries()
+
+    def test_updater_in_a_folder_named_with_e_diaeresis_runs(self):
+        # "Zoë" has no form in code page 932: the updater still opens its
+        # own file, by its wide name, and mkupdate.exe lists it.
+        folder = wine.c / "Users/Zoë/Downloads"
+        folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy(self.updates / "complete.exe", folder / "setup.exe")
+        self.install("zoe", "C:\\Users\\Zoë\\Downloads\\setup.exe")
+        self.assert_complete_install()
+        # mkupdate.exe reads it there too, by the same wide name.
+        listed = wine.run([self.build / "mkupdate.exe", "list",
+                           "C:\\Users\\Zoë\\Downloads\\setup.exe"])
+        self.assertEqual(listed.returncode, 0, text(listed.stderr))
+
+    def test_links_in_the_install_folder_are_never_followed(self):
+        # Unix links stand in for Windows' links. Wine shows a link to a
+        # file as the file itself and would delete or move what it leads
+        # to; the updater tells it by the name it resolves to. Each case
+        # either completes with real files or is refused with the folder as
+        # it was; what lies outside never changes.
+        outside = wine.dir / "outside"
+        cases = [
+            # (link in the folder, what it leads to, exit code, boxes)
+            ("data1.arc.updating", "file", "0x80000004", "warning:failed:ok"),
+            ("data1.arc", "file", 0, DONE),
+            ("movie", "folder", "0x80000004", "warning:failed:ok"),
+            ("uninst.lst.updating", "list", "0x80000004", "warning:failed:ok"),
+        ]
+        for link, target, code, box in cases:
+            shutil.rmtree(outside, ignore_errors=True)
+            write(outside / "file", b"outside\n")
+            write(outside / "list", b"outside list\n\0")
+            (outside / "folder").mkdir()
+            self.reset_game()
+            path = self.game / link
+            if path.is_dir():
+                path.rmdir()
+            elif path.exists():
+                path.unlink()
+            path.symlink_to(outside / target)
+            outside_before, game_before = tree(outside), tree(self.game)
+            self.install("link-" + link, "complete.exe", box, code)
+            self.assertEqual(tree(outside), outside_before, link)
+            if code != 0:
+                self.assertEqual(tree(self.game), game_before, link)
+                continue
+            self.assert_no_temporaries()
+            self.assertFalse((self.game / link).is_symlink(), link)
+            self.assert_installed("data1.arc", FILES / "release/data1.arc")
 
     def test_signed_update_installs(self):
         readonly = self.make_read_only("data1.arc")
@@ -574,6 +641,21 @@ class Scenarios:
         self.assertEqual(kill.state(self.game), (5, 0, None))
 
 
+def tree(folder):
+    """Every name under FOLDER, links not followed: a file's hash, a link's
+    target, a folder as such."""
+    found = {}
+    for entry in os.scandir(folder):
+        if entry.is_symlink():
+            found[entry.name] = "link to " + os.readlink(entry.path)
+        elif entry.is_dir():
+            found[entry.name] = tree(entry.path)
+        else:
+            with open(entry.path, "rb") as f:
+                found[entry.name] = hashlib.sha256(f.read()).hexdigest()
+    return found
+
+
 class Kill:
     """The files of the kill test: an older install and the update's."""
 
@@ -658,6 +740,27 @@ class I686(Scenarios, unittest.TestCase):
         self.set_registry("REG_SZ")
         self.install("view32", "complete.exe")
         self.assert_installed("Patch01.DAT", FILES / "release/Patch01.DAT")
+
+    def test_entry_over_1_gib_installs(self):
+        # The format holds entries up to 4 GiB (the data starting below
+        # 2 GiB); a 32-bit process cannot hold one in memory, but every
+        # entry streams through one small buffer.
+        source = FILES / "huge/huge.arc"
+        if not source.exists():
+            block = bytearray(os.urandom(1 << 20))
+            source.parent.mkdir(parents=True, exist_ok=True)
+            with open(source, "wb") as f:
+                for i in range(1100):  # 1,100 MiB, each MiB unlike the rest
+                    block[:8] = i.to_bytes(8, "little")
+                    f.write(block)
+        update = self.pack("huge.exe", "--verify-dir", source.parent, source)
+        try:
+            self.install("huge", "huge.exe")
+            self.assert_installed("huge.arc", source)
+            self.assert_no_temporaries()
+        finally:
+            update.unlink()
+            self.reset_game()
 
     def test_checksum_kernels_run_on_any_stack_alignment(self):
         # The kernels as 32-bit Windows code (e2e/kernels.cpp), called from

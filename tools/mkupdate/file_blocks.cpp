@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/tool_system.h"
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 struct FolderFile {
   std::string name;  // stored

@@ -1,8 +1,9 @@
 // mkupdate list.
+#include "tools/mkupdate/list_command.h"
+
 #include <algorithm>
 #include <vector>
 
-#include "tools/mkupdate/inspect.h"
 #include "tools/mkupdate/json.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"

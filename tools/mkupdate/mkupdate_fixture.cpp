@@ -8,10 +8,19 @@
 #include <algorithm>
 
 #include "payload/payload_archive.h"
+#include "testing/updater_world.h"
 
 const char kJapaneseUtf8[] =
     "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3.dat";
 const char kJapaneseCp932[] = "\x83\x8B\x81\x5B\x83\x81\x83\x93.dat";
+
+std::string Nul() { return std::string(1, '\0'); }
+
+std::string PlanLine(const char* name, unsigned size) {
+  char line[64];
+  snprintf(line, sizeof(line), "  %-15s %12u  ", name, size);
+  return line;
+}
 
 std::string Pattern(size_t size, uint32_t state) {
   std::string out(size, '\0');
@@ -112,4 +121,59 @@ void MkupdateTest::ExpectRefusal(const ProcessResult& r,
   EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r.err;
   EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>())
       << file << " " << reason;
+}
+
+void InspectTest::PackThree() {
+  WriteFileOrDie(src_ + "/other.txt", "not packed");
+  ASSERT_EQ(Pack({src_ + "/a.arc", src_ + "/Data.ARC", "new=" + stub_}, update_)
+                .status,
+            0);
+  good_ = ReadFileOrEmpty(update_);
+}
+
+ReleaseTest::ReleaseTest() {
+  for (const std::string& d : {old_, old_ + "/movie", new_, new_ + "/movie"}) {
+    mkdir(d.c_str(), 0755);
+  }
+  Both("data1.arc", Pattern(1 << 20, 1));
+  Both("movie/op.mpg", "opening");
+  Both("readme.txt", "read me");
+  WriteFileOrDie(old_ + "/game.exe", "game 1.0");
+  WriteFileOrDie(new_ + "/game.exe", "game 1.1, longer");
+  // The same size, one byte apart, far in.
+  std::string data2 = Pattern(3 << 20, 2);
+  WriteFileOrDie(old_ + "/data2.arc", data2);
+  data2[(3 << 20) - 5] ^= 1;
+  WriteFileOrDie(new_ + "/data2.arc", data2);
+  WriteFileOrDie(new_ + "/movie/staff.mpg", "staff roll");
+  WriteFileOrDie(new_ + "/Patch.DAT", "patch");
+  WriteFileOrDie(old_ + "/gone.txt", "dropped in 1.1");
+  WriteFileOrDie(old_ + "/uninst.lst",
+                 "game.exe\ndata1.arc\ndata2.arc\n" + Nul());
+  WriteFileOrDie(new_ + "/uninst.lst", "the publisher's own\n" + Nul());
+  WriteFileOrDie(new_ + "/vrx.hvl", "a stale list");
+}
+
+void ReleaseTest::Both(const std::string& name, const std::string& bytes) {
+  WriteFileOrDie(old_ + "/" + name, bytes);
+  WriteFileOrDie(new_ + "/" + name, bytes);
+}
+
+ProcessResult ReleaseTest::PackReleases(const std::vector<std::string>& more) {
+  std::vector<std::string> args = {"pack",   "--stub", stub_,  "--out", update_,
+                                   "--from", old_,     "--to", new_};
+  args.insert(args.end(), more.begin(), more.end());
+  return Mk(args);
+}
+
+int ReleaseTest::InstallAndVerify(const std::string& release,
+                                  const std::vector<std::string>& updates) {
+  UpdaterWorld world;
+  std::string copy = "cp -r '" + release + "/.' '" + world.folder() + "'";
+  if (system(copy.c_str()) != 0) return -1;
+  for (const std::string& update : updates) {
+    ProcessResult r = RunProcess({update}, world.Options("y\n"));
+    if (r.status != 0) return -1;
+  }
+  return Mk({"verify", updates.back(), world.folder()}).status;
 }

@@ -1,6 +1,6 @@
-// The world mkupdate's process tests run it in: a scratch folder with a
+// The worlds mkupdate's process tests run it in: a scratch folder with a
 // release folder (src/), an output folder (out/) and the native updater as
-// the stub.
+// the stub; and two releases of the game.
 #ifndef TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
 #define TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
 
@@ -27,6 +27,12 @@ std::vector<std::string> FolderNames(const std::string& dir);
 
 // The stored name of directory record i of an update file.
 std::string EntryNameAt(const std::string& update, uint32_t i);
+
+// One NUL byte: what ends an uninstall list.
+std::string Nul();
+
+// A line of a dry run up to what follows the size.
+std::string PlanLine(const char* name, unsigned size);
 
 // ルーメン.dat in UTF-8 and in code page 932.
 extern const char kJapaneseUtf8[];
@@ -59,6 +65,37 @@ class MkupdateTest : public ::testing::Test {
   std::string stub_ = dir_.Sub("stub");
   std::string update_ = out_dir_ + "/setup";
   std::string out_text_;
+};
+
+// An update of a.arc, Data.ARC and an unlisted entry, with the list, for
+// list and verify.
+class InspectTest : public MkupdateTest {
+ protected:
+  void PackThree();
+  std::string good_;  // the update's bytes
+};
+
+// Two releases of the game as installed: old_ (1.0) and new_ (1.1), which
+// changes, adds and drops files, and carries an uninstall list and a stale
+// verification list of its own.
+class ReleaseTest : public MkupdateTest {
+ protected:
+  ReleaseTest();
+
+  // Writes the file into both releases.
+  void Both(const std::string& name, const std::string& bytes);
+
+  // pack --from old_ --to new_, and more.
+  ProcessResult PackReleases(const std::vector<std::string>& more = {});
+
+  // Installs the updates, one after the other, into a copy of the
+  // release with the native updater; then verifies the folder against
+  // the last. Returns verify's exit code; its text is in out_text_.
+  int InstallAndVerify(const std::string& release,
+                       const std::vector<std::string>& updates);
+
+  std::string old_ = dir_.Sub("old");
+  std::string new_ = dir_.Sub("new");
 };
 
 #endif  // TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_

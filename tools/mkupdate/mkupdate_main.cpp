@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/mkupdate/inspect.h"
+#include "platform/tool_system.h"
+#include "tools/mkupdate/list_command.h"
 #include "tools/mkupdate/pack.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
+#include "tools/mkupdate/verify_command.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "payload/entry_name.h"
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
-#include "tools/mkupdate/tool_os.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -58,6 +58,12 @@ const char* SharedRuleReason(EntryNameFault fault) {
     case kNameTemporary:
       return "the name ends in '.updating', the suffix of the updater's "
              "temporary files: installing another entry would overwrite it";
+    case kNameCharacter:
+      return "the name contains a control character or one of < > \" | ? *, "
+             "which Windows does not allow in file names";
+    case kNamePartEnd:
+      return "the name has a part that ends in a dot or a blank, which "
+             "Windows drops: two names would be one file";
     case kNameSound:
       break;
   }
@@ -86,17 +92,6 @@ bool CheckName(const std::string& name, size_t max_length, std::string* why) {
     *why = "the name contains a NUL byte";
     return false;
   }
-  EntryNameFault fault = FindEntryNameFault(name.c_str());
-  if (fault != kNameSound) {
-    *why = SharedRuleReason(fault) + BackslashTrailNote(name);
-    return false;
-  }
-  if (name.size() > max_length) {
-    *why = "the name is " + std::to_string(name.size()) +
-           " bytes long in code page 932; at most " +
-           std::to_string(max_length) + " bytes fit";
-    return false;
-  }
   for (size_t i = 0; i < name.size(); i += CharLength(name, i)) {
     unsigned char c = name[i];
     if (CharLength(name, i) == 2) continue;
@@ -113,6 +108,17 @@ bool CheckName(const std::string& name, size_t max_length, std::string* why) {
              "', which Windows does not allow in file names";
       return false;
     }
+  }
+  EntryNameFault fault = FindEntryNameFault(name.c_str());
+  if (fault != kNameSound) {
+    *why = SharedRuleReason(fault) + BackslashTrailNote(name);
+    return false;
+  }
+  if (name.size() > max_length) {
+    *why = "the name is " + std::to_string(name.size()) +
+           " bytes long in code page 932; at most " +
+           std::to_string(max_length) + " bytes fit";
+    return false;
   }
   return true;
 }

@@ -2,7 +2,7 @@
 
 #include "payload/verification_list.h"
 #include "tools/mkupdate/names.h"
-#include "tools/mkupdate/pack_plan.h"
+#include "tools/mkupdate/pack_inputs.h"
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/update_writer.h"

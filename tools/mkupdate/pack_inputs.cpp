@@ -1,6 +1,5 @@
-// The checks mkupdate pack makes before it writes anything: the stub, the
-// entries and their names, the verification list, and the output, which
-// must be none of the inputs.
+#include "tools/mkupdate/pack_inputs.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -11,18 +10,13 @@
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/folder_files.h"
 #include "tools/mkupdate/names.h"
-#include "tools/mkupdate/pack_plan.h"
+#include "tools/mkupdate/release_diff.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/update_reader.h"
 #include "tools/mkupdate/verification_list_file.h"
 #include "uninstall/uninstall_list.h"
 
 namespace fs = std::filesystem;
-
-uint64_t ListPlan::Size() const {
-  if (!present()) return 0;
-  return prebuilt ? bytes.size() : VerificationListSize(files.size());
-}
 
 namespace {
 

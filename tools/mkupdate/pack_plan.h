@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "payload/verification_list.h"
+#include "platform/tool_system.h"
 #include "tools/mkupdate/folder_files.h"
-#include "tools/mkupdate/pack.h"
-#include "tools/mkupdate/tool_os.h"
 
 struct PackInput {
   std::string name;   // stored: code page 932, backslashes
@@ -54,19 +53,5 @@ struct PackPlan {
   std::vector<PathNote> left_out;  // files the list does not record
   std::vector<PathNote> links;     // links in the release: path, where to
 };
-
-// Checks every input and the output, and fills the plan. Returns false
-// after refusing, all at once where they are many, what cannot be packed.
-bool PreparePack(const PackOptions& options, PackPlan* plan);
-
-// The update from the installed releases old_dirs to new_dir: fills
-// plan->entries with the files of new_dir that any of them lacks or holds
-// with other bytes, in bytewise order of their names, each with the
-// releases it serves in its state, and plan->list with every file of
-// new_dir; notes the files of an old release that new_dir lacks in
-// plan->kept. out names the output, which every listing leaves out.
-bool DiffReleases(const std::vector<std::string>& old_dirs,
-                  const std::string& new_dir, const FileId* out,
-                  PackPlan* plan);
 
 #endif  // TOOLS_MKUPDATE_PACK_PLAN_H_

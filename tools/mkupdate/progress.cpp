@@ -1,6 +1,6 @@
 #include "tools/mkupdate/progress.h"
 
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 namespace {
 

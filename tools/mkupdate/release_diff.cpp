@@ -1,11 +1,10 @@
-// The update from the installed releases of the game to a new one: what
-// the new one has that any installed one lacks or holds otherwise.
+#include "tools/mkupdate/release_diff.h"
+
 #include <map>
 
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/folder_files.h"
 #include "tools/mkupdate/names.h"
-#include "tools/mkupdate/pack_plan.h"
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 

@@ -3,7 +3,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "tools/mkupdate/tool_os.h"
+#include "platform/tool_system.h"
 
 bool Refuse(const std::string& file, const std::string& reason) {
   Note(file, reason);

@@ -3,10 +3,10 @@
 #include <string.h>
 
 #include "payload/verification_list.h"
+#include "platform/tool_system.h"
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
 
 bool ReadFileStart(const std::string& path, size_t n, std::string* bytes,
                    std::string* why) {
@@ -46,14 +46,8 @@ bool OpenUpdate(const std::string& path, OpenedUpdate* update) {
                   "not an update: there is no payload header (PackFile) at "
                   "1 MiB");
   }
-  std::string reader_path = ReaderPath(path);
-  if (reader_path.empty()) {
-    return Refuse(path,
-                  "its path has no form in the system's code page, which "
-                  "the updater's reader needs; copy it to a plainer name");
-  }
   ResultCode result =
-      OpenPayload(reader_path.c_str(), &update->file, &update->payload);
+      OpenPayload(path.c_str(), &update->file, &update->payload);
   if (result == kResultTooManyEntries) {
     return Refuse(path, "a damaged update: the payload declares more than " +
                             std::to_string(kMaxEntries) + " entries");

@@ -2,74 +2,41 @@
 
 #include <string.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "payload/payload_archive.h"
+#include "platform/file_replace.h"
+#include "platform/tool_system.h"
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/verification_list_file.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// Written data is handed to the disk in pieces of this size.
-const uint64_t kWriteBackSize = 8 << 20;
-
 // The update being written: a temporary file beside the output that
-// becomes the output only when it is complete.
+// becomes the output only when it is complete, through the same calls by
+// which the updater replaces a game file.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& out) : out_(out) {}
   ~OutputFile() { Discard(); }
 
-  bool Create() {
-    fs::path out = fs::u8path(out_);
-    std::string folder = out.parent_path().u8string();
-    file_ = CreateTempFile(folder.empty() ? "." : folder,
-                           out.filename().u8string(), &temp_);
-    if (file_ == nullptr) {
-      return Refuse(out_, SystemReason("cannot create a file in its folder"));
-    }
-    RemoveOnInterrupt(temp_);
-    return true;
-  }
+  bool Create();
 
   bool Write(const void* data, size_t n) {
-    if (n != 0 && fwrite(data, 1, n, file_) != n) {
+    if (n != 0 && file_.Write(data, static_cast<uint32_t>(n)) != n) {
       return Refuse(out_, SystemReason("cannot write it"));
-    }
-    // The disk writes while the rest is read, instead of all at the end.
-    unwritten_ += n;
-    if (unwritten_ >= kWriteBackSize) {
-      StartWriteBack(file_);
-      unwritten_ = 0;
     }
     return true;
   }
 
-  bool Finish() {
-    bool synced = SyncFile(file_);
-    int closed = fclose(file_);
-    file_ = nullptr;
-    if (!synced || closed != 0) {
-      return Refuse(out_, SystemReason("cannot write it"));
-    }
-    if (!MakeExecutable(temp_) || !MoveIntoPlace(temp_, out_)) {
-      return Refuse(out_, SystemReason("cannot put it in place"));
-    }
-    ForgetOnInterrupt();
-    temp_.clear();
-    return true;
-  }
+  bool Finish();
 
   // Removes the unfinished file.
   void Discard() {
-    if (file_ != nullptr) fclose(file_);
-    file_ = nullptr;
-    if (!temp_.empty()) RemoveFile(temp_);
+    file_.Close();
+    if (!temp_.empty()) Sys()->RemoveFile(temp_.c_str());
     ForgetOnInterrupt();
     temp_.clear();
   }
@@ -77,9 +44,46 @@ class OutputFile {
  private:
   std::string out_;
   std::string temp_;
-  FILE* file_ = nullptr;
-  uint64_t unwritten_ = 0;
+  SeqFile file_;
 };
+
+bool OutputFile::Create() {
+  // Plainly the tool's, and no other running process's: the process's
+  // number and a count of the files it made. One that a killed run of the
+  // same number left is replaced.
+  static unsigned made = 0;
+  temp_ = out_ + "." + std::to_string(CurrentProcessId()) + "-" +
+          std::to_string(made++) + ".tmp";
+  if (!CreateTempFile(temp_.c_str(), &file_)) {
+    temp_.clear();
+    return Refuse(out_, SystemReason("cannot create a file in its folder"));
+  }
+  RemoveOnInterrupt(temp_, file_.handle());
+  return true;
+}
+
+bool OutputFile::Finish() {
+  bool flushed = file_.Flush();
+  // Closed before the interrupt cleanup forgets the handle: in between it
+  // would close a handle that is no more, rather than fail to remove a
+  // file that is still open.
+  file_.Close();
+  RemoveOnInterrupt(temp_, kInvalidFileHandle);
+  if (!flushed) return Refuse(out_, SystemReason("cannot write it"));
+  // An old output that is read-only is replaced all the same, as rename(2)
+  // would replace it.
+  if (!Sys()->MakeExecutable(temp_.c_str()) ||
+      !MoveTempOver(temp_.c_str(), out_.c_str(), true)) {
+    return Refuse(out_, SystemReason("cannot put it in place"));
+  }
+  ForgetOnInterrupt();
+  temp_.clear();
+  // Moved whole, but its name may not be on the disk yet.
+  if (!Sys()->FlushMoves()) {
+    return Refuse(out_, SystemReason("cannot put it in place"));
+  }
+  return true;
+}
 
 // Copies exactly input->size bytes of input->path, and takes their
 // checksum on the way.

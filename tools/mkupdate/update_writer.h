@@ -10,8 +10,11 @@
 // updater can reach every entry. Returns false after refusing.
 bool CheckLayout(const PackPlan& plan);
 
-// Writes the update under a temporary name beside out, which is removed
-// on failure or interruption, and renames it to out once complete. Takes
+// Writes the update under a temporary name beside out,
+// "<out>.<process number>-<n>.tmp", which is removed on failure or
+// interruption, flushes it and moves it over out once complete (as
+// ReplaceWholeFile does; a folder that cannot be flushed after the move
+// fails it with the new out in place). Takes
 // each entry's checksum while copying it and the list's records after,
 // from the same reads wherever a listed file is an entry, and refuses an
 // entry that its record contradicts. Returns false after refusing.

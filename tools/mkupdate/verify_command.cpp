@@ -1,13 +1,14 @@
 // mkupdate verify.
+#include "tools/mkupdate/verify_command.h"
+
 #include <filesystem>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "tools/mkupdate/file_blocks.h"
-#include "tools/mkupdate/inspect.h"
 #include "tools/mkupdate/json.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
-#include "tools/mkupdate/tool_os.h"
 #include "tools/mkupdate/update_reader.h"
 #include "tools/mkupdate/verification_list_file.h"
 

@@ -1,0 +1,540 @@
+#include "testing/fake_platform.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const uint32_t kAttributeReadOnly = 0x01;
+const uint32_t kAttributeArchive = 0x20;
+
+// Windows compares names without regard to case, with either separator.
+std::string Fold(const std::string& path) {
+  std::string folded = path;
+  for (char& c : folded) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+std::vector<std::string> Split(const std::string& path) {
+  std::vector<std::string> parts(1);
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+std::string Parent(const std::string& key) {
+  size_t slash = key.rfind('\\');
+  return slash == std::string::npos ? "" : key.substr(0, slash);
+}
+
+}  // namespace
+
+FakePlatform::FakePlatform() {}
+
+FakePlatform::~FakePlatform() {}
+
+size_t FakePlatform::AddNode(NodeKind kind, const std::string& data) {
+  Node node;
+  node.kind = kind;
+  node.data = node.durable_data = data;
+  nodes_.push_back(node);
+  return nodes_.size() - 1;
+}
+
+void FakePlatform::AddName(const std::string& path, size_t node) {
+  Entry entry{path, node};
+  names_[Fold(path)] = entry;
+  durable_names_[Fold(path)] = entry;
+}
+
+void FakePlatform::AddFolder(const std::string& path) {
+  std::string so_far;
+  for (const std::string& part : Split(path)) {
+    so_far = so_far.empty() ? part : so_far + "\\" + part;
+    if (names_.count(Fold(so_far)) == 0) AddName(so_far, AddNode(kFolder, ""));
+  }
+}
+
+void FakePlatform::AddFile(const std::string& path, const std::string& data,
+                           bool read_only) {
+  AddFolder(Parent(path));
+  size_t node = AddNode(kFile, data);
+  nodes_[node].read_only = nodes_[node].durable_read_only = read_only;
+  AddName(path, node);
+}
+
+void FakePlatform::AddLink(const std::string& path, const std::string& target) {
+  AddFolder(Parent(path));
+  size_t node = AddNode(kLink, "");
+  nodes_[node].target = target;
+  AddName(path, node);
+}
+
+void FakePlatform::SetOwnExecutable(const std::string& path,
+                                    const std::string& data) {
+  AddFile(path, data);
+  own_path_ = path;
+}
+
+void FakePlatform::SetRegistryValue(const std::string& key,
+                                    const std::string& name, uint32_t type,
+                                    const std::string& bytes) {
+  registry_[Fold(key)][Fold(name)] = std::make_pair(type, bytes);
+}
+
+void FakePlatform::HoldFile(const std::string& path, uint32_t milliseconds) {
+  const Entry* entry = Find(path, true);
+  if (entry == nullptr) return;
+  Handle hold;
+  hold.node = entry->node;
+  hold.access = kRead;
+  hold.share = kRead;
+  hold.path = path;
+  hold.until_ms = milliseconds == 0 ? 0 : clock_ms_ + milliseconds;
+  holds_.push_back(hold);
+}
+
+void FakePlatform::HoldMutex(const std::string& name) { mutexes_[name] = -1; }
+
+std::map<std::string, std::string> FakePlatform::Snapshot(
+    const std::string& folder) const {
+  std::map<std::string, std::string> files;
+  std::string prefix = Fold(folder) + "\\";
+  for (const auto& name : names_) {
+    if (name.first.compare(0, prefix.size(), prefix) != 0) continue;
+    const Node& node = nodes_[name.second.node];
+    std::string relative = name.second.name.substr(prefix.size());
+    files[relative] = node.kind == kFolder ? "<folder>"
+                      : node.kind == kLink ? "<link to " + node.target + ">"
+                                           : node.data;
+  }
+  return files;
+}
+
+PathKind FakePlatform::KindOf(const std::string& path) const {
+  const Entry* entry = Find(path, false);
+  if (entry == nullptr) return kPathMissing;
+  NodeKind kind = nodes_[entry->node].kind;
+  return kind == kFolder ? kPathFolder : kind == kLink ? kPathLink : kPathFile;
+}
+
+std::string FakePlatform::DataOf(const std::string& path) const {
+  const Entry* entry = Find(path, true);
+  return entry != nullptr ? nodes_[entry->node].data : "";
+}
+
+void FakePlatform::PowerCut() {
+  names_ = durable_names_;
+  for (Node& node : nodes_) {
+    node.data = node.durable_data;
+    node.read_only = node.durable_read_only;
+  }
+  Restart();
+}
+
+void FakePlatform::Restart() {
+  handles_.clear();
+  pending_moves_.clear();
+  holds_.clear();
+  for (auto it = mutexes_.begin(); it != mutexes_.end();) {
+    it = it->second > 0 ? mutexes_.erase(it) : std::next(it);
+  }
+  open_keys_.clear();
+  boxes_.clear();
+  trace_.clear();
+  calls_ = fail_at_ = cut_at_ = 0;
+  last_error_ = kFileErrorNone;
+}
+
+size_t FakePlatform::MutexesHeld() const {
+  size_t held = 0;
+  for (const auto& m : mutexes_) held += m.second > 0 ? 1 : 0;
+  return held;
+}
+
+bool FakePlatform::Enter(const char* name, const std::string& path,
+                         uint64_t position) {
+  calls_++;
+  FakeCall call;
+  call.name = name;
+  call.path = path;
+  call.position = position;
+  trace_.push_back(call);
+  if (cut_at_ != 0 && calls_ >= cut_at_) return Fail(kFileErrorOther);
+  if (calls_ == fail_at_) return Fail(fail_error_);
+  return true;
+}
+
+bool FakePlatform::Fail(FileError error) {
+  last_error_ = error;
+  return false;
+}
+
+bool FakePlatform::Resolve(const std::string& path, bool follow_last,
+                           std::string* key) const {
+  std::vector<std::string> parts = Split(path);
+  std::string current;
+  for (size_t i = 0; i < parts.size(); i++) {
+    if (parts[i].empty()) return false;
+    current =
+        current.empty() ? Fold(parts[i]) : current + "\\" + Fold(parts[i]);
+    bool last = i + 1 == parts.size();
+    // A link to a link is followed too, a few times at most.
+    for (int depth = 0; depth < 8; depth++) {
+      auto it = names_.find(current);
+      if (it == names_.end()) break;
+      const Node& node = nodes_[it->second.node];
+      if (node.kind != kLink || (last && !follow_last)) break;
+      current = Fold(node.target);
+    }
+    if (last) break;
+    auto it = names_.find(current);
+    if (it == names_.end() || nodes_[it->second.node].kind != kFolder) {
+      return false;
+    }
+  }
+  *key = current;
+  return true;
+}
+
+const FakePlatform::Entry* FakePlatform::Find(const std::string& path,
+                                              bool follow_last) const {
+  std::string key;
+  if (!Resolve(path, follow_last, &key)) return nullptr;
+  auto it = names_.find(key);
+  return it == names_.end() ? nullptr : &it->second;
+}
+
+bool FakePlatform::ParentIsFolder(const std::string& key) const {
+  auto it = names_.find(Parent(key));
+  return it != names_.end() && nodes_[it->second.node].kind == kFolder;
+}
+
+bool FakePlatform::SharingAllows(size_t node, int access, int share) {
+  auto conflicts = [&](const Handle& h) {
+    return h.node == node &&
+           ((access & ~h.share) != 0 || (h.access & ~share) != 0);
+  };
+  for (const auto& h : handles_) {
+    if (conflicts(h.second)) return false;
+  }
+  for (const Handle& h : holds_) {
+    if ((h.until_ms == 0 || clock_ms_ < h.until_ms) && conflicts(h)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+FileHandle FakePlatform::NewHandle(size_t node, int access, int share,
+                                   const std::string& path) {
+  Handle h;
+  h.node = node;
+  h.access = access;
+  h.share = share;
+  h.path = path;
+  handles_[next_handle_] = h;
+  return next_handle_++;
+}
+
+FakePlatform::Handle* FakePlatform::HandleOf(FileHandle file) {
+  auto it = handles_.find(file);
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+FileHandle FakePlatform::OpenFileForRead(const char* path) {
+  if (!Enter("OpenFileForRead", path)) return kInvalidFileHandle;
+  const Entry* entry = Find(path, true);
+  if (entry == nullptr) return Fail(kFileErrorOther), kInvalidFileHandle;
+  // Windows answers access denied for a folder opened as a file.
+  if (nodes_[entry->node].kind != kFile ||
+      !SharingAllows(entry->node, kRead, kRead)) {
+    return Fail(kFileErrorBusy), kInvalidFileHandle;
+  }
+  return NewHandle(entry->node, kRead, kRead, path);
+}
+
+FileHandle FakePlatform::OpenOwnExecutable() {
+  if (!Enter("OpenOwnExecutable", own_path_)) return kInvalidFileHandle;
+  const Entry* entry = Find(own_path_, true);
+  if (entry == nullptr || !SharingAllows(entry->node, kRead, kRead)) {
+    return Fail(kFileErrorOther), kInvalidFileHandle;
+  }
+  return NewHandle(entry->node, kRead, kRead, own_path_);
+}
+
+FileHandle FakePlatform::CreateNewFile(const char* path) {
+  if (!Enter("CreateNewFile", path)) return kInvalidFileHandle;
+  std::string key;
+  if (!Resolve(path, false, &key) || !ParentIsFolder(key)) {
+    return Fail(kFileErrorOther), kInvalidFileHandle;
+  }
+  if (names_.count(key) != 0) return Fail(kFileErrorExists), kInvalidFileHandle;
+  size_t node = nodes_.size();
+  nodes_.emplace_back();
+  std::string shown = names_[Parent(key)].name + "\\" + Split(path).back();
+  names_[key] = Entry{shown, node};
+  return NewHandle(node, kWrite, 0, path);
+}
+
+uint32_t FakePlatform::ReadFileBytes(FileHandle file, void* buffer,
+                                     uint32_t n) {
+  Handle* h = HandleOf(file);
+  if (!Enter("ReadFileBytes", h ? h->path : "", h ? h->position : 0)) return 0;
+  if (h == nullptr || (h->access & kRead) == 0) return Fail(kFileErrorOther);
+  const std::string& data = nodes_[h->node].data;
+  uint64_t left = h->position < data.size() ? data.size() - h->position : 0;
+  uint32_t count = left < n ? static_cast<uint32_t>(left) : n;
+  if (count > 0) memcpy(buffer, data.data() + h->position, count);
+  h->position += count;
+  return count;
+}
+
+uint32_t FakePlatform::WriteFileBytes(FileHandle file, const void* buffer,
+                                      uint32_t n) {
+  Handle* h = HandleOf(file);
+  if (!Enter("WriteFileBytes", h ? h->path : "", h ? h->position : 0)) return 0;
+  if (h == nullptr || (h->access & kWrite) == 0) return Fail(kFileErrorOther);
+  std::string& data = nodes_[h->node].data;
+  if (data.size() < h->position + n) data.resize(h->position + n);
+  memcpy(&data[h->position], buffer, n);
+  h->position += n;
+  return n;
+}
+
+uint32_t FakePlatform::SetFilePosition(FileHandle file, uint32_t position) {
+  Handle* h = HandleOf(file);
+  if (!Enter("SetFilePosition", h ? h->path : "", position) || h == nullptr ||
+      position >= 0x80000000u) {
+    return kInvalidFileValue;
+  }
+  h->position = position;
+  return position;
+}
+
+uint64_t FakePlatform::GetFileLength(FileHandle file) {
+  Handle* h = HandleOf(file);
+  if (!Enter("GetFileLength", h ? h->path : "") || h == nullptr) {
+    return kInvalidFileLength;
+  }
+  return nodes_[h->node].data.size();
+}
+
+void FakePlatform::CloseFileHandle(FileHandle file) {
+  Handle* h = HandleOf(file);
+  Enter("CloseFileHandle", h ? h->path : "");
+  handles_.erase(file);  // a handle goes, whatever else fails
+}
+
+int FakePlatform::FlushFileToDisk(FileHandle file) {
+  Handle* h = HandleOf(file);
+  if (!Enter("FlushFileToDisk", h ? h->path : "")) return 0;
+  if (h == nullptr || (h->access & kWrite) == 0) return Fail(kFileErrorOther);
+  Node& node = nodes_[h->node];
+  node.durable_data = node.data;
+  node.durable_read_only = node.read_only;
+  return 1;
+}
+
+int FakePlatform::MoveFileOver(const char* from, const char* to) {
+  if (!Enter("MoveFileOver", to)) return 0;
+  std::string from_key, to_key;
+  if (!Resolve(from, false, &from_key) || names_.count(from_key) == 0 ||
+      !Resolve(to, false, &to_key) || !ParentIsFolder(to_key)) {
+    return Fail(kFileErrorOther);
+  }
+  Entry moved = names_[from_key];
+  // The move opens both for deleting: every other handle must share that.
+  const int kAll = kRead | kWrite | kDelete;
+  if (!SharingAllows(moved.node, kDelete, kAll)) return Fail(kFileErrorBusy);
+  auto target = names_.find(to_key);
+  if (target != names_.end() && target->second.node != moved.node) {
+    const Node& old = nodes_[target->second.node];
+    // A link is replaced itself; a folder or a read-only file never.
+    if (old.kind == kFolder ||
+        (old.kind == kFile &&
+         (old.read_only ||
+          !SharingAllows(target->second.node, kDelete, kAll)))) {
+      return Fail(kFileErrorBusy);
+    }
+  }
+  moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
+  names_.erase(from_key);
+  names_[to_key] = moved;
+  pending_moves_.emplace_back(from_key, to_key);
+  return 1;
+}
+
+int FakePlatform::FlushMoves() {
+  if (!Enter("FlushMoves", "")) return 0;
+  // The moves themselves become durable, not the data they moved.
+  for (const auto& move : pending_moves_) {
+    auto moved = names_.find(move.second);
+    durable_names_.erase(move.first);
+    if (moved != names_.end()) durable_names_[move.second] = moved->second;
+  }
+  pending_moves_.clear();
+  return 1;
+}
+
+int FakePlatform::RemoveFile(const char* path) {
+  if (!Enter("RemoveFile", path)) return 0;
+  std::string key;
+  if (!Resolve(path, false, &key) || names_.count(key) == 0) {
+    return Fail(kFileErrorOther);
+  }
+  const Node& node = nodes_[names_[key].node];
+  if (node.kind == kFolder || node.read_only ||
+      !SharingAllows(names_[key].node, kDelete, kRead | kWrite | kDelete)) {
+    return Fail(kFileErrorBusy);
+  }
+  names_.erase(key);  // cached: a power cut may bring it back
+  return 1;
+}
+
+PathKind FakePlatform::GetPathKind(const char* path) {
+  if (!Enter("GetPathKind", path)) return kPathOther;
+  return KindOf(path);
+}
+
+int FakePlatform::FileIsFree(const char* path) {
+  if (!Enter("FileIsFree", path)) return 0;
+  const Entry* entry = Find(path, false);
+  if (entry == nullptr || nodes_[entry->node].kind != kFile) return 1;
+  if (!SharingAllows(entry->node, kDelete, kRead | kWrite | kDelete)) {
+    return Fail(kFileErrorBusy);
+  }
+  return 1;
+}
+
+uint32_t FakePlatform::ClearFileAttributes(const char* path) {
+  if (!Enter("ClearFileAttributes", path)) return kNoFileAttributes;
+  const Entry* entry = Find(path, false);
+  if (entry == nullptr || nodes_[entry->node].kind != kFile) {
+    return kNoFileAttributes;
+  }
+  Node& node = nodes_[entry->node];
+  uint32_t attributes =
+      kAttributeArchive | (node.read_only ? kAttributeReadOnly : 0);
+  node.read_only = false;
+  return attributes;
+}
+
+void FakePlatform::RestoreFileAttributes(const char* path,
+                                         uint32_t attributes) {
+  if (!Enter("RestoreFileAttributes", path) ||
+      attributes == kNoFileAttributes) {
+    return;
+  }
+  const Entry* entry = Find(path, false);
+  if (entry != nullptr && nodes_[entry->node].kind == kFile) {
+    nodes_[entry->node].read_only = (attributes & kAttributeReadOnly) != 0;
+  }
+}
+
+int FakePlatform::MakeExecutable(const char* path) {
+  // Windows' files carry no such bit; only the call is counted.
+  if (!Enter("MakeExecutable", path)) return 0;
+  return Find(path, false) != nullptr ? 1 : Fail(kFileErrorOther);
+}
+
+void FakePlatform::Sleep(uint32_t milliseconds) {
+  Enter("Sleep", "");
+  clock_ms_ += milliseconds;
+}
+
+void* FakePlatform::AllocatePages(size_t size) {
+  if (!Enter("AllocatePages", "") || size == 0) return nullptr;
+  void* pages = malloc(size);
+  if (pages == nullptr) return nullptr;
+  pages_held_ += size;
+  if (pages_held_ > peak_pages_) peak_pages_ = pages_held_;
+  return pages;
+}
+
+void FakePlatform::FreePages(void* pages, size_t size) {
+  Enter("FreePages", "");
+  if (pages == nullptr) return;
+  free(pages);
+  pages_held_ -= size;
+}
+
+MutexHandle FakePlatform::CreateNamedMutex(const char* name,
+                                           uint32_t* last_error) {
+  if (!Enter("CreateNamedMutex", name)) {
+    *last_error = 2;  // ERROR_FILE_NOT_FOUND
+    return kNoMutex;
+  }
+  MutexHandle handle = next_mutex_++;
+  if (mutexes_.count(name) != 0) {
+    *last_error = kErrorAlreadyExists;
+    return handle;  // a handle to the mutex another one holds
+  }
+  mutexes_[name] = handle;
+  *last_error = 0;
+  return handle;
+}
+
+void FakePlatform::CloseNamedMutex(MutexHandle mutex) {
+  Enter("CloseNamedMutex", "");
+  for (auto it = mutexes_.begin(); it != mutexes_.end(); ++it) {
+    if (it->second == mutex) {
+      mutexes_.erase(it);
+      return;
+    }
+  }
+}
+
+int32_t FakePlatform::OpenMachineRegistryKey(const char* path,
+                                             RegistryKey* key) {
+  if (!Enter("OpenMachineRegistryKey", path)) return 2;
+  if (registry_.count(Fold(path)) == 0) return 2;  // ERROR_FILE_NOT_FOUND
+  RegistryKey k = static_cast<RegistryKey>(open_keys_.size() + 1);
+  open_keys_[k] = Fold(path);
+  *key = k;
+  return 0;
+}
+
+int32_t FakePlatform::QueryRegistryValue(RegistryKey key, const char* name,
+                                         uint32_t* type, uint8_t* data,
+                                         uint32_t* size) {
+  if (!Enter("QueryRegistryValue", name)) return 2;
+  auto k = open_keys_.find(key);
+  if (k == open_keys_.end()) return 6;  // ERROR_INVALID_HANDLE
+  const auto& values = registry_[k->second];
+  auto v = values.find(Fold(name));
+  if (v == values.end()) return 2;
+  const std::string& bytes = v->second.second;
+  *type = v->second.first;
+  if (bytes.size() > *size) {
+    *size = static_cast<uint32_t>(bytes.size());
+    return kRegistryMoreData;
+  }
+  memcpy(data, bytes.data(), bytes.size());
+  *size = static_cast<uint32_t>(bytes.size());
+  return 0;
+}
+
+void FakePlatform::CloseRegistryKey(RegistryKey key) {
+  Enter("CloseRegistryKey", "");
+  open_keys_.erase(key);
+}
+
+int FakePlatform::ShowMessageBox(const char* text, const char*,
+                                 uint32_t style) {
+  if (!Enter("ShowMessageBox", text)) return 0;
+  boxes_.push_back(FakeBox{text, style});
+  return style == kBoxQuestion ? answer_ : 1;  // IDOK
+}
+
+void FakePlatform::RestrictDllSearchPath() {
+  Enter("RestrictDllSearchPath", "");
+}

@@ -1,0 +1,189 @@
+// A Platform kept in memory, for the tests: folders, files and links, the
+// registry, named mutexes and message boxes. It follows Windows' rules where
+// the updater relies on them: names are compared without regard to case;
+// share modes decide which opens, moves and deletes a held file allows; a
+// read-only file is never replaced or deleted; a link in a folder part of a
+// path is followed, the last part's only when the call follows links.
+//
+// It also keeps what a power cut would leave: only what FlushFileToDisk
+// made durable of a file's data, and only the moves FlushMoves made
+// durable of the folders' entries; every other change lives in the cache
+// until PowerCut() throws it away. Every call is
+// counted and traced, so that a test can fail any one of them, or cut the
+// power there.
+#ifndef TESTING_FAKE_PLATFORM_H_
+#define TESTING_FAKE_PLATFORM_H_
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// One call made through the fake: its name, the path it named (for calls
+// on a handle, the path the handle was opened with), and for reads and
+// seeks the position they started at or asked for.
+struct FakeCall {
+  std::string name;
+  std::string path;
+  uint64_t position = 0;
+};
+
+// A message box the fake showed.
+struct FakeBox {
+  std::string text;
+  uint32_t style = 0;
+};
+
+class FakePlatform final : public Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform();
+
+  // The world. Paths are Windows paths ("C:\Game\data1.arc"); what these
+  // make is durable at once.
+  void AddFolder(const std::string& path);
+  void AddFile(const std::string& path, const std::string& data,
+               bool read_only = false);
+  void AddLink(const std::string& path, const std::string& target);
+  // The updater's own file, opened by OpenOwnExecutable.
+  void SetOwnExecutable(const std::string& path, const std::string& data);
+  void SetRegistryValue(const std::string& key, const std::string& name,
+                        uint32_t type, const std::string& bytes);
+  // Another process holds the file open, sharing reading only, until the
+  // fake clock has gone on for the given time (0: for good).
+  void HoldFile(const std::string& path, uint32_t milliseconds);
+  // Another process holds the named mutex.
+  void HoldMutex(const std::string& name);
+  // What the question box answers (kAnswerYes unless set).
+  void SetAnswer(int answer) { answer_ = answer; }
+
+  // What is there now. Snapshot gives every file, folder and link under
+  // folder, relative name -> contents ("<folder>", "<link to ...>").
+  std::map<std::string, std::string> Snapshot(const std::string& folder) const;
+  PathKind KindOf(const std::string& path) const;
+  std::string DataOf(const std::string& path) const;
+
+  // Faults. Call n (counted from 1) fails once with the given error, and
+  // changes nothing; or the power is cut at call n: it and every later call
+  // fail and change nothing, until PowerCut() drops what was not durable.
+  void FailCall(uint64_t n, FileError error) {
+    fail_at_ = n;
+    fail_error_ = error;
+  }
+  void CutPowerAtCall(uint64_t n) { cut_at_ = n; }
+  // The power cut itself: only durable data and moves remain; every handle
+  // and mutex is gone, as with the process. The fake works again after.
+  void PowerCut();
+  // A new process on the same disk: handles and mutexes gone, the cache
+  // kept, counters and faults cleared.
+  void Restart();
+
+  uint64_t calls() const { return calls_; }
+  const std::vector<FakeCall>& trace() const { return trace_; }
+  const std::vector<FakeBox>& boxes() const { return boxes_; }
+  uint64_t clock_ms() const { return clock_ms_; }
+  // What the process still holds: open files, pages, mutexes.
+  size_t OpenHandles() const { return handles_.size(); }
+  size_t PagesHeld() const { return pages_held_; }
+  size_t PeakPages() const { return peak_pages_; }
+  size_t MutexesHeld() const;
+
+  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenOwnExecutable() override;
+  FileHandle CreateNewFile(const char* path) override;
+  uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
+  uint32_t WriteFileBytes(FileHandle file, const void* buffer,
+                          uint32_t n) override;
+  uint32_t SetFilePosition(FileHandle file, uint32_t position) override;
+  uint64_t GetFileLength(FileHandle file) override;
+  void CloseFileHandle(FileHandle file) override;
+  int FlushFileToDisk(FileHandle file) override;
+  int MoveFileOver(const char* from, const char* to) override;
+  int FlushMoves() override;
+  int RemoveFile(const char* path) override;
+  PathKind GetPathKind(const char* path) override;
+  int FileIsFree(const char* path) override;
+  FileError LastFileError() override { return last_error_; }
+  uint32_t ClearFileAttributes(const char* path) override;
+  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  int MakeExecutable(const char* path) override;
+  void Sleep(uint32_t milliseconds) override;
+  void* AllocatePages(size_t size) override;
+  void FreePages(void* pages, size_t size) override;
+  MutexHandle CreateNamedMutex(const char* name, uint32_t* last_error) override;
+  void CloseNamedMutex(MutexHandle mutex) override;
+  int32_t OpenMachineRegistryKey(const char* path, RegistryKey* key) override;
+  int32_t QueryRegistryValue(RegistryKey key, const char* name, uint32_t* type,
+                             uint8_t* data, uint32_t* size) override;
+  void CloseRegistryKey(RegistryKey key) override;
+  int ShowMessageBox(const char* text, const char* caption,
+                     uint32_t style) override;
+  void RestrictDllSearchPath() override;
+
+ private:
+  enum NodeKind { kFile, kFolder, kLink };
+  struct Node {
+    NodeKind kind = kFile;
+    std::string data, durable_data;
+    bool read_only = false, durable_read_only = false;
+    std::string target;  // of a link
+  };
+  // A name in a folder: as it was given, and the node it names.
+  struct Entry {
+    std::string name;
+    size_t node = 0;
+  };
+  enum Access { kRead = 1, kWrite = 2, kDelete = 4 };
+  struct Handle {
+    size_t node = 0;
+    int access = 0, share = 0;
+    uint64_t position = 0;
+    std::string path;
+    uint64_t until_ms = 0;  // another process's hold: when it ends
+  };
+
+  // Counts and traces a call; false when it must fail (set to fail, or
+  // after the power cut), with last_error_ set.
+  bool Enter(const char* name, const std::string& path, uint64_t position = 0);
+  bool Fail(FileError error);
+  // The key of the name path resolves to: folder parts' links followed,
+  // the last part's too when follow_last. False when a folder part is
+  // missing or not a folder.
+  bool Resolve(const std::string& path, bool follow_last,
+               std::string* key) const;
+  const Entry* Find(const std::string& path, bool follow_last) const;
+  bool ParentIsFolder(const std::string& key) const;
+  bool SharingAllows(size_t node, int access, int share);
+  FileHandle NewHandle(size_t node, int access, int share,
+                       const std::string& path);
+  Handle* HandleOf(FileHandle file);
+  size_t AddNode(NodeKind kind, const std::string& data);
+  void AddName(const std::string& path, size_t node);
+
+  std::vector<Node> nodes_;
+  std::map<std::string, Entry> names_, durable_names_;
+  std::map<FileHandle, Handle> handles_;
+  std::vector<Handle> holds_;
+  // Moves not yet durable: the name moved from, and the name moved to.
+  std::vector<std::pair<std::string, std::string>> pending_moves_;
+  FileHandle next_handle_ = 100;
+  std::string own_path_;
+  std::map<std::string, std::map<std::string, std::pair<uint32_t, std::string>>>
+      registry_;
+  std::map<RegistryKey, std::string> open_keys_;
+  std::map<std::string, MutexHandle> mutexes_;  // name -> holder
+  MutexHandle next_mutex_ = 1;
+  std::vector<FakeBox> boxes_;
+  int answer_ = kAnswerYes;
+  uint64_t clock_ms_ = 0;
+  size_t pages_held_ = 0, peak_pages_ = 0;
+  uint64_t calls_ = 0, fail_at_ = 0, cut_at_ = 0;
+  FileError fail_error_ = kFileErrorOther;
+  FileError last_error_ = kFileErrorNone;
+  std::vector<FakeCall> trace_;
+};
+
+#endif  // TESTING_FAKE_PLATFORM_H_
