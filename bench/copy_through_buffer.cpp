@@ -49,8 +49,9 @@ int CopyOne(const char* source, const std::string& dest, bool whole,
   if (!whole) return 0;
   if (!out.Flush()) return Fail("cannot flush", written);
   out.Close();
-  return MoveTempOver(temp, dest.c_str(), true) ? 0
-                                                : Fail("cannot move", written);
+  return MoveTempOver(temp, dest.c_str(), true) && Sys()->FlushMoves()
+             ? 0
+             : Fail("cannot move", written);
 }
 
 }  // namespace

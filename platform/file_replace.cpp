@@ -56,14 +56,3 @@ int WriteTempFile(const char* path, const void* data, uint32_t n) {
   if (!written) Sys()->RemoveFile(temp_path);
   return written;
 }
-
-int ReplaceWholeFile(const char* path, const void* data, uint32_t n,
-                     bool clear_attributes) {
-  char temp_path[kMaxPath];
-  if (!TempPathFor(path, temp_path) || !WriteTempFile(path, data, n)) return 0;
-  if (MoveTempOver(temp_path, path, clear_attributes)) {
-    return Sys()->FlushMoves();
-  }
-  Sys()->RemoveFile(temp_path);
-  return 0;
-}

@@ -51,10 +51,4 @@ int MoveTempOver(const char* temp_path, const char* path,
 // failure none is left.
 int WriteTempFile(const char* path, const void* data, uint32_t n);
 
-// Replaces the file at path (or creates it) with the n bytes of data,
-// through the calls above. Returns nonzero on success; on failure the file
-// at path is as it was and the temporary file is gone.
-int ReplaceWholeFile(const char* path, const void* data, uint32_t n,
-                     bool clear_attributes);
-
 #endif  // PLATFORM_FILE_REPLACE_H_

@@ -15,8 +15,8 @@ const char kUninstallListName[] = "uninst.lst";
 // on success. The list must exist as a file (not a link) and be well
 // formed (non-empty, one NUL, at its end); a list that cannot be read, is
 // malformed or would outgrow the buffer is left unchanged (0). The merged
-// list replaces the old one whole (ReplaceWholeFile): on any failure (0) the
-// list is byte for byte as it was.
+// list replaces the old one whole (platform/file_replace.h): on any failure (0)
+// the list is byte for byte as it was.
 int UpdateUninstallList(const char* install_folder, const char* const* names);
 
 // UpdateUninstallList in two steps, so that the merged list waits beside

@@ -12,8 +12,8 @@ bool CheckLayout(const PackPlan& plan);
 
 // Writes the update under a temporary name beside out,
 // "<out>.<process number>-<n>.tmp", which is removed on failure or
-// interruption, flushes it and moves it over out once complete (as
-// ReplaceWholeFile does; a folder that cannot be flushed after the move
+// interruption, flushes it and moves it over out once complete (through
+// platform/file_replace.h; a folder that cannot be flushed after the move
 // fails it with the new out in place). Takes
 // each entry's checksum while copying it and the list's records after,
 // from the same reads wherever a listed file is an entry, and refuses an
