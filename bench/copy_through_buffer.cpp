@@ -35,8 +35,9 @@ int CopyOne(const char* source, const std::string& dest, bool whole,
   if (!TempPathFor(dest.c_str(), temp)) return Fail("too long:", source);
   const char* written = whole ? temp : dest.c_str();
   SeqFile out;
-  if (whole ? !CreateTempFile(temp, &out)
-            : (Sys()->RemoveFile(dest.c_str()), !out.CreateNew(dest.c_str()))) {
+  if (whole ? !CreateTempFile(kNoFolder, temp, &out)
+            : (Sys()->RemoveFile(kNoFolder, dest.c_str()),
+               !out.CreateNew(kNoFolder, dest.c_str()))) {
     return Fail("cannot create", written);
   }
   for (uint64_t done = 0; done < size;) {
@@ -49,9 +50,14 @@ int CopyOne(const char* source, const std::string& dest, bool whole,
   if (!whole) return 0;
   if (!out.Flush()) return Fail("cannot flush", written);
   out.Close();
-  return MoveTempOver(temp, dest.c_str(), true) && Sys()->FlushMoves()
-             ? 0
-             : Fail("cannot move", written);
+  if (!MoveTempOver(kNoFolder, temp, dest.c_str(), true)) {
+    return Fail("cannot move", written);
+  }
+  // The move is durable once its folder is flushed, as the updater does.
+  FolderHandle held = Sys()->OpenFolderOf(dest.c_str());
+  int flushed = held != kNoFolder && Sys()->FlushFolder(held);
+  if (held != kNoFolder) Sys()->CloseFolder(held);
+  return flushed ? 0 : Fail("cannot flush the folder of", written);
 }
 
 }  // namespace

@@ -47,35 +47,36 @@ bool ReadOnly(SeqFile* file, const Payload& payload, const PayloadEntry& entry,
 // One entry through the steps up to last.
 bool EntryUpTo(Step last, SeqFile* file, const Payload& payload,
                const PayloadEntry& entry, const EntryBuffer& buffer,
-               const char* folder) {
+               FolderHandle folder) {
   if (last == kRead) return ReadOnly(file, payload, entry, buffer);
   EntryChecksum sum;
   if (last == kChecksum) {
     return CopyEntryData(file, payload, entry, buffer, nullptr, &sum) ==
            kCopyDone;
   }
-  char path[kMaxPath], temp[kMaxPath];
+  // The benchmark's entries lie in the folder itself.
+  char temp[kMaxPath];
   SeqFile out;
-  if (!JoinPath(folder, entry.name, path) || !TempPathFor(path, temp) ||
-      !CreateTempFile(temp, &out) ||
+  if (!TempPathFor(entry.name, temp) || !CreateTempFile(folder, temp, &out) ||
       CopyEntryData(file, payload, entry, buffer, &out, &sum) != kCopyDone ||
       (last >= kFlush && !out.Flush())) {
     return false;
   }
   out.Close();
-  return last < kMove || MoveTempOver(temp, path, true);
+  return last < kMove || MoveTempOver(folder, temp, entry.name, true);
 }
 
 // Removes what a run left in the folder.
 void Clean(const Payload& payload, const char* folder) {
-  for (uint32_t i = 0; i < payload.count; i++) {
-    char path[kMaxPath], temp[kMaxPath];
-    if (JoinPath(folder, payload.entries[i].name, path) &&
-        TempPathFor(path, temp)) {
-      Sys()->RemoveFile(path);
-      Sys()->RemoveFile(temp);
+  FolderHandle held = Sys()->OpenFolder(kNoFolder, folder);
+  for (uint32_t i = 0; held != kNoFolder && i < payload.count; i++) {
+    char temp[kMaxPath];
+    if (TempPathFor(payload.entries[i].name, temp)) {
+      Sys()->RemoveFile(held, payload.entries[i].name);
+      Sys()->RemoveFile(held, temp);
     }
   }
+  if (held != kNoFolder) Sys()->CloseFolder(held);
 }
 
 // Milliseconds of one run of the steps up to last; negative on failure.
@@ -88,12 +89,14 @@ double TimeUpTo(Step last, const char* update, const char* folder) {
     SeqFile file;
     Payload payload;
     EntryBuffer buffer;
-    ok = OpenPayload(update, &file, &payload) == kResultOk &&
+    FolderHandle held = Sys()->OpenFolder(kNoFolder, folder);
+    ok = held != kNoFolder && OpenPayload(update, &file, &payload) == kResultOk &&
          AllocatePieceBuffer(&buffer);
     for (uint32_t i = 0; ok && i < payload.count; i++) {
-      ok = EntryUpTo(last, &file, payload, payload.entries[i], buffer, folder);
+      ok = EntryUpTo(last, &file, payload, payload.entries[i], buffer, held);
     }
-    ok = ok && (last < kMove || Sys()->FlushMoves());
+    ok = ok && (last < kMove || Sys()->FlushFolder(held));
+    if (held != kNoFolder) Sys()->CloseFolder(held);
   }
   std::chrono::duration<double, std::milli> took =
       std::chrono::steady_clock::now() - start;

@@ -50,7 +50,7 @@ int RunGuarded() {
 
 int RunUpdateFlow() {
   KeepStubMarker();
-  Sys()->RestrictDllSearchPath();
+  Sys()->HardenProcess();
   uint32_t error = 0;
   MutexHandle updater = Sys()->CreateNamedMutex(kUpdaterMutexName, &error);
   if (error != 0) {

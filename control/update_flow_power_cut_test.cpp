@@ -28,14 +28,6 @@ const char kOwnPath[] = "C:\\Users\\Zoe\\Downloads\\setup.exe";
 const char kGame[] = "C:\\Games\\Lumenhollow";
 const char kOutside[] = "C:\\Windows\\system.ini";
 
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
-
-std::string Pattern(size_t size) {
-  std::string out(size, '\0');
-  for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 131 >> 3);
-  return out;
-}
-
 // The update: a data file of two and a half pieces, a read-only file in a
 // folder, a file the game did not have, and the verification list.
 std::vector<TestEntry> Entries() {
@@ -127,7 +119,7 @@ CleanRun MakeCleanRun() {
       } else if (run.first_move == 0) {
         run.first_move = i + 1;
       }
-    } else if (call.name == "FlushMoves") {
+    } else if (call.name == "FlushFolder") {
       (run.list_move == 0 ? run.moves_flushed : run.list_flushed) = i + 1;
     }
   }
@@ -263,7 +255,7 @@ Outcome Expect(size_t n) {
   }
   if (name == "CloseFileHandle" || name == "CloseNamedMutex" ||
       name == "CloseRegistryKey" || name == "FreePages" || name == "Sleep" ||
-      name == "RestrictDllSearchPath" || name == "ClearFileAttributes" ||
+      name == "HardenProcess" || name == "ClearFileAttributes" ||
       name == "RestoreFileAttributes" || name == "RemoveFile" ||
       (name == "GetPathKind" && IsTemporary(call.path))) {
     // Closing, freeing, waiting, and clearing a temporary file's name,
@@ -278,7 +270,7 @@ Outcome Expect(size_t n) {
   } else if (name == "ShowMessageBox") {
     if (call.path != kTextConfirm) return kComplete;  // the last box
     unwritten.code = kExitDeclined;
-  } else if (name == "FlushMoves") {
+  } else if (name == "FlushFolder") {
     return n == clean.moves_flushed
                ? Outcome{static_cast<int>(kResultCannotWrite),
                          clean.targets.size(), false}

@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
-
 void Put(const std::string& folder, const std::string& target,
          const std::string& name, const std::string& bytes) {
   std::string path = folder + "/" + target + "/" + name;

@@ -12,6 +12,7 @@
 
 #include "fuzz/fuzz_util.h"
 #include "uninstall/uninstall_list.h"
+#include "testing/list_merge.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ int Merge(const std::string& folder, const std::vector<std::string>& names) {
   std::vector<const char*> pointers;
   for (const std::string& name : names) pointers.push_back(name.c_str());
   pointers.push_back(nullptr);
-  return UpdateUninstallList(folder.c_str(), pointers.data());
+  return MergeUninstallList(folder.c_str(), pointers.data());
 }
 
 }  // namespace

@@ -16,90 +16,187 @@
 
 namespace {
 
-// An entry's file in the install folder and its temporary file beside it.
-struct EntryPaths {
-  char path[kMaxPath];
-  char temp[kMaxPath];
+// The most folders a run holds: the install folder, and for each entry
+// every folder part of its name (a stored name of 15 bytes has at most 7).
+const uint32_t kMaxHeldFolders = 1 + kMaxEntries * (kEntryNameSize / 2 - 1);
+
+// What the run acts on, made once by the checks: every folder between the
+// install folder and an entry, held open from the check to the end of the
+// run so that no name can be swapped for a link under it; and, for each
+// entry, its folder, its name there and its temporary file's name.
+struct InstallPlan {
+  FolderHandle folders[kMaxHeldFolders];
+  // Which name and how much of it led to each held folder (the install
+  // folder has none), so that entries in one folder share it.
+  const char* folder_names[kMaxHeldFolders];
+  size_t folder_lengths[kMaxHeldFolders];
+  bool moved_into[kMaxHeldFolders];
+  uint32_t folder_count = 0;
+  struct Place {
+    uint32_t folder;
+    const char* name;  // the last part of the entry's stored name
+    char temp[kMaxPath];
+  } entries[kMaxEntries];
+  char list_temp[kMaxPath];
 };
 
-int GetEntryPaths(const char* install_folder, const PayloadEntry& entry,
-                  EntryPaths* paths) {
-  return JoinPath(install_folder, entry.name, paths->path) &&
-         TempPathFor(paths->path, paths->temp);
-}
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// True when every folder part between the install folder and the file at
-// path is a real folder, not a link or a junction: the updater runs
-// elevated, and a link there would have it write wherever the link leads.
-bool FoldersArePlain(char* path, size_t folder_length) {
-  for (size_t i = folder_length + 1; path[i] != '\0'; i++) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsCodePage932LeadByte(c) && path[i + 1] != '\0') {
-      i++;  // its second byte may be 0x5C, and is no separator
-      continue;
+// The held folder named by the first length bytes of name, opened (and held
+// from now on) below the folder it lies in, at *index; false when it is no
+// real folder, or no more can be held.
+bool HoldFolder(InstallPlan* plan, uint32_t parent, const char* name,
+                size_t start, size_t length, uint32_t* index) {
+  for (uint32_t i = 1; i < plan->folder_count; i++) {
+    if (plan->folder_lengths[i] == length &&
+        memcmp(plan->folder_names[i], name, length) == 0) {
+      *index = i;
+      return true;
     }
-    if (c != '\\' && c != '/') continue;
-    path[i] = '\0';
-    bool plain = Sys()->GetPathKind(path) == kPathFolder;
-    path[i] = static_cast<char>(c);
-    if (!plain) return false;
   }
+  char part[kMaxPath];
+  if (plan->folder_count == kMaxHeldFolders || length - start >= kMaxPath) {
+    return false;
+  }
+  memcpy(part, name + start, length - start);
+  part[length - start] = '\0';
+  FolderHandle folder = Sys()->OpenFolder(plan->folders[parent], part);
+  if (folder == kNoFolder) return false;
+  *index = plan->folder_count++;
+  plan->folders[*index] = folder;
+  plan->folder_names[*index] = name;
+  plan->folder_lengths[*index] = length;
+  plan->moved_into[*index] = false;
   return true;
 }
 
-// True when what stands at the entry's path can be replaced: nothing, a
+// Holds every folder part of the entry's name, each opened as itself below
+// the last, and notes the entry's folder, name and temporary name. Every
+// byte 0x5C separates, as the name check reads it.
+bool PlaceEntry(InstallPlan* plan, const PayloadEntry& entry,
+                InstallPlan::Place* place) {
+  uint32_t folder = 0;
+  size_t start = 0;
+  for (size_t i = 0; entry.name[i] != '\0'; i++) {
+    if (!IsSeparator(entry.name[i])) continue;
+    if (!HoldFolder(plan, folder, entry.name, start, i, &folder)) return false;
+    start = i + 1;
+  }
+  place->folder = folder;
+  place->name = entry.name + start;
+  return TempPathFor(place->name, place->temp) != 0;
+}
+
+// True when what stands at the entry's name can be replaced: nothing, a
 // file, or a link, which is replaced itself.
-bool CanReplace(const char* path) {
-  PathKind kind = Sys()->GetPathKind(path);
+bool CanReplace(FolderHandle folder, const char* name) {
+  PathKind kind = Sys()->GetPathKind(folder, name);
   return kind == kPathMissing || kind == kPathFile || kind == kPathLink;
 }
 
-// True once nothing stands at a temporary file's name: what a killed run
-// left there is removed, and so is a link, itself. Something that cannot
-// be removed (a link the system would only follow) keeps the name taken.
-bool FreeTempName(const char* temp_path) {
-  if (Sys()->GetPathKind(temp_path) == kPathMissing) return true;
-  Sys()->ClearFileAttributes(temp_path);
-  Sys()->RemoveFile(temp_path);
-  return Sys()->GetPathKind(temp_path) == kPathMissing;
+// True once nothing stands at a temporary file's name: a link is removed
+// itself. Something that cannot be removed (a folder, a link the system
+// would only follow) keeps the name taken.
+bool FreeTempName(FolderHandle folder, const char* temp) {
+  if (Sys()->GetPathKind(folder, temp) == kPathMissing) return true;
+  Sys()->ClearFileAttributes(folder, temp);
+  Sys()->RemoveFile(folder, temp);
+  return Sys()->GetPathKind(folder, temp) == kPathMissing;
 }
 
+// True when the entry's whole path and its temporary file's fit a Windows
+// path of MAX_PATH bytes, as the game and its uninstaller name them.
+bool PathFits(const char* install_folder, const PayloadEntry& entry) {
+  char path[kMaxPath];
+  char temp[kMaxPath];
+  return JoinPath(install_folder, entry.name, path) && TempPathFor(path, temp);
+}
+
+// Releases every folder the plan holds, the deepest first.
+void ReleasePlan(InstallPlan* plan) {
+  while (plan->folder_count > 0) {
+    Sys()->CloseFolder(plan->folders[--plan->folder_count]);
+  }
+}
+
+// Removes, in the folder and below it, every file or link named as a
+// temporary file: what killed runs left, of this update or another. A link
+// is removed itself and never entered; a folder so named is left alone.
+// depth bounds how far down it goes.
+void SweepLeftovers(FolderHandle folder, int depth);
+
+struct SweepContext {
+  FolderHandle folder;
+  int depth;
+};
+
+int SweepOne(void* context, const char* name, PathKind kind) {
+  const SweepContext* at = static_cast<const SweepContext*>(context);
+  if (kind == kPathFolder && at->depth > 0) {
+    FolderHandle below = Sys()->OpenFolder(at->folder, name);
+    if (below != kNoFolder) {
+      SweepLeftovers(below, at->depth - 1);
+      Sys()->CloseFolder(below);
+    }
+  } else if ((kind == kPathFile || kind == kPathLink) && HasTempSuffix(name)) {
+    Sys()->ClearFileAttributes(at->folder, name);
+    Sys()->RemoveFile(at->folder, name);
+  }
+  return 0;
+}
+
+void SweepLeftovers(FolderHandle folder, int depth) {
+  SweepContext context = {folder, depth};
+  Sys()->ListFolder(folder, SweepOne, &context);
+}
+
+// A path holds at most 130 parts; deeper than that is no game's folder.
+const int kSweepDepth = 130;
+
 // What can be known before anything is written: every entry lies within
-// the updater's file; every path fits, lies in plain folders and ends at a
-// file (or nothing, or a link, which is replaced itself); and every
-// temporary file's name is free.
-ResultCode CheckBeforeWriting(const Payload& payload,
-                              const char* install_folder) {
+// the updater's file; every folder part is a real folder, now held; every
+// entry ends at a file (or nothing, or a link, which is replaced itself);
+// and every temporary file's name is free.
+ResultCode MakePlan(const Payload& payload, const char* install_folder,
+                    InstallPlan* plan) {
   for (uint32_t i = 0; i < payload.count; i++) {
     if (!EntryInsideFile(payload, payload.entries[i])) {
       return kResultPayloadUnreadable;
     }
   }
-  char list_path[kMaxPath];
-  char list_temp[kMaxPath];
-  if (!JoinPath(install_folder, kUninstallListName, list_path) ||
-      !TempPathFor(list_path, list_temp) || !FreeTempName(list_temp)) {
+  for (uint32_t i = 0; i < payload.count; i++) {
+    if (!PathFits(install_folder, payload.entries[i])) return kResultCannotWrite;
+  }
+  plan->folders[0] = Sys()->OpenFolder(kNoFolder, install_folder);
+  if (plan->folders[0] == kNoFolder) return kResultCannotWrite;
+  plan->folder_count = 1;
+  plan->folder_names[0] = nullptr;
+  plan->folder_lengths[0] = 0;
+  plan->moved_into[0] = false;
+  SweepLeftovers(plan->folders[0], kSweepDepth);
+  if (!TempPathFor(kUninstallListName, plan->list_temp) ||
+      !FreeTempName(plan->folders[0], plan->list_temp)) {
     return kResultCannotWrite;
   }
-  size_t folder_length = strlen(install_folder);
   for (uint32_t i = 0; i < payload.count; i++) {
-    EntryPaths paths;
-    if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
-        !FoldersArePlain(paths.path, folder_length) ||
-        !CanReplace(paths.path) || !FreeTempName(paths.temp)) {
+    InstallPlan::Place* place = &plan->entries[i];
+    if (!PlaceEntry(plan, payload.entries[i], place)) return kResultCannotWrite;
+    FolderHandle folder = plan->folders[place->folder];
+    if (!CanReplace(folder, place->name) || !FreeTempName(folder, place->temp)) {
       return kResultCannotWrite;
     }
   }
   return kResultOk;
 }
 
-// Writes the entry's data to its temporary file, checking it on the way;
-// the file is flushed to the disk when this returns kResultOk.
+// Writes the entry's data to its temporary file; the file is flushed to the
+// disk when this returns kResultOk.
 ResultCode StageEntry(SeqFile* updater, const Payload& payload,
                       const VerificationList& list, const PayloadEntry& entry,
-                      const EntryBuffer& buffer, const char* temp_path) {
+                      const EntryBuffer& buffer, FolderHandle folder,
+                      const char* temp) {
   SeqFile out;
-  if (!CreateTempFile(temp_path, &out)) return kResultCannotWrite;
+  if (!CreateTempFile(folder, temp, &out)) return kResultCannotWrite;
   EntryChecksum sum;
   switch (CopyEntryData(updater, payload, entry, buffer, &out, &sum)) {
     case kCopyCannotRead:
@@ -117,64 +214,101 @@ ResultCode StageEntry(SeqFile* updater, const Payload& payload,
 }
 
 // Removes the temporary files of entries first to last - 1.
-void RemoveTempFiles(const Payload& payload, const char* install_folder,
-                     uint32_t first, uint32_t last) {
+void RemoveTempFiles(const InstallPlan& plan, uint32_t first, uint32_t last) {
   for (uint32_t i = first; i < last; i++) {
-    EntryPaths paths;
-    if (GetEntryPaths(install_folder, payload.entries[i], &paths)) {
-      Sys()->RemoveFile(paths.temp);
-    }
+    const InstallPlan::Place& place = plan.entries[i];
+    Sys()->RemoveFile(plan.folders[place.folder], place.temp);
   }
 }
 
 // Stages every entry. On failure every temporary file of the run is gone
 // and the install folder is as it was.
 ResultCode StageAll(SeqFile* updater, const Payload& payload,
-                    const char* install_folder) {
+                    const InstallPlan& plan) {
   VerificationList list;
   LoadVerificationList(updater, payload, &list);
   EntryBuffer buffer;
   if (!AllocatePieceBuffer(&buffer)) return kResultPayloadUnreadable;
   for (uint32_t i = 0; i < payload.count; i++) {
-    EntryPaths paths;
+    const InstallPlan::Place& place = plan.entries[i];
     ResultCode result =
-        GetEntryPaths(install_folder, payload.entries[i], &paths)
-            ? StageEntry(updater, payload, list, payload.entries[i], buffer,
-                         paths.temp)
-            : kResultCannotWrite;
+        StageEntry(updater, payload, list, payload.entries[i], buffer,
+                   plan.folders[place.folder], place.temp);
     if (result != kResultOk) {
-      RemoveTempFiles(payload, install_folder, 0, i + 1);
+      RemoveTempFiles(plan, 0, i + 1);
       return result;
     }
   }
   return kResultOk;
 }
 
+// Flushes every folder that a move went into; false if one fails.
+bool FlushMovedFolders(InstallPlan* plan) {
+  bool flushed = true;
+  for (uint32_t i = 0; i < plan->folder_count; i++) {
+    if (plan->moved_into[i] && !Sys()->FlushFolder(plan->folders[i])) {
+      flushed = false;
+    }
+    plan->moved_into[i] = false;
+  }
+  return flushed;
+}
+
 // Moves every staged file over its target, in directory order, once every
-// target can be replaced. The moves follow each other as closely as the
-// system allows: they are the only time the folder holds old and new files
-// together. A target that cannot be replaced after all stops them, and
-// every temporary file left is removed.
-ResultCode MoveAll(const Payload& payload, const char* install_folder) {
+// target can be replaced, and flushes the folders they went into. The
+// moves follow each other as closely as the system allows: they are the
+// only time the folder holds old and new files together. A target that
+// cannot be replaced after all stops them, and every temporary file left is
+// removed.
+ResultCode MoveAll(const Payload& payload, InstallPlan* plan) {
   for (uint32_t i = 0; i < payload.count; i++) {
-    EntryPaths paths;
-    if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
-        !CanReplace(paths.path) || !WaitUntilFree(paths.path)) {
-      RemoveTempFiles(payload, install_folder, 0, payload.count);
+    const InstallPlan::Place& place = plan->entries[i];
+    FolderHandle folder = plan->folders[place.folder];
+    if (!CanReplace(folder, place.name) || !WaitUntilFree(folder, place.name)) {
+      RemoveTempFiles(*plan, 0, payload.count);
       return kResultCannotWrite;
     }
   }
   for (uint32_t i = 0; i < payload.count; i++) {
-    EntryPaths paths;
+    const InstallPlan::Place& place = plan->entries[i];
     // A read-only file of the same name is replaced all the same.
-    if (!GetEntryPaths(install_folder, payload.entries[i], &paths) ||
-        !MoveTempOver(paths.temp, paths.path, true)) {
-      RemoveTempFiles(payload, install_folder, i, payload.count);
-      Sys()->FlushMoves();
+    if (!MoveTempOver(plan->folders[place.folder], place.temp, place.name,
+                      true)) {
+      RemoveTempFiles(*plan, i, payload.count);
+      FlushMovedFolders(plan);
       return kResultCannotWrite;
     }
+    plan->moved_into[place.folder] = true;
   }
-  return Sys()->FlushMoves() ? kResultOk : kResultCannotWrite;
+  return FlushMovedFolders(plan) ? kResultOk : kResultCannotWrite;
+}
+
+// The run once the payload is read and the plan made.
+ResultCode InstallPlanned(SeqFile* updater, const Payload& payload,
+                          InstallPlan* plan) {
+  // The installed-name list, in directory order, ended by a null slot.
+  std::unique_ptr<const char*[]> installed(new (std::nothrow)
+                                               const char*[payload.count + 1]);
+  if (!installed) return kResultPayloadUnreadable;
+  for (uint32_t i = 0; i < payload.count; i++) {
+    installed[i] = payload.entries[i].name;
+  }
+  installed[payload.count] = nullptr;
+  ResultCode result = StageAll(updater, payload, *plan);
+  if (result != kResultOk) return result;
+  // The merged uninstall list is made ready too, so that its move follows
+  // the entries' at once. A list that cannot be had does not keep the
+  // entries out: it is reported once they are in.
+  FolderHandle root = plan->folders[0];
+  int list_staged = StageUninstallList(root, installed.get());
+  result = MoveAll(payload, plan);
+  if (result != kResultOk) {
+    if (list_staged) RemoveStagedUninstallList(root);
+    return result;
+  }
+  return list_staged && MoveStagedUninstallList(root)
+             ? kResultOk
+             : kResultUninstallListFailed;
 }
 
 }  // namespace
@@ -189,30 +323,11 @@ ResultCode InstallPayload(SeqFile* updater, const char* install_folder) {
   Payload payload;
   ResultCode result = ReadPayload(updater, &payload);
   if (result != kResultOk) return result;
-  result = CheckBeforeWriting(payload, install_folder);
-  if (result != kResultOk) return result;
-  // The installed-name list, in directory order, ended by a null slot.
-  std::unique_ptr<const char*[]> installed(new (std::nothrow)
-                                               const char*[payload.count + 1]);
-  if (!installed) return kResultPayloadUnreadable;
-  for (uint32_t i = 0; i < payload.count; i++) {
-    installed[i] = payload.entries[i].name;
-  }
-  installed[payload.count] = nullptr;
-  result = StageAll(updater, payload, install_folder);
-  if (result != kResultOk) return result;
-  // The merged uninstall list is made ready too, so that its move follows
-  // the entries' at once. A list that cannot be had does not keep the
-  // entries out: it is reported once they are in.
-  int list_staged = StageUninstallList(install_folder, installed.get());
-  result = MoveAll(payload, install_folder);
-  if (result != kResultOk) {
-    if (list_staged) RemoveStagedUninstallList(install_folder);
-    return result;
-  }
-  return list_staged && MoveStagedUninstallList(install_folder)
-             ? kResultOk
-             : kResultUninstallListFailed;
+  InstallPlan plan;
+  result = MakePlan(payload, install_folder, &plan);
+  if (result == kResultOk) result = InstallPlanned(updater, payload, &plan);
+  ReleasePlan(&plan);
+  return result;
 }
 
 ResultCode InstallPayload(const char* updater_path,

@@ -21,14 +21,6 @@
 
 namespace {
 
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
-
-std::string Pattern(size_t size) {
-  std::string out(size, '\0');
-  for (size_t i = 0; i < size; i++) out[i] = static_cast<char>(i * 31 + 7);
-  return out;
-}
-
 // What the game folder holds before the update. Files are 0666 so that an
 // unprivileged updater may replace them unless a test says otherwise.
 struct Game {

@@ -27,8 +27,6 @@
 
 namespace {
 
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
-
 std::string Noise(size_t size, uint32_t seed) {
   std::string out(size, '\0');
   std::mt19937 gen(seed);

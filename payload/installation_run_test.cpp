@@ -36,8 +36,6 @@ class InstallationRunTest : public ::testing::Test {
   std::string folder_ = dir_.Sub("Game");
 };
 
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
-
 TEST_F(InstallationRunTest, CompleteUpdate) {
   std::string big(3 << 20, '\0');
   for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<char>(i * 7);

@@ -1,10 +1,24 @@
 #include "platform/file_replace.h"
 
+#include <string.h>
+
 #include "platform/path.h"
 #include "platform/platform.h"
 
-int TempPathFor(const char* path, char* out) {
-  return JoinWithSuffix(path, kTempSuffix, out, kMaxPath);
+int TempPathFor(const char* name, char* out) {
+  return JoinWithSuffix(name, kTempSuffix, out, kMaxPath);
+}
+
+bool HasTempSuffix(const char* name) {
+  size_t n = strlen(name);
+  size_t suffix = sizeof(kTempSuffix) - 1;
+  if (n < suffix) return false;
+  for (size_t i = 0; i < suffix; i++) {
+    char c = name[n - suffix + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kTempSuffix[i]) return false;
+  }
+  return true;
 }
 
 bool PauseWhileBusy(FileError error, int* tries) {
@@ -13,46 +27,48 @@ bool PauseWhileBusy(FileError error, int* tries) {
   return true;
 }
 
-int CreateTempFile(const char* temp_path, SeqFile* file) {
+int CreateTempFile(FolderHandle folder, const char* temp, SeqFile* file) {
   for (int tries = 0;;) {
     // A file left by a killed run is ours to replace, read-only or not; a
     // link keeps whatever it leads to as it was.
-    Sys()->ClearFileAttributes(temp_path);
-    if (Sys()->RemoveFile(temp_path) ||
+    Sys()->ClearFileAttributes(folder, temp);
+    if (Sys()->RemoveFile(folder, temp) ||
         Sys()->LastFileError() != kFileErrorBusy) {
       // Anything that appears at the name from here on makes this fail.
-      if (file->CreateNew(temp_path)) return 1;
+      if (file->CreateNew(folder, temp)) return 1;
     }
     if (!PauseWhileBusy(Sys()->LastFileError(), &tries)) return 0;
   }
 }
 
-int WaitUntilFree(const char* path) {
+int WaitUntilFree(FolderHandle folder, const char* name) {
   for (int tries = 0;;) {
-    if (Sys()->FileIsFree(path)) return 1;
+    if (Sys()->FileIsFree(folder, name)) return 1;
     if (!PauseWhileBusy(Sys()->LastFileError(), &tries)) return 0;
   }
 }
 
-int MoveTempOver(const char* temp_path, const char* path,
+int MoveTempOver(FolderHandle folder, const char* temp, const char* name,
                  bool clear_attributes) {
   for (int tries = 0;;) {
-    uint32_t attributes =
-        clear_attributes ? Sys()->ClearFileAttributes(path) : kNoFileAttributes;
-    if (Sys()->MoveFileOver(temp_path, path)) return 1;
+    uint32_t attributes = clear_attributes
+                              ? Sys()->ClearFileAttributes(folder, name)
+                              : kNoFileAttributes;
+    if (Sys()->MoveFileOver(folder, temp, name)) return 1;
     FileError error = Sys()->LastFileError();
-    Sys()->RestoreFileAttributes(path, attributes);
+    Sys()->RestoreFileAttributes(folder, name, attributes);
     if (!PauseWhileBusy(error, &tries)) return 0;
   }
 }
 
-int WriteTempFile(const char* path, const void* data, uint32_t n) {
-  char temp_path[kMaxPath];
-  if (!TempPathFor(path, temp_path)) return 0;
+int WriteTempFile(FolderHandle folder, const char* name, const void* data,
+                  uint32_t n) {
+  char temp[kMaxPath];
+  if (!TempPathFor(name, temp)) return 0;
   SeqFile file;
-  if (!CreateTempFile(temp_path, &file)) return 0;
+  if (!CreateTempFile(folder, temp, &file)) return 0;
   int written = file.Write(data, n) == n && file.Flush();
   file.Close();
-  if (!written) Sys()->RemoveFile(temp_path);
+  if (!written) Sys()->RemoveFile(folder, temp);
   return written;
 }

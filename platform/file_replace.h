@@ -1,7 +1,8 @@
 // Files replaced whole. The new contents go to a temporary file beside the
 // old one, are flushed to the disk, and are then moved over the old file in
 // one step: a crash, a kill or a full disk leaves the old file or the new
-// one, never one cut short.
+// one, never one cut short. Every file is named by a folder and a name in
+// it (Platform::OpenFolder), or by a path with kNoFolder.
 #ifndef PLATFORM_FILE_REPLACE_H_
 #define PLATFORM_FILE_REPLACE_H_
 
@@ -13,9 +14,13 @@
 // one left behind by a run that was killed is simply replaced by the next.
 const char kTempSuffix[] = ".updating";
 
-// Writes path and kTempSuffix into out (kMaxPath bytes). Returns 0, leaving
+// Writes name and kTempSuffix into out (kMaxPath bytes). Returns 0, leaving
 // out empty, if they do not fit.
-int TempPathFor(const char* path, char* out);
+int TempPathFor(const char* name, char* out);
+
+// True when name ends in kTempSuffix, in either letter case, as Windows
+// compares names.
+bool HasTempSuffix(const char* name);
 
 // How long a file that another process holds is waited for: a scanner that
 // opens each new file for a moment must not end a run; about two seconds.
@@ -27,28 +32,31 @@ const uint32_t kBusyPauseMs = 100;
 // counts them).
 bool PauseWhileBusy(FileError error, int* tries);
 
-// Creates a new temporary file at temp_path and opens file on it. Whatever
-// stands there first (a file a killed run left, or a link) is removed, the
-// link itself and never what it leads to; the file is then created only if
-// the name is free, never through a link. Returns nonzero when file is open.
-int CreateTempFile(const char* temp_path, SeqFile* file);
+// Creates a new temporary file at temp in folder and opens file on it.
+// Whatever stands there first (a file a killed run left, or a link) is
+// removed, the link itself and never what it leads to; the file is then
+// created only if the name is free, never through a link. Returns nonzero
+// when file is open.
+int CreateTempFile(FolderHandle folder, const char* temp, SeqFile* file);
 
-// Nonzero when no other process holds the file at path, waiting a while
-// for one that does.
-int WaitUntilFree(const char* path);
+// Nonzero when no other process holds the file, waiting a while for one
+// that does.
+int WaitUntilFree(FolderHandle folder, const char* name);
 
-// Moves the finished temporary file over path in one step, waiting a while
-// for a target that another process holds. With clear_attributes, an
-// existing file loses its read-only (on Windows also hidden and system)
-// attributes just before the move, and has them back if the move fails.
-// Returns nonzero on success; on failure path is as it was and the
-// temporary file is still there.
-int MoveTempOver(const char* temp_path, const char* path,
+// Moves the finished temporary file over name in folder in one step,
+// waiting a while for a target that another process holds. With
+// clear_attributes, an existing file loses its read-only (on Windows also
+// hidden and system) attributes just before the move, and has them back if
+// the move fails. Returns nonzero on success; on failure the target is as
+// it was and the temporary file is still there. The move is durable once
+// the folder is flushed.
+int MoveTempOver(FolderHandle folder, const char* temp, const char* name,
                  bool clear_attributes);
 
-// Writes the n bytes of data to path's temporary file (CreateTempFile) and
+// Writes the n bytes of data to name's temporary file (CreateTempFile) and
 // flushes them to the disk. Returns nonzero when it is there, whole; on
 // failure none is left.
-int WriteTempFile(const char* path, const void* data, uint32_t n);
+int WriteTempFile(FolderHandle folder, const char* name, const void* data,
+                  uint32_t n);
 
 #endif  // PLATFORM_FILE_REPLACE_H_

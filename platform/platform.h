@@ -58,23 +58,37 @@ const uint32_t kBoxWarning = 0x30;      // MB_ICONWARNING, OK
 const uint32_t kBoxQuestion = 0x124;  // MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2
 const int kAnswerYes = 6;             // IDYES
 
+// A folder held open by the run, through which the files in it are named;
+// kNoFolder instead names a file by its whole path. While held, a folder
+// cannot be renamed or removed (on Windows; the POSIX stand-in names
+// everything through the descriptor, which follows the folder wherever it
+// goes), so a name checked in it stays a name in it.
+typedef intptr_t FolderHandle;
+const FolderHandle kNoFolder = -1;
+
+// Called by ListFolder for each name in a folder with what stands there
+// (links not followed); a nonzero result stops the listing.
+typedef int (*FolderEntryFn)(void* context, const char* name, PathKind kind);
+
 class Platform {
  public:
-  // Files. Paths are narrow: code page 932 with backslashes, or the tool's
-  // text (UsePathCoding).
+  // Files. A file is named by a folder and a name in it: with a held folder
+  // the name is one part, no separator; with kNoFolder it is a path. Names
+  // are narrow: code page 932 with backslashes, or the tool's text
+  // (UsePathCoding).
 
   // Opens an existing file for sequential reading, shared with other
   // readers. Returns kInvalidFileHandle on failure.
-  virtual FileHandle OpenFileForRead(const char* path) = 0;
+  virtual FileHandle OpenFileForRead(FolderHandle folder, const char* name) = 0;
 
   // Opens the running program's own file for reading, by its full name in
   // the system's own characters, so that it opens from any folder.
   virtual FileHandle OpenOwnExecutable() = 0;
 
   // Creates a new file for sequential writing, with no sharing. Fails with
-  // kFileErrorExists when anything stands at path, a link included, which
-  // is never followed.
-  virtual FileHandle CreateNewFile(const char* path) = 0;
+  // kFileErrorExists when anything stands at the name, a link included,
+  // which is never followed.
+  virtual FileHandle CreateNewFile(FolderHandle folder, const char* name) = 0;
 
   // One read of up to n bytes; returns the count read, 0 if the call failed.
   virtual uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) = 0;
@@ -95,42 +109,66 @@ class Platform {
   virtual void CloseFileHandle(FileHandle file) = 0;
 
   // Writes all the system still holds of the file's data to the disk, and
-  // returns nonzero once it is there.
+  // returns nonzero once it is there. The file's name is the folder's:
+  // FlushFolder.
   virtual int FlushFileToDisk(FileHandle file) = 0;
 
-  // Moves the file at from over the file at to (which may not exist yet) in
-  // one step; nonzero on success. The move is on the disk once FlushMoves
-  // returns, if not before. A link at to is replaced itself, never what it
-  // leads to. Fails, leaving both as they were, when to is read-only, held
-  // open by another process, or a folder.
-  virtual int MoveFileOver(const char* from, const char* to) = 0;
+  // Opens and holds the folder at name in folder, never through a link or
+  // junction: anything but a real folder there fails. With kNoFolder, name
+  // is a path, whose links are followed (the install folder may itself be
+  // reached through one); what is held is the folder it leads to. Returns
+  // kNoFolder on failure.
+  virtual FolderHandle OpenFolder(FolderHandle folder, const char* name) = 0;
 
-  // Puts every move made since the last FlushMoves on the disk; nonzero
-  // once they are there. Moves that must follow each other closely are
-  // made first and flushed together.
-  virtual int FlushMoves() = 0;
+  // Opens and holds, as OpenFolder with kNoFolder, the folder that holds
+  // the file at path (the working folder when path names none).
+  virtual FolderHandle OpenFolderOf(const char* path) = 0;
+
+  // Releases a folder from OpenFolder.
+  virtual void CloseFolder(FolderHandle folder) = 0;
+
+  // Puts the folder's entries on the disk: every file created, moved in or
+  // out, or removed in it so far. Nonzero once they are there. Moves are
+  // durable only once their folder is flushed (some systems make them so
+  // sooner); moves that must follow each other closely are made first and
+  // their folders flushed after.
+  virtual int FlushFolder(FolderHandle folder) = 0;
+
+  // Calls fn for every name in the folder but "." and "..", in no set
+  // order; nonzero when the whole folder was listed or fn stopped it.
+  virtual int ListFolder(FolderHandle folder, FolderEntryFn fn,
+                         void* context) = 0;
+
+  // Moves the file from over the file to (which may not exist yet), both
+  // in folder, in one step; nonzero on success. A link at to is replaced
+  // itself, never what it leads to. Fails, leaving both as they were, when
+  // to is read-only, held open by another process, or a folder.
+  virtual int MoveFileOver(FolderHandle folder, const char* from,
+                           const char* to) = 0;
 
   // Deletes the file, or the link itself; nonzero on success.
-  virtual int RemoveFile(const char* path) = 0;
+  virtual int RemoveFile(FolderHandle folder, const char* name) = 0;
 
-  // What stands at path, links not followed.
-  virtual PathKind GetPathKind(const char* path) = 0;
+  // What stands at the name, links not followed.
+  virtual PathKind GetPathKind(FolderHandle folder, const char* name) = 0;
 
-  // Nonzero when the file at path could be moved over now: no other
-  // process holds it open.
-  virtual int FileIsFree(const char* path) = 0;
+  // Nonzero when the file could be moved over now: no other process holds
+  // it open.
+  virtual int FileIsFree(FolderHandle folder, const char* name) = 0;
 
   // Why the last file call that failed did.
   virtual FileError LastFileError() = 0;
 
   // Clears the read-only (and on Windows hidden and system) attributes of
-  // an existing file, and returns the attributes it had, for
-  // RestoreFileAttributes; failure is harmless.
-  virtual uint32_t ClearFileAttributes(const char* path) = 0;
+  // an existing file, never through a link, and returns the attributes it
+  // had, for RestoreFileAttributes; failure is harmless.
+  virtual uint32_t ClearFileAttributes(FolderHandle folder,
+                                       const char* name) = 0;
 
   // Gives the file back attributes that ClearFileAttributes returned; does
   // nothing for kNoFileAttributes.
-  virtual void RestoreFileAttributes(const char* path, uint32_t attributes) = 0;
+  virtual void RestoreFileAttributes(FolderHandle folder, const char* name,
+                                     uint32_t attributes) = 0;
 
   // Gives the file the permissions of a new program (everyone may run it,
   // less the umask), for the update mkupdate writes; nonzero on success.
@@ -175,9 +213,10 @@ class Platform {
   virtual int ShowMessageBox(const char* text, const char* caption,
                              uint32_t style) = 0;
 
-  // Keeps the process from loading DLLs out of its own folder, where the
-  // system supports it. Harmless where there is nothing to restrict.
-  virtual void RestrictDllSearchPath() = 0;
+  // Keeps the process from loading DLLs out of its own folder, and from
+  // following junctions that no administrator made, where the system
+  // supports it. Harmless where there is nothing to restrict.
+  virtual void HardenProcess() = 0;
 
  protected:
   ~Platform() = default;

@@ -2,6 +2,7 @@
 // tested on Linux. Files map to open(2) with flock(2) standing for Windows
 // share modes; named mutexes are flock(2) locks on files in the runtime
 // folder; the registry is a folder tree; message boxes go to stderr.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -23,9 +24,9 @@ namespace {
 
 class PosixPlatform final : public Platform {
  public:
-  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
-  FileHandle CreateNewFile(const char* path) override;
+  FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
                           uint32_t n) override;
@@ -33,14 +34,20 @@ class PosixPlatform final : public Platform {
   uint64_t GetFileLength(FileHandle file) override;
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
-  int MoveFileOver(const char* from, const char* to) override;
-  int FlushMoves() override;
-  int RemoveFile(const char* path) override;
-  PathKind GetPathKind(const char* path) override;
-  int FileIsFree(const char* path) override;
+  FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
+  FolderHandle OpenFolderOf(const char* path) override;
+  void CloseFolder(FolderHandle folder) override;
+  int FlushFolder(FolderHandle folder) override;
+  int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
+  int MoveFileOver(FolderHandle folder, const char* from,
+                   const char* to) override;
+  int RemoveFile(FolderHandle folder, const char* name) override;
+  PathKind GetPathKind(FolderHandle folder, const char* name) override;
+  int FileIsFree(FolderHandle folder, const char* name) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(const char* path) override;
-  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
+  void RestoreFileAttributes(FolderHandle folder, const char* name,
+                             uint32_t attributes) override;
   int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -53,18 +60,16 @@ class PosixPlatform final : public Platform {
   void CloseRegistryKey(RegistryKey key) override;
   int ShowMessageBox(const char* text, const char* caption,
                      uint32_t style) override;
-  void RestrictDllSearchPath() override;
+  void HardenProcess() override;
 
  private:
   // Notes why the call that just failed did, from errno; returns failure.
   int Failed();
-  FileHandle OpenLocked(const char* path, int flags, int lock);
+  FolderHandle OpenFolderPath(const char* posix_path);
+  FileHandle OpenLocked(FolderHandle folder, const char* name, int flags,
+                        int lock);
 
   FileError last_error_ = kFileErrorNone;
-  // The folders that moves were made in since the last FlushMoves.
-  static const int kMaxFolders = 8;
-  char moved_in_[kMaxFolders][PATH_MAX];
-  int moved_in_count_ = 0;
 };
 
 PosixPlatform g_posix;
@@ -89,6 +94,29 @@ bool CopyPath(const char* path, bool slashes, char* out, size_t out_size) {
 // they become slashes only here. The tool's are the system's own.
 bool ToPosixPath(const char* path, char* out, size_t out_size) {
   return CopyPath(path, g_path_coding == kUpdaterPaths, out, out_size);
+}
+
+// Where a name lives for the *at calls: in a held folder's descriptor, as
+// it is (a part, no slash; a backslash there is a byte of the name), or a
+// path from the working folder. False, with errno set, for a name that
+// cannot be one.
+bool PlaceOf(FolderHandle folder, const char* name, int* dir, char* out,
+             size_t out_size) {
+  if (folder == kNoFolder) {
+    *dir = AT_FDCWD;
+    if (ToPosixPath(name, out, out_size)) return true;
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  *dir = static_cast<int>(folder);
+  if (name[0] == '\0' || strchr(name, '/') != nullptr ||
+      strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+    errno = EINVAL;
+    return false;
+  }
+  if (CopyPath(name, false, out, out_size)) return true;
+  errno = ENAMETOOLONG;
+  return false;
 }
 
 // Converts code page 932 text to UTF-8; false if it does not convert or fit.
@@ -126,14 +154,15 @@ int PosixPlatform::Failed() {
   return 0;
 }
 
-FileHandle PosixPlatform::OpenLocked(const char* path, int flags, int lock) {
-  char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
-    errno = ENAMETOOLONG;
+FileHandle PosixPlatform::OpenLocked(FolderHandle folder, const char* name,
+                                     int flags, int lock) {
+  char posix_name[PATH_MAX];
+  int dir;
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
     Failed();
     return kInvalidFileHandle;
   }
-  int fd = open(posix_path, flags | O_CLOEXEC, 0666);
+  int fd = openat(dir, posix_name, flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     Failed();
     return kInvalidFileHandle;
@@ -149,18 +178,21 @@ FileHandle PosixPlatform::OpenLocked(const char* path, int flags, int lock) {
   return fd;
 }
 
-FileHandle PosixPlatform::OpenFileForRead(const char* path) {
-  return OpenLocked(path, O_RDONLY, LOCK_SH);
+FileHandle PosixPlatform::OpenFileForRead(FolderHandle folder,
+                                          const char* name) {
+  return OpenLocked(folder, name, O_RDONLY, LOCK_SH);
 }
 
 FileHandle PosixPlatform::OpenOwnExecutable() {
-  return OpenLocked("/proc/self/exe", O_RDONLY, LOCK_SH);
+  return OpenLocked(kNoFolder, "/proc/self/exe", O_RDONLY, LOCK_SH);
 }
 
-FileHandle PosixPlatform::CreateNewFile(const char* path) {
+FileHandle PosixPlatform::CreateNewFile(FolderHandle folder,
+                                        const char* name) {
   // O_EXCL fails on anything at the name, a dangling link included, and
   // O_NOFOLLOW makes sure no link is ever followed.
-  return OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, LOCK_EX);
+  return OpenLocked(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                    LOCK_EX);
 }
 
 uint32_t PosixPlatform::ReadFileBytes(FileHandle file, void* buffer,
@@ -222,8 +254,9 @@ namespace {
 // check, and is held until the old file is gone. A link is replaced itself
 // and so never opened. Returns the descriptor that holds the lock, -1 when
 // there is nothing to hold, -2 when the target is refused (errno says why).
-int LockTargetForReplace(const char* posix_path) {
-  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+int LockTargetForReplace(int dir, const char* name) {
+  int fd =
+      openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ELOOP ? -1 : -2;
   struct stat st;
   int refused = 0;
@@ -242,105 +275,15 @@ int LockTargetForReplace(const char* posix_path) {
   return -2;
 }
 
-// The folder that holds the file at posix_path, into folder (PATH_MAX).
-void ParentFolder(const char* posix_path, char* folder) {
-  const char* slash = strrchr(posix_path, '/');
-  size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - posix_path);
-  if (slash == posix_path) n = 1;  // the root itself
-  if (n == 0) {
-    strcpy(folder, ".");
-  } else {
-    memcpy(folder, posix_path, n);
-    folder[n] = '\0';
-  }
-}
-
-// A folder's entry for a renamed file reaches the disk only when the folder
-// itself is synced.
-int SyncFolder(const char* folder) {
-  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int synced = fsync(fd) == 0;
-  close(fd);
-  return synced;
-}
-
-}  // namespace
-
-int PosixPlatform::MoveFileOver(const char* from, const char* to) {
-  char posix_from[PATH_MAX];
-  char posix_to[PATH_MAX];
-  if (!ToPosixPath(from, posix_from, sizeof(posix_from)) ||
-      !ToPosixPath(to, posix_to, sizeof(posix_to))) {
-    errno = ENAMETOOLONG;
-    return Failed();
-  }
-  int target = LockTargetForReplace(posix_to);
-  if (target == -2) return Failed();
-  int moved = rename(posix_from, posix_to) == 0;
-  if (!moved) Failed();
-  if (target >= 0) close(target);
-  if (!moved) return 0;
-  // The folder is synced by FlushMoves, once for every move made in it: one
-  // sync after each move would hold the moves apart, and the game would be
-  // half old, half new the longer.
-  char folder[PATH_MAX];
-  ParentFolder(posix_to, folder);
-  for (int i = 0; i < moved_in_count_; i++) {
-    if (strcmp(moved_in_[i], folder) == 0) return 1;
-  }
-  if (moved_in_count_ == kMaxFolders) return SyncFolder(folder) ? 1 : Failed();
-  strcpy(moved_in_[moved_in_count_++], folder);
-  return 1;
-}
-
-int PosixPlatform::FlushMoves() {
-  int synced = 1;
-  for (int i = 0; i < moved_in_count_; i++) {
-    if (!SyncFolder(moved_in_[i])) synced = Failed();
-  }
-  moved_in_count_ = 0;
-  return synced;
-}
-
-int PosixPlatform::RemoveFile(const char* path) {
-  char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
-  return unlink(posix_path) == 0 ? 1 : Failed();
-}
-
-PathKind PosixPlatform::GetPathKind(const char* path) {
-  char posix_path[PATH_MAX];
-  struct stat st;
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return kPathOther;
-  if (lstat(posix_path, &st) != 0) {
-    return errno == ENOENT ? kPathMissing : kPathOther;
-  }
-  if (S_ISLNK(st.st_mode)) return kPathLink;
-  if (S_ISDIR(st.st_mode)) return kPathFolder;
-  return S_ISREG(st.st_mode) ? kPathFile : kPathOther;
-}
-
-int PosixPlatform::FileIsFree(const char* path) {
-  char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
-  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 1;  // nothing there, or a link, which nobody holds
-  int is_free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (!is_free) Failed();
-  close(fd);
-  return is_free;
-}
-
-namespace {
-
-// The file at path opened without following a link, for its mode; -1 for a
-// link or no file. The mode is changed through the descriptor, so that a
-// link put at path in between is never followed either.
-int OpenForMode(const char* path, struct stat* st) {
-  char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return -1;
-  int fd = open(posix_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+// The file at name opened without following a link, for its mode; -1 for
+// a link or no file. The mode is changed through the descriptor, so that a
+// link put at the name in between is never followed either.
+int OpenForMode(FolderHandle folder, const char* name, struct stat* st) {
+  char posix_name[PATH_MAX];
+  int dir;
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) return -1;
+  int fd =
+      openat(dir, posix_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return -1;
   if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     close(fd);
@@ -349,22 +292,162 @@ int OpenForMode(const char* path, struct stat* st) {
   return fd;
 }
 
+PathKind KindOfMode(mode_t mode) {
+  if (S_ISLNK(mode)) return kPathLink;
+  if (S_ISDIR(mode)) return kPathFolder;
+  return S_ISREG(mode) ? kPathFile : kPathOther;
+}
+
 }  // namespace
 
-uint32_t PosixPlatform::ClearFileAttributes(const char* path) {
+FolderHandle PosixPlatform::OpenFolder(FolderHandle folder, const char* name) {
+  char posix_name[PATH_MAX];
+  int dir;
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
+    Failed();
+    return kNoFolder;
+  }
+  // Below a held folder a link is never followed; a path's links are.
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (folder != kNoFolder) flags |= O_NOFOLLOW;
+  int fd = openat(dir, posix_name, flags);
+  if (fd < 0) {
+    Failed();
+    return kNoFolder;
+  }
+  return fd;
+}
+
+FolderHandle PosixPlatform::OpenFolderPath(const char* posix_path) {
+  int fd = open(posix_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) Failed();
+  return fd < 0 ? kNoFolder : fd;
+}
+
+FolderHandle PosixPlatform::OpenFolderOf(const char* path) {
+  char posix_path[PATH_MAX];
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
+    errno = ENAMETOOLONG;
+    Failed();
+    return kNoFolder;
+  }
+  char* slash = strrchr(posix_path, '/');
+  if (slash == nullptr) return OpenFolderPath(".");
+  slash[slash == posix_path ? 1 : 0] = '\0';  // the root keeps its slash
+  return OpenFolderPath(posix_path);
+}
+
+void PosixPlatform::CloseFolder(FolderHandle folder) {
+  if (folder != kNoFolder) close(static_cast<int>(folder));
+}
+
+int PosixPlatform::FlushFolder(FolderHandle folder) {
+  // A folder's entries reach the disk only when the folder itself is
+  // synced; its descriptor is the folder, wherever its name went.
+  if (folder == kNoFolder) {
+    errno = EBADF;
+    return Failed();
+  }
+  return fsync(static_cast<int>(folder)) == 0 ? 1 : Failed();
+}
+
+int PosixPlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
+                              void* context) {
+  int fd = folder == kNoFolder ? -1 : dup(static_cast<int>(folder));
+  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+  if (listing == nullptr) {
+    if (fd >= 0) close(fd);
+    return Failed();
+  }
+  rewinddir(listing);  // the duplicate shares the held descriptor's place
+  int listed = 1;
+  errno = 0;
+  while (struct dirent* entry = readdir(listing)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+      continue;
+    }
+    struct stat st;
+    PathKind kind = fstatat(static_cast<int>(folder), entry->d_name, &st,
+                            AT_SYMLINK_NOFOLLOW) == 0
+                        ? KindOfMode(st.st_mode)
+                        : kPathOther;
+    if (fn(context, entry->d_name, kind) != 0) break;
+    errno = 0;
+  }
+  if (errno != 0) listed = Failed();
+  closedir(listing);
+  return listed;
+}
+
+int PosixPlatform::MoveFileOver(FolderHandle folder, const char* from,
+                                const char* to) {
+  char posix_from[PATH_MAX];
+  char posix_to[PATH_MAX];
+  int dir_from;
+  int dir_to;
+  if (!PlaceOf(folder, from, &dir_from, posix_from, sizeof(posix_from)) ||
+      !PlaceOf(folder, to, &dir_to, posix_to, sizeof(posix_to))) {
+    return Failed();
+  }
+  int target = LockTargetForReplace(dir_to, posix_to);
+  if (target == -2) return Failed();
+  int moved = renameat(dir_from, posix_from, dir_to, posix_to) == 0;
+  if (!moved) Failed();
+  if (target >= 0) close(target);
+  return moved;
+}
+
+int PosixPlatform::RemoveFile(FolderHandle folder, const char* name) {
+  char posix_name[PATH_MAX];
+  int dir;
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
+    return Failed();
+  }
+  return unlinkat(dir, posix_name, 0) == 0 ? 1 : Failed();
+}
+
+PathKind PosixPlatform::GetPathKind(FolderHandle folder, const char* name) {
+  char posix_name[PATH_MAX];
+  int dir;
   struct stat st;
-  int fd = OpenForMode(path, &st);
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
+    return kPathOther;
+  }
+  if (fstatat(dir, posix_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? kPathMissing : kPathOther;
+  }
+  return KindOfMode(st.st_mode);
+}
+
+int PosixPlatform::FileIsFree(FolderHandle folder, const char* name) {
+  char posix_name[PATH_MAX];
+  int dir;
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) return 0;
+  int fd =
+      openat(dir, posix_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return 1;  // nothing there, or a link, which nobody holds
+  int is_free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (!is_free) Failed();
+  close(fd);
+  return is_free;
+}
+
+uint32_t PosixPlatform::ClearFileAttributes(FolderHandle folder,
+                                            const char* name) {
+  struct stat st;
+  int fd = OpenForMode(folder, name, &st);
   if (fd < 0) return kNoFileAttributes;
   fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
   close(fd);
   return st.st_mode & 07777;
 }
 
-void PosixPlatform::RestoreFileAttributes(const char* path,
+void PosixPlatform::RestoreFileAttributes(FolderHandle folder,
+                                          const char* name,
                                           uint32_t attributes) {
   struct stat st;
   if (attributes == kNoFileAttributes) return;
-  int fd = OpenForMode(path, &st);
+  int fd = OpenForMode(folder, name, &st);
   if (fd < 0) return;
   fchmod(fd, static_cast<mode_t>(attributes & 07777));
   close(fd);
@@ -548,7 +631,7 @@ int PosixPlatform::ShowMessageBox(const char* text, const char* caption,
   return 7;  // IDNO, the default button
 }
 
-void PosixPlatform::RestrictDllSearchPath() {}
+void PosixPlatform::HardenProcess() {}
 
 Platform* SystemPlatform() { return &g_posix; }
 

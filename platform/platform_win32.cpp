@@ -18,9 +18,9 @@ namespace {
 
 class Win32Platform final : public Platform {
  public:
-  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
-  FileHandle CreateNewFile(const char* path) override;
+  FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
                           uint32_t n) override;
@@ -28,14 +28,20 @@ class Win32Platform final : public Platform {
   uint64_t GetFileLength(FileHandle file) override;
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
-  int MoveFileOver(const char* from, const char* to) override;
-  int FlushMoves() override { return 1; }
-  int RemoveFile(const char* path) override;
-  PathKind GetPathKind(const char* path) override;
-  int FileIsFree(const char* path) override;
+  FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
+  FolderHandle OpenFolderOf(const char* path) override;
+  void CloseFolder(FolderHandle folder) override;
+  int FlushFolder(FolderHandle folder) override;
+  int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
+  int MoveFileOver(FolderHandle folder, const char* from,
+                   const char* to) override;
+  int RemoveFile(FolderHandle folder, const char* name) override;
+  PathKind GetPathKind(FolderHandle folder, const char* name) override;
+  int FileIsFree(FolderHandle folder, const char* name) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(const char* path) override;
-  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
+  void RestoreFileAttributes(FolderHandle folder, const char* name,
+                             uint32_t attributes) override;
   int MakeExecutable(const char*) override { return 1; }
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -48,7 +54,7 @@ class Win32Platform final : public Platform {
   void CloseRegistryKey(RegistryKey key) override;
   int ShowMessageBox(const char* text, const char* caption,
                      uint32_t style) override;
-  void RestrictDllSearchPath() override;
+  void HardenProcess() override;
 
  private:
   // Notes why the call that just failed did; returns failure.
@@ -101,17 +107,77 @@ WidePath::WidePath(const char* path) {
   if (wide_ == nullptr) SetLastError(ERROR_INVALID_NAME);
 }
 
+// A folder the run holds: the handle, opened without FILE_SHARE_DELETE so
+// that nobody can rename or remove the folder while it is held, and the
+// name the system resolved it to ("\\?\C:\..."), to which the names in
+// it are joined.
+struct HeldFolder {
+  HANDLE handle;
+  wchar_t* path;
+};
+
+HeldFolder* Held(FolderHandle folder) {
+  return reinterpret_cast<HeldFolder*>(folder);
+}
+
+// A file's place, named as the wide calls take it: a path, or a name in a
+// held folder joined to the folder's resolved name. get() is nullptr, with
+// ERROR_INVALID_NAME, when the name does not convert, or is no single part
+// of a held folder.
+class WidePlace {
+ public:
+  WidePlace(FolderHandle folder, const char* name);
+  ~WidePlace() { delete[] joined_; }
+  WidePlace(const WidePlace&) = delete;
+  WidePlace& operator=(const WidePlace&) = delete;
+  const wchar_t* get() const {
+    return joined_ != nullptr ? joined_ : held_ ? nullptr : name_.get();
+  }
+
+ private:
+  WidePath name_;
+  bool held_;
+  wchar_t* joined_ = nullptr;
+};
+
+WidePlace::WidePlace(FolderHandle folder, const char* name)
+    : name_(name), held_(folder != kNoFolder) {
+  const wchar_t* part = name_.get();
+  if (!held_ || part == nullptr) return;
+  size_t n = wcslen(part);
+  if (n == 0 || wcspbrk(part, L"\\/") != nullptr || wcscmp(part, L".") == 0 ||
+      wcscmp(part, L"..") == 0) {
+    SetLastError(ERROR_INVALID_NAME);
+    return;
+  }
+  const wchar_t* base = Held(folder)->path;
+  size_t base_length = wcslen(base);
+  joined_ = new (std::nothrow) wchar_t[base_length + n + 2];
+  if (joined_ == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return;
+  }
+  wmemcpy(joined_, base, base_length);
+  joined_[base_length] = L'\\';
+  wmemcpy(joined_ + base_length + 1, part, n + 1);
+}
+
 // The name the system resolves path to, links followed, into out
 // (kLongestPath characters). Returns its length, 0 when it cannot be had.
+DWORD FinalNameOf(HANDLE h, wchar_t* out) {
+  DWORD n = GetFinalPathNameByHandleW(h, out, kLongestPath, 0);
+  return n < kLongestPath ? n : 0;
+}
+
 DWORD FinalName(const wchar_t* path, wchar_t* out) {
   HANDLE h =
       CreateFileW(path, FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
-  DWORD n = GetFinalPathNameByHandleW(h, out, kLongestPath, 0);
+  DWORD n = FinalNameOf(h, out);
   CloseHandle(h);
-  return n < kLongestPath ? n : 0;
+  return n;
 }
 
 // True when the file at path is a link whose attributes do not show it:
@@ -185,8 +251,9 @@ FileHandle Win32Platform::Opened(HANDLE h) {
   return reinterpret_cast<FileHandle>(h);
 }
 
-FileHandle Win32Platform::OpenFileForRead(const char* path) {
-  WidePath wide(path);
+FileHandle Win32Platform::OpenFileForRead(FolderHandle folder,
+                                          const char* name) {
+  WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
   return Opened(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, kSequentialArchive, nullptr));
@@ -208,10 +275,11 @@ FileHandle Win32Platform::OpenOwnExecutable() {
   return Opened(h);
 }
 
-FileHandle Win32Platform::CreateNewFile(const char* path) {
+FileHandle Win32Platform::CreateNewFile(FolderHandle folder,
+                                        const char* name) {
   // CREATE_NEW fails on anything at the name; a link there is never
   // followed, so nothing outside the folder can be written through it.
-  WidePath wide(path);
+  WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
   return Opened(CreateFileW(wide.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             kSequentialArchive | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -253,22 +321,182 @@ int Win32Platform::FlushFileToDisk(FileHandle file) {
   return FlushFileBuffers(ToHandle(file)) ? 1 : Failed();
 }
 
-int Win32Platform::MoveFileOver(const char* from, const char* to) {
-  // MOVEFILE_WRITE_THROUGH: each move is on the disk when it returns, so
-  // FlushMoves has nothing left to do.
-  WidePath wide_from(from);
-  WidePath wide_to(to);
+namespace {
+
+// The rights a held folder is opened with: enough to list it, open what is
+// in it and read what it is, and no more.
+const DWORD kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// True when the folder handle h, which the system resolved to resolved, is
+// the real folder named path: not a link or junction, which its attributes
+// show on Windows, nor one that they hide, as Wine's do, which resolves
+// elsewhere than the name it was opened by.
+bool IsPlainFolder(HANDLE h, const wchar_t* resolved, const wchar_t* path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return false;
+  }
+  int n = static_cast<int>(wcslen(resolved));
+  int length = static_cast<int>(wcslen(path));
+  return n == length &&
+         CompareStringOrdinal(resolved, n, path, length, TRUE) == CSTR_EQUAL;
+}
+
+// The folder h resolves to, as a new HeldFolder that owns h; nullptr when
+// it cannot be had.
+HeldFolder* NewHeldFolder(HANDLE h) {
+  wchar_t* resolved = new (std::nothrow) wchar_t[kLongestPath];
+  DWORD n = resolved != nullptr ? FinalNameOf(h, resolved) : 0;
+  HeldFolder* held = nullptr;
+  wchar_t* path = n != 0 ? new (std::nothrow) wchar_t[n + 1] : nullptr;
+  if (path != nullptr) {
+    wmemcpy(path, resolved, n + 1);
+    held = new (std::nothrow) HeldFolder{h, path};
+    if (held == nullptr) delete[] path;
+  }
+  delete[] resolved;
+  return held;
+}
+
+}  // namespace
+
+FolderHandle Win32Platform::OpenFolder(FolderHandle folder, const char* name) {
+  WidePlace wide(folder, name);
+  if (wide.get() == nullptr) return Failed(), kNoFolder;
+  // Without FILE_SHARE_DELETE: while held, the folder can be neither
+  // renamed nor removed, so every name checked in it stays in it. Below a
+  // held folder, a link or junction is opened as itself and refused.
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (folder != kNoFolder) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = CreateFileW(wide.get(), kFolderAccess,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Failed(), kNoFolder;
+  HeldFolder* held = NewHeldFolder(h);
+  if (held == nullptr ||
+      (folder != kNoFolder && !IsPlainFolder(h, held->path, wide.get()))) {
+    if (held != nullptr) delete[] held->path;
+    delete held;
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return Failed(), kNoFolder;
+  }
+  return reinterpret_cast<FolderHandle>(held);
+}
+
+FolderHandle Win32Platform::OpenFolderOf(const char* path) {
+  WidePath wide(path);
+  if (wide.get() == nullptr) return Failed(), kNoFolder;
+  // The system takes the wide path apart: its folder is its name's parent.
+  wchar_t* full = new (std::nothrow) wchar_t[kLongestPath];
+  wchar_t* file_part = nullptr;
+  DWORD n = full != nullptr ? GetFullPathNameW(wide.get(), kLongestPath, full,
+                                               &file_part)
+                            : 0;
+  FolderHandle folder = kNoFolder;
+  if (n != 0 && n < kLongestPath && file_part != nullptr) {
+    *file_part = L'\0';
+    HANDLE h = CreateFileW(full, kFolderAccess,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HeldFolder* held = h != INVALID_HANDLE_VALUE ? NewHeldFolder(h) : nullptr;
+    if (held != nullptr) {
+      folder = reinterpret_cast<FolderHandle>(held);
+    } else if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+    }
+  }
+  if (folder == kNoFolder) Failed();
+  delete[] full;
+  return folder;
+}
+
+void Win32Platform::CloseFolder(FolderHandle folder) {
+  if (folder == kNoFolder) return;
+  CloseHandle(Held(folder)->handle);
+  delete[] Held(folder)->path;
+  delete Held(folder);
+}
+
+int Win32Platform::FlushFolder(FolderHandle folder) {
+  // Every move is made with MOVEFILE_WRITE_THROUGH and is on the disk when
+  // it returns; NTFS logs a file's creation and removal in its journal,
+  // which no call short of flushing the whole volume forces out. So there
+  // is nothing left here to flush.
+  return folder != kNoFolder ? 1 : (SetLastError(ERROR_INVALID_HANDLE), Failed());
+}
+
+namespace {
+
+// A wide name in the code page the calls are given, or false when it has
+// no exact form there (so it cannot be one the updater made).
+bool NarrowName(const wchar_t* wide, char* out, int out_size) {
+  BOOL lossy = FALSE;
+  BOOL* check = g_path_code_page == CP_UTF8 ? nullptr : &lossy;
+  DWORD flags = g_path_code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  int n = WideCharToMultiByte(g_path_code_page, flags, wide, -1, out, out_size,
+                              nullptr, check);
+  return n > 0 && !lossy;
+}
+
+}  // namespace
+
+int Win32Platform::ListFolder(FolderHandle folder, FolderEntryFn fn,
+                              void* context) {
+  WidePlace pattern(folder, "*");
+  if (pattern.get() == nullptr) return Failed();
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.get(), &found);
+  if (find == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : Failed();
+  }
+  char name[MAX_PATH * 3];
+  int listed = 1;
+  do {
+    if (wcscmp(found.cFileName, L".") == 0 ||
+        wcscmp(found.cFileName, L"..") == 0 ||
+        !NarrowName(found.cFileName, name, sizeof(name))) {
+      continue;
+    }
+    DWORD a = found.dwFileAttributes;
+    PathKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? kPathLink
+                    : (a & FILE_ATTRIBUTE_DIRECTORY)   ? kPathFolder
+                    : (a & FILE_ATTRIBUTE_DEVICE)      ? kPathOther
+                                                       : kPathFile;
+    if (fn(context, name, kind) != 0) break;
+  } while (FindNextFileW(find, &found) ||
+           (GetLastError() != ERROR_NO_MORE_FILES && (listed = Failed(), 0)));
+  FindClose(find);
+  return listed;
+}
+
+int Win32Platform::MoveFileOver(FolderHandle folder, const char* from,
+                                const char* to) {
+  // MOVEFILE_WRITE_THROUGH: each move is on the disk when it returns.
+  WidePlace wide_from(folder, from);
+  WidePlace wide_to(folder, to);
   if (wide_from.get() == nullptr || wide_to.get() == nullptr) return Failed();
+  // Windows refuses to replace a read-only file; Wine does not, so the
+  // backend refuses it itself, the same on both.
+  DWORD attributes;
+  if (KindOf(wide_to.get(), &attributes) == kPathFile &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Failed();
+  }
   return MoveFileExW(wide_from.get(), wide_to.get(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? 1
              : Failed();
 }
 
-int Win32Platform::RemoveFile(const char* path) {
+int Win32Platform::RemoveFile(FolderHandle folder, const char* name) {
   // Windows deletes a link itself, which its attributes show; a link they
   // hide would have what it leads to deleted instead, and is left alone.
-  WidePath wide(path);
+  WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Failed();
   DWORD attributes;
   if (KindOf(wide.get(), &attributes) == kPathLink &&
@@ -279,16 +507,16 @@ int Win32Platform::RemoveFile(const char* path) {
   return DeleteFileW(wide.get()) ? 1 : Failed();
 }
 
-PathKind Win32Platform::GetPathKind(const char* path) {
-  WidePath wide(path);
+PathKind Win32Platform::GetPathKind(FolderHandle folder, const char* name) {
+  WidePlace wide(folder, name);
   DWORD attributes;
   return wide.get() == nullptr ? kPathOther : KindOf(wide.get(), &attributes);
 }
 
-int Win32Platform::FileIsFree(const char* path) {
+int Win32Platform::FileIsFree(FolderHandle folder, const char* name) {
   // The move opens the target for deleting; a handle of another process
   // that does not share deleting makes that fail, and so this open too.
-  WidePath wide(path);
+  WidePlace wide(folder, name);
   if (wide.get() == nullptr) return 1;  // the move itself reports it
   HANDLE h = CreateFileW(wide.get(), DELETE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -305,10 +533,11 @@ int Win32Platform::FileIsFree(const char* path) {
   return Failed();
 }
 
-uint32_t Win32Platform::ClearFileAttributes(const char* path) {
+uint32_t Win32Platform::ClearFileAttributes(FolderHandle folder,
+                                            const char* name) {
   // A link is replaced as it is: its attributes might be those of what it
   // leads to.
-  WidePath wide(path);
+  WidePlace wide(folder, name);
   DWORD attributes;
   if (wide.get() == nullptr || KindOf(wide.get(), &attributes) != kPathFile) {
     return kNoFileAttributes;
@@ -317,10 +546,11 @@ uint32_t Win32Platform::ClearFileAttributes(const char* path) {
   return attributes;
 }
 
-void Win32Platform::RestoreFileAttributes(const char* path,
+void Win32Platform::RestoreFileAttributes(FolderHandle folder,
+                                          const char* name,
                                           uint32_t attributes) {
   if (attributes == kNoFileAttributes) return;
-  WidePath wide(path);
+  WidePlace wide(folder, name);
   DWORD now;
   if (wide.get() != nullptr && KindOf(wide.get(), &now) == kPathFile) {
     SetFileAttributesW(wide.get(), attributes);
@@ -378,18 +608,43 @@ int Win32Platform::ShowMessageBox(const char* text, const char* caption,
   return MessageBoxA(nullptr, text, caption, style);
 }
 
-void Win32Platform::RestrictDllSearchPath() {
-  // Looked up at run time: systems without the call still start. The
-  // updater runs elevated from folders anyone can write to, so a DLL planted
-  // beside it must never be loaded.
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+namespace {
+
+// kernel32's function name, or nullptr on systems that lack it: looked up
+// at run time, so that they still start.
+FARPROC Kernel32Function(const char* name) {
   HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  if (kernel32 == nullptr) return;
-  FARPROC proc = GetProcAddress(kernel32, "SetDefaultDllDirectories");
-  if (proc == nullptr) return;
-  SetDefaultDllDirectoriesFn set_dirs;
-  memcpy(&set_dirs, &proc, sizeof(set_dirs));
-  set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY and its place in
+// PROCESS_MITIGATION_POLICY, which older headers lack.
+const int kProcessRedirectionTrustPolicy = 16;
+const DWORD kEnforceRedirectionTrust = 1;
+
+}  // namespace
+
+void Win32Platform::HardenProcess() {
+  // The updater runs elevated from folders anyone can write to, so a DLL
+  // planted beside it must never be loaded.
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  typedef BOOL(WINAPI * SetProcessMitigationPolicyFn)(int, PVOID, SIZE_T);
+  FARPROC proc = Kernel32Function("SetDefaultDllDirectories");
+  if (proc != nullptr) {
+    SetDefaultDllDirectoriesFn set_dirs;
+    memcpy(&set_dirs, &proc, sizeof(set_dirs));
+    set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  // Nor may a junction that an ordinary user made lead it anywhere: the
+  // system refuses to follow one (Windows 10 2004 and later). Where the
+  // policy is unknown the call fails, and the held folders still protect.
+  proc = Kernel32Function("SetProcessMitigationPolicy");
+  if (proc != nullptr) {
+    SetProcessMitigationPolicyFn set_policy;
+    memcpy(&set_policy, &proc, sizeof(set_policy));
+    DWORD flags = kEnforceRedirectionTrust;
+    set_policy(kProcessRedirectionTrustPolicy, &flags, sizeof(flags));
+  }
 }
 
 Platform* SystemPlatform() { return &g_win32; }

@@ -1,8 +1,10 @@
 #include "platform/seq_file.h"
 
-int SeqFile::OpenRead(const char* path) {
+int SeqFile::OpenRead(const char* path) { return OpenRead(kNoFolder, path); }
+
+int SeqFile::OpenRead(FolderHandle folder, const char* name) {
   if (IsOpen()) return 0;
-  return Open(Sys()->OpenFileForRead(path));
+  return Open(Sys()->OpenFileForRead(folder, name));
 }
 
 int SeqFile::OpenOwnExecutable() {
@@ -10,9 +12,9 @@ int SeqFile::OpenOwnExecutable() {
   return Open(Sys()->OpenOwnExecutable());
 }
 
-int SeqFile::CreateNew(const char* path) {
+int SeqFile::CreateNew(FolderHandle folder, const char* name) {
   if (IsOpen()) return 0;
-  return Open(Sys()->CreateNewFile(path));
+  return Open(Sys()->CreateNewFile(folder, name));
 }
 
 int SeqFile::Open(FileHandle handle) {

@@ -18,13 +18,17 @@ class SeqFile {
   // changing nothing, if this object is already open.
   int OpenRead(const char* path);
 
+  // Opens the file at name in a held folder (Platform::OpenFolder), as
+  // OpenRead.
+  int OpenRead(FolderHandle folder, const char* name);
+
   // Opens the running program's own file for reading, as OpenRead.
   int OpenOwnExecutable();
 
-  // Creates a new file for writing, unshared; fails if anything, a link
-  // included, stands at path. Returns 0, changing nothing, if this object
-  // is already open.
-  int CreateNew(const char* path);
+  // Creates a new file for writing, unshared, at name in folder (or at the
+  // path name with kNoFolder); fails if anything, a link included, stands
+  // there. Returns 0, changing nothing, if this object is already open.
+  int CreateNew(FolderHandle folder, const char* name);
 
   // Closes the handle if open; may be called any number of times.
   void Close();

@@ -38,14 +38,14 @@ TEST(SeqFileTest, CreateNewRefusesAnythingAtTheName) {
   ASSERT_EQ(symlink(dir.Sub("gone").c_str(), dir.Sub("dangling").c_str()), 0);
   for (const char* name : {"file", "folder", "link", "dangling"}) {
     SeqFile f;
-    EXPECT_EQ(f.CreateNew(dir.Sub(name).c_str()), 0) << name;
+    EXPECT_EQ(f.CreateNew(kNoFolder, dir.Sub(name).c_str()), 0) << name;
     EXPECT_EQ(Sys()->LastFileError(), kFileErrorExists) << name;
   }
   EXPECT_EQ(ReadFileOrEmpty(outside), "keep me");
   EXPECT_EQ(ReadFileOrEmpty(dir.Sub("file")), "old");
   EXPECT_FALSE(FileExists(dir.Sub("gone")));
   SeqFile f;
-  ASSERT_NE(f.CreateNew(path.c_str()), 0);
+  ASSERT_NE(f.CreateNew(kNoFolder, path.c_str()), 0);
   EXPECT_EQ(f.Write("new", 3), 3u);
   EXPECT_NE(f.Flush(), 0);
   f.Close();
@@ -61,17 +61,17 @@ TEST(SeqFileTest, HeldFilesAndSharing) {
   WriteFileOrDie(path, "keep me");
   WriteFileOrDie(temp, "new");
   pid_t holder = HoldFlock(path);
-  EXPECT_EQ(Sys()->FileIsFree(path.c_str()), 0);
-  EXPECT_EQ(Sys()->MoveFileOver(temp.c_str(), path.c_str()), 0);
+  EXPECT_EQ(Sys()->FileIsFree(kNoFolder, path.c_str()), 0);
+  EXPECT_EQ(Sys()->MoveFileOver(kNoFolder, temp.c_str(), path.c_str()), 0);
   EXPECT_EQ(Sys()->LastFileError(), kFileErrorBusy);
   StopProcess(holder);
   EXPECT_EQ(ReadFileOrEmpty(path), "keep me");
-  EXPECT_NE(Sys()->FileIsFree(path.c_str()), 0);
+  EXPECT_NE(Sys()->FileIsFree(kNoFolder, path.c_str()), 0);
 
   SeqFile reader1, reader2, writer, late_reader;
   ASSERT_NE(reader1.OpenRead(path.c_str()), 0);
   EXPECT_NE(reader2.OpenRead(path.c_str()), 0);
-  ASSERT_NE(writer.CreateNew(dir.Sub("w").c_str()), 0);
+  ASSERT_NE(writer.CreateNew(kNoFolder, dir.Sub("w").c_str()), 0);
   EXPECT_EQ(late_reader.OpenRead(dir.Sub("w").c_str()), 0);
 }
 
@@ -82,7 +82,7 @@ TEST(SeqFileTest, SecondOpenLeavesFirstFileUsable) {
   SeqFile f;
   ASSERT_NE(f.OpenRead(dir.Sub("a").c_str()), 0);
   EXPECT_EQ(f.OpenRead(dir.Sub("b").c_str()), 0);
-  EXPECT_EQ(f.CreateNew(dir.Sub("c").c_str()), 0);
+  EXPECT_EQ(f.CreateNew(kNoFolder, dir.Sub("c").c_str()), 0);
   char buf[8] = {};
   EXPECT_EQ(f.Read(buf, sizeof(buf)), 5u);
   EXPECT_EQ(std::string(buf), "first");
@@ -144,7 +144,7 @@ TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
   std::string whole = dir.Sub("whole"), cut = dir.Sub("cut");
   {
     SeqFile f;
-    ASSERT_NE(f.CreateNew(whole.c_str()), 0);
+    ASSERT_NE(f.CreateNew(kNoFolder, whole.c_str()), 0);
     EXPECT_EQ(f.Write(data.data(), data.size()), data.size());
   }
   EXPECT_TRUE(ReadFileOrEmpty(whole) == data);
@@ -155,7 +155,7 @@ TEST(SeqFileTest, LargeWriteLandsWholeOrCountsWhatItStored) {
   uint32_t written = CallInChild(
       [&] {
         SeqFile f;
-        if (!f.CreateNew(cut.c_str())) return kChildSaidNothing;
+        if (!f.CreateNew(kNoFolder, cut.c_str())) return kChildSaidNothing;
         return f.Write(data.data(), static_cast<uint32_t>(data.size()));
       },
       limits);

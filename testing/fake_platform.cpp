@@ -142,6 +142,8 @@ void FakePlatform::PowerCut() {
 
 void FakePlatform::Restart() {
   handles_.clear();
+  folders_.clear();
+  before_call_ = nullptr;
   pending_moves_.clear();
   holds_.clear();
   for (auto it = mutexes_.begin(); it != mutexes_.end();) {
@@ -168,6 +170,7 @@ bool FakePlatform::Enter(const char* name, const std::string& path,
   call.path = path;
   call.position = position;
   trace_.push_back(call);
+  if (before_call_) before_call_(call);
   if (cut_at_ != 0 && calls_ >= cut_at_) return Fail(kFileErrorOther);
   if (calls_ == fail_at_) return Fail(fail_error_);
   return true;
@@ -213,6 +216,101 @@ const FakePlatform::Entry* FakePlatform::Find(const std::string& path,
   return it == names_.end() ? nullptr : &it->second;
 }
 
+bool FakePlatform::Place(FolderHandle folder, const std::string& name,
+                         bool follow_last, std::string* key) const {
+  if (folder == kNoFolder) return Resolve(name, follow_last, key);
+  auto held = folders_.find(folder);
+  if (held == folders_.end() || name.empty() ||
+      name.find_first_of("\\/") != std::string::npos || name == "." ||
+      name == "..") {
+    return false;
+  }
+  auto at = names_.find(held->second.second);
+  if (at == names_.end() || at->second.node != held->second.first) {
+    return false;
+  }
+  *key = held->second.second + "\\" + Fold(name);
+  auto it = names_.find(*key);
+  if (!follow_last || it == names_.end() ||
+      nodes_[it->second.node].kind != kLink) {
+    return true;
+  }
+  return Resolve(nodes_[it->second.node].target, true, key);
+}
+
+std::string FakePlatform::Shown(FolderHandle folder,
+                                const std::string& name) const {
+  auto held = folders_.find(folder);
+  if (held == folders_.end()) return name;
+  auto at = names_.find(held->second.second);
+  return (at != names_.end() ? at->second.name : held->second.second) + "\\" +
+         name;
+}
+
+bool FakePlatform::HeldBelow(const std::string& key) const {
+  auto within = [&](const std::string& k) {
+    return k == key || k.compare(0, key.size() + 1, key + "\\") == 0;
+  };
+  for (const auto& folder : folders_) {
+    if (within(folder.second.second)) return true;
+  }
+  for (const auto& name : names_) {
+    if (!within(name.first)) continue;
+    for (const auto& h : handles_) {
+      if (h.second.node == name.second.node) return true;
+    }
+  }
+  return false;
+}
+
+int FakePlatform::MoveAsOther(const std::string& from, const std::string& to) {
+  std::string from_key, to_key;
+  if (!Resolve(from, false, &from_key) || names_.count(from_key) == 0 ||
+      !Resolve(to, false, &to_key) || !ParentIsFolder(to_key) ||
+      names_.count(to_key) != 0 || HeldBelow(from_key)) {
+    return 0;
+  }
+  const int kAll = kRead | kWrite | kDelete;
+  if (!SharingAllows(names_[from_key].node, kDelete, kAll)) return 0;
+  // Everything below a moved folder moves with it.
+  std::map<std::string, Entry> moved;
+  for (auto it = names_.begin(); it != names_.end();) {
+    const std::string& k = it->first;
+    if (k == from_key || k.compare(0, from_key.size() + 1,
+                                   from_key + "\\") == 0) {
+      Entry entry = it->second;
+      entry.name = to + entry.name.substr(from.size());
+      moved[to_key + k.substr(from_key.size())] = entry;
+      durable_names_.erase(k);
+      it = names_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto& m : moved) {
+    names_[m.first] = m.second;
+    durable_names_[m.first] = m.second;
+  }
+  return 1;
+}
+
+int FakePlatform::RemoveAsOther(const std::string& path) {
+  std::string key;
+  if (!Resolve(path, false, &key) || names_.count(key) == 0 ||
+      HeldBelow(key)) {
+    return 0;
+  }
+  const int kAll = kRead | kWrite | kDelete;
+  if (!SharingAllows(names_[key].node, kDelete, kAll)) return 0;
+  for (auto it = names_.begin(); it != names_.end();) {
+    bool below = it->first == key ||
+                 it->first.compare(0, key.size() + 1, key + "\\") == 0;
+    if (below) durable_names_.erase(it->first);
+    it = below ? names_.erase(it) : std::next(it);
+  }
+  return 1;
+}
+
 bool FakePlatform::ParentIsFolder(const std::string& key) const {
   auto it = names_.find(Parent(key));
   return it != names_.end() && nodes_[it->second.node].kind == kFolder;
@@ -250,9 +348,15 @@ FakePlatform::Handle* FakePlatform::HandleOf(FileHandle file) {
   return it == handles_.end() ? nullptr : &it->second;
 }
 
-FileHandle FakePlatform::OpenFileForRead(const char* path) {
+FileHandle FakePlatform::OpenFileForRead(FolderHandle folder,
+                                         const char* name) {
+  std::string path = Shown(folder, name);
   if (!Enter("OpenFileForRead", path)) return kInvalidFileHandle;
-  const Entry* entry = Find(path, true);
+  std::string key;
+  const Entry* entry = nullptr;
+  if (Place(folder, name, true, &key) && names_.count(key) != 0) {
+    entry = &names_[key];
+  }
   if (entry == nullptr) return Fail(kFileErrorOther), kInvalidFileHandle;
   // Windows answers access denied for a folder opened as a file.
   if (nodes_[entry->node].kind != kFile ||
@@ -271,10 +375,11 @@ FileHandle FakePlatform::OpenOwnExecutable() {
   return NewHandle(entry->node, kRead, kRead, own_path_);
 }
 
-FileHandle FakePlatform::CreateNewFile(const char* path) {
+FileHandle FakePlatform::CreateNewFile(FolderHandle folder, const char* name) {
+  std::string path = Shown(folder, name);
   if (!Enter("CreateNewFile", path)) return kInvalidFileHandle;
   std::string key;
-  if (!Resolve(path, false, &key) || !ParentIsFolder(key)) {
+  if (!Place(folder, name, false, &key) || !ParentIsFolder(key)) {
     return Fail(kFileErrorOther), kInvalidFileHandle;
   }
   if (names_.count(key) != 0) return Fail(kFileErrorExists), kInvalidFileHandle;
@@ -344,11 +449,12 @@ int FakePlatform::FlushFileToDisk(FileHandle file) {
   return 1;
 }
 
-int FakePlatform::MoveFileOver(const char* from, const char* to) {
-  if (!Enter("MoveFileOver", to)) return 0;
+int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
+                               const char* to) {
+  if (!Enter("MoveFileOver", Shown(folder, to))) return 0;
   std::string from_key, to_key;
-  if (!Resolve(from, false, &from_key) || names_.count(from_key) == 0 ||
-      !Resolve(to, false, &to_key) || !ParentIsFolder(to_key)) {
+  if (!Place(folder, from, false, &from_key) || names_.count(from_key) == 0 ||
+      !Place(folder, to, false, &to_key) || !ParentIsFolder(to_key)) {
     return Fail(kFileErrorOther);
   }
   Entry moved = names_[from_key];
@@ -373,22 +479,76 @@ int FakePlatform::MoveFileOver(const char* from, const char* to) {
   return 1;
 }
 
-int FakePlatform::FlushMoves() {
-  if (!Enter("FlushMoves", "")) return 0;
-  // The moves themselves become durable, not the data they moved.
-  for (const auto& move : pending_moves_) {
-    auto moved = names_.find(move.second);
-    durable_names_.erase(move.first);
-    if (moved != names_.end()) durable_names_[move.second] = moved->second;
+FolderHandle FakePlatform::OpenFolder(FolderHandle folder, const char* name) {
+  if (!Enter("OpenFolder", Shown(folder, name))) return kNoFolder;
+  // Below a held folder a link is never followed; a path's links are.
+  std::string key;
+  if (!Place(folder, name, folder == kNoFolder, &key) ||
+      names_.count(key) == 0 || nodes_[names_[key].node].kind != kFolder) {
+    return Fail(kFileErrorOther), kNoFolder;
   }
-  pending_moves_.clear();
+  folders_[next_handle_] = std::make_pair(names_[key].node, key);
+  return next_handle_++;
+}
+
+FolderHandle FakePlatform::OpenFolderOf(const char* path) {
+  std::string folder = Split(path).size() > 1 ? Parent(Fold(path)) : "";
+  return OpenFolder(kNoFolder, folder.c_str());
+}
+
+void FakePlatform::CloseFolder(FolderHandle folder) {
+  Enter("CloseFolder", Shown(folder, ""));
+  folders_.erase(folder);
+}
+
+int FakePlatform::FlushFolder(FolderHandle folder) {
+  if (!Enter("FlushFolder", Shown(folder, ""))) return 0;
+  auto held = folders_.find(folder);
+  if (held == folders_.end()) return Fail(kFileErrorOther);
+  // The moves into this folder become durable, not the data they moved.
+  const std::string& key = held->second.second;
+  for (auto move = pending_moves_.begin(); move != pending_moves_.end();) {
+    if (Parent(move->second) != key) {
+      ++move;
+      continue;
+    }
+    auto moved = names_.find(move->second);
+    durable_names_.erase(move->first);
+    if (moved != names_.end()) durable_names_[move->second] = moved->second;
+    move = pending_moves_.erase(move);
+  }
   return 1;
 }
 
-int FakePlatform::RemoveFile(const char* path) {
-  if (!Enter("RemoveFile", path)) return 0;
+int FakePlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
+                             void* context) {
+  if (!Enter("ListFolder", Shown(folder, ""))) return 0;
+  auto held = folders_.find(folder);
+  if (held == folders_.end()) return Fail(kFileErrorOther);
+  std::string prefix = held->second.second + "\\";
+  std::vector<std::pair<std::string, PathKind>> listed;
+  for (const auto& name : names_) {
+    if (name.first.compare(0, prefix.size(), prefix) != 0 ||
+        name.first.find('\\', prefix.size()) != std::string::npos) {
+      continue;
+    }
+    NodeKind kind = nodes_[name.second.node].kind;
+    listed.emplace_back(Split(name.second.name).back(),
+                        kind == kFolder ? kPathFolder
+                        : kind == kLink ? kPathLink
+                                        : kPathFile);
+  }
+  // Listed from a copy: fn may change the folder.
+  for (const auto& entry : listed) {
+    if (fn(context, entry.first.c_str(), entry.second) != 0) break;
+  }
+  return 1;
+}
+
+int FakePlatform::RemoveFile(FolderHandle folder, const char* name) {
+  if (!Enter("RemoveFile", Shown(folder, name))) return 0;
   std::string key;
-  if (!Resolve(path, false, &key) || names_.count(key) == 0) {
+  if (!Place(folder, name, false, &key) || names_.count(key) == 0) {
     return Fail(kFileErrorOther);
   }
   const Node& node = nodes_[names_[key].node];
@@ -400,14 +560,27 @@ int FakePlatform::RemoveFile(const char* path) {
   return 1;
 }
 
-PathKind FakePlatform::GetPathKind(const char* path) {
-  if (!Enter("GetPathKind", path)) return kPathOther;
-  return KindOf(path);
+PathKind FakePlatform::GetPathKind(FolderHandle folder, const char* name) {
+  if (!Enter("GetPathKind", Shown(folder, name))) return kPathOther;
+  std::string key;
+  if (!Place(folder, name, false, &key)) return kPathMissing;
+  auto it = names_.find(key);
+  if (it == names_.end()) return kPathMissing;
+  NodeKind kind = nodes_[it->second.node].kind;
+  return kind == kFolder ? kPathFolder : kind == kLink ? kPathLink : kPathFile;
 }
 
-int FakePlatform::FileIsFree(const char* path) {
-  if (!Enter("FileIsFree", path)) return 0;
-  const Entry* entry = Find(path, false);
+const FakePlatform::Entry* FakePlatform::FindIn(FolderHandle folder,
+                                                const char* name) const {
+  std::string key;
+  if (!Place(folder, name, false, &key)) return nullptr;
+  auto it = names_.find(key);
+  return it == names_.end() ? nullptr : &it->second;
+}
+
+int FakePlatform::FileIsFree(FolderHandle folder, const char* name) {
+  if (!Enter("FileIsFree", Shown(folder, name))) return 0;
+  const Entry* entry = FindIn(folder, name);
   if (entry == nullptr || nodes_[entry->node].kind != kFile) return 1;
   if (!SharingAllows(entry->node, kDelete, kRead | kWrite | kDelete)) {
     return Fail(kFileErrorBusy);
@@ -415,9 +588,12 @@ int FakePlatform::FileIsFree(const char* path) {
   return 1;
 }
 
-uint32_t FakePlatform::ClearFileAttributes(const char* path) {
-  if (!Enter("ClearFileAttributes", path)) return kNoFileAttributes;
-  const Entry* entry = Find(path, false);
+uint32_t FakePlatform::ClearFileAttributes(FolderHandle folder,
+                                           const char* name) {
+  if (!Enter("ClearFileAttributes", Shown(folder, name))) {
+    return kNoFileAttributes;
+  }
+  const Entry* entry = FindIn(folder, name);
   if (entry == nullptr || nodes_[entry->node].kind != kFile) {
     return kNoFileAttributes;
   }
@@ -428,13 +604,13 @@ uint32_t FakePlatform::ClearFileAttributes(const char* path) {
   return attributes;
 }
 
-void FakePlatform::RestoreFileAttributes(const char* path,
+void FakePlatform::RestoreFileAttributes(FolderHandle folder, const char* name,
                                          uint32_t attributes) {
-  if (!Enter("RestoreFileAttributes", path) ||
+  if (!Enter("RestoreFileAttributes", Shown(folder, name)) ||
       attributes == kNoFileAttributes) {
     return;
   }
-  const Entry* entry = Find(path, false);
+  const Entry* entry = FindIn(folder, name);
   if (entry != nullptr && nodes_[entry->node].kind == kFile) {
     nodes_[entry->node].read_only = (attributes & kAttributeReadOnly) != 0;
   }
@@ -535,6 +711,6 @@ int FakePlatform::ShowMessageBox(const char* text, const char*,
   return style == kBoxQuestion ? answer_ : 1;  // IDOK
 }
 
-void FakePlatform::RestrictDllSearchPath() {
-  Enter("RestrictDllSearchPath", "");
+void FakePlatform::HardenProcess() {
+  Enter("HardenProcess", "");
 }

@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +58,18 @@ class FakePlatform final : public Platform {
   void HoldFile(const std::string& path, uint32_t milliseconds);
   // Another process holds the named mutex.
   void HoldMutex(const std::string& name);
+  // Another process moves or removes a name, as Windows lets it: not a
+  // file held without sharing deletion, nor a folder that this process
+  // holds (OpenFolder) or holds anything in. Nonzero when done; durable at
+  // once.
+  int MoveAsOther(const std::string& from, const std::string& to);
+  int RemoveAsOther(const std::string& path);
+  // Runs before every later call, once it is counted: another process
+  // acting at that moment (MoveAsOther, AddLink, ...), never the fake's own
+  // calls. Cleared by Restart.
+  void SetBeforeCall(std::function<void(const FakeCall& call)> hook) {
+    before_call_ = hook;
+  }
   // What the question box answers (kAnswerYes unless set).
   void SetAnswer(int answer) { answer_ = answer; }
 
@@ -91,9 +104,9 @@ class FakePlatform final : public Platform {
   size_t PeakPages() const { return peak_pages_; }
   size_t MutexesHeld() const;
 
-  FileHandle OpenFileForRead(const char* path) override;
+  FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
-  FileHandle CreateNewFile(const char* path) override;
+  FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
                           uint32_t n) override;
@@ -101,14 +114,20 @@ class FakePlatform final : public Platform {
   uint64_t GetFileLength(FileHandle file) override;
   void CloseFileHandle(FileHandle file) override;
   int FlushFileToDisk(FileHandle file) override;
-  int MoveFileOver(const char* from, const char* to) override;
-  int FlushMoves() override;
-  int RemoveFile(const char* path) override;
-  PathKind GetPathKind(const char* path) override;
-  int FileIsFree(const char* path) override;
+  FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
+  FolderHandle OpenFolderOf(const char* path) override;
+  void CloseFolder(FolderHandle folder) override;
+  int FlushFolder(FolderHandle folder) override;
+  int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
+  int MoveFileOver(FolderHandle folder, const char* from,
+                   const char* to) override;
+  int RemoveFile(FolderHandle folder, const char* name) override;
+  PathKind GetPathKind(FolderHandle folder, const char* name) override;
+  int FileIsFree(FolderHandle folder, const char* name) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(const char* path) override;
-  void RestoreFileAttributes(const char* path, uint32_t attributes) override;
+  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
+  void RestoreFileAttributes(FolderHandle folder, const char* name,
+                             uint32_t attributes) override;
   int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -121,7 +140,7 @@ class FakePlatform final : public Platform {
   void CloseRegistryKey(RegistryKey key) override;
   int ShowMessageBox(const char* text, const char* caption,
                      uint32_t style) override;
-  void RestrictDllSearchPath() override;
+  void HardenProcess() override;
 
  private:
   enum NodeKind { kFile, kFolder, kLink };
@@ -155,6 +174,17 @@ class FakePlatform final : public Platform {
   bool Resolve(const std::string& path, bool follow_last,
                std::string* key) const;
   const Entry* Find(const std::string& path, bool follow_last) const;
+  // The key of a name in a held folder, or of a path with kNoFolder, as
+  // Resolve; false for a folder no longer held or at its name, or a name
+  // that is not one part.
+  const Entry* FindIn(FolderHandle folder, const char* name) const;
+  bool Place(FolderHandle folder, const std::string& name, bool follow_last,
+             std::string* key) const;
+  // The name a call shows in the trace: the path, or the folder's and the
+  // name.
+  std::string Shown(FolderHandle folder, const std::string& name) const;
+  // True when this process holds the folder at key, or anything below it.
+  bool HeldBelow(const std::string& key) const;
   bool ParentIsFolder(const std::string& key) const;
   bool SharingAllows(size_t node, int access, int share);
   FileHandle NewHandle(size_t node, int access, int share,
@@ -166,6 +196,10 @@ class FakePlatform final : public Platform {
   std::vector<Node> nodes_;
   std::map<std::string, Entry> names_, durable_names_;
   std::map<FileHandle, Handle> handles_;
+  // Held folders: the node and the key it had when opened, which cannot
+  // change while it is held.
+  std::map<FolderHandle, std::pair<size_t, std::string>> folders_;
+  std::function<void(const FakeCall& call)> before_call_;
   std::vector<Handle> holds_;
   // Moves not yet durable: the name moved from, and the name moved to.
   std::vector<std::pair<std::string, std::string>> pending_moves_;

@@ -65,6 +65,17 @@ std::string BuildVerificationList(const std::vector<TestRecord>& records,
   return out;
 }
 
+std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
+
+std::string Pattern(size_t size, uint32_t state) {
+  std::string out(size, '\0');
+  for (size_t i = 0; i < size; i++) {
+    state = state * 1103515245u + 12345u;
+    out[i] = static_cast<char>(state >> 16);
+  }
+  return out;
+}
+
 EntryChecksum ChecksumOf(const std::string& data) {
   EntryChecksum sum = NewEntryChecksum();
   UpdateEntryChecksumWith(kKernelByteLoop, &sum,

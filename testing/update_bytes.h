@@ -40,6 +40,13 @@ std::string BuildVerificationList(const std::vector<TestRecord>& records,
 // and the tools compute with the fast kernels is checked against it.
 EntryChecksum ChecksumOf(const std::string& data);
 
+// text with the NUL that ends a stored text, as the uninstall list ends.
+std::string Z(const std::string& text);
+
+// size bytes that differ from place to place, and from state to state, so
+// that a piece put in the wrong place shows.
+std::string Pattern(size_t size, uint32_t state = 1);
+
 // prefix (padded with zeros to 1 MiB) followed by the payload.
 std::string UpdaterFile(const std::string& payload,
                         const std::string& prefix = "");

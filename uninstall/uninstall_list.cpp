@@ -15,9 +15,9 @@ namespace {
 
 // Reads the whole list into buffer; returns its text length (the stored
 // terminator excluded), or -1 if it cannot be read or breaks the format.
-int64_t ReadList(const char* path, char* buffer) {
+int64_t ReadList(FolderHandle folder, char* buffer) {
   SeqFile file;
-  if (!file.OpenRead(path)) return -1;
+  if (!file.OpenRead(folder, kUninstallListName)) return -1;
   uint64_t length = file.Size();
   if (length == 0 || length > kUninstallBufferSize) return -1;
   uint32_t size = static_cast<uint32_t>(length);
@@ -69,46 +69,36 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
 
 }  // namespace
 
-int StageUninstallList(const char* install_folder, const char* const* names) {
-  char path[kMaxPath];
+int StageUninstallList(FolderHandle install_folder, const char* const* names) {
   // A link in its place is never read: its text, whatever it leads to,
   // would be written into the game's folder.
-  if (!JoinPath(install_folder, kUninstallListName, path) ||
-      Sys()->GetPathKind(path) != kPathFile) {
+  if (Sys()->GetPathKind(install_folder, kUninstallListName) != kPathFile) {
     return 0;
   }
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUninstallBufferSize]);
   if (!buffer) return 0;
-  int64_t original = ReadList(path, buffer.get());
+  int64_t original = ReadList(install_folder, buffer.get());
   if (original < 0) return 0;
   uint32_t length = static_cast<uint32_t>(original);
   return MergeNames(buffer.get(), &length, names) &&
-         WriteTempFile(path, buffer.get(), length + 1);
+         WriteTempFile(install_folder, kUninstallListName, buffer.get(),
+                       length + 1);
 }
 
-int MoveStagedUninstallList(const char* install_folder) {
-  char path[kMaxPath];
-  char temp_path[kMaxPath];
-  if (!JoinPath(install_folder, kUninstallListName, path) ||
-      !TempPathFor(path, temp_path)) {
-    return 0;
-  }
+int MoveStagedUninstallList(FolderHandle install_folder) {
+  char temp[kMaxPath];
+  if (!TempPathFor(kUninstallListName, temp)) return 0;
   // A read-only list stays refused, as it always was.
-  if (MoveTempOver(temp_path, path, false)) return Sys()->FlushMoves();
-  Sys()->RemoveFile(temp_path);
+  if (MoveTempOver(install_folder, temp, kUninstallListName, false)) {
+    return Sys()->FlushFolder(install_folder);
+  }
+  Sys()->RemoveFile(install_folder, temp);
   return 0;
 }
 
-void RemoveStagedUninstallList(const char* install_folder) {
-  char path[kMaxPath];
-  char temp_path[kMaxPath];
-  if (JoinPath(install_folder, kUninstallListName, path) &&
-      TempPathFor(path, temp_path)) {
-    Sys()->RemoveFile(temp_path);
+void RemoveStagedUninstallList(FolderHandle install_folder) {
+  char temp[kMaxPath];
+  if (TempPathFor(kUninstallListName, temp)) {
+    Sys()->RemoveFile(install_folder, temp);
   }
-}
-
-int UpdateUninstallList(const char* install_folder, const char* const* names) {
-  return StageUninstallList(install_folder, names) &&
-         MoveStagedUninstallList(install_folder);
 }

@@ -5,7 +5,9 @@
 
 #include "gtest/gtest.h"
 #include "testing/child_process.h"
+#include "testing/list_merge.h"
 #include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 
 namespace {
 
@@ -13,7 +15,7 @@ class UninstallListTest : public ::testing::Test {
  protected:
   int Merge(std::vector<const char*> names) {
     names.push_back(nullptr);
-    return UpdateUninstallList(dir_.path().c_str(), names.data());
+    return MergeUninstallList(dir_.path().c_str(), names.data());
   }
   void SetList(const std::string& bytes) { WriteFileOrDie(list_, bytes); }
   std::string List() { return ReadFileOrEmpty(list_); }
@@ -21,8 +23,6 @@ class UninstallListTest : public ::testing::Test {
   ScratchDir dir_;
   std::string list_ = dir_.Sub("uninst.lst");
 };
-
-std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
 
 TEST_F(UninstallListTest, AppendsNewNamesOnce) {
   SetList(Z("a.arc\n"));
@@ -102,7 +102,7 @@ TEST_F(UninstallListTest, ListThatWouldOutgrowTheBufferIsLeftAlone) {
 TEST_F(UninstallListTest, FolderTooLongForThePathBuffer) {
   std::string folder(300, 'f');
   const char* names[] = {"a", nullptr};
-  EXPECT_EQ(UpdateUninstallList(folder.c_str(), names), 0);
+  EXPECT_EQ(MergeUninstallList(folder.c_str(), names), 0);
 }
 
 TEST_F(UninstallListTest, ListHeldByAnotherProcessIsUnchanged) {
@@ -124,7 +124,7 @@ TEST_F(UninstallListTest, ShortRewritePutsTheOriginalBack) {
       [this] {
         const char* names[] = {"twenty-byte-name.arc", nullptr};
         return static_cast<uint32_t>(
-            UpdateUninstallList(dir_.path().c_str(), names));
+            MergeUninstallList(dir_.path().c_str(), names));
       },
       limits);
   EXPECT_EQ(merged, 0u) << "the short rewrite must fail";

@@ -22,15 +22,6 @@ std::string PlanLine(const char* name, unsigned size) {
   return line;
 }
 
-std::string Pattern(size_t size, uint32_t state) {
-  std::string out(size, '\0');
-  for (size_t i = 0; i < size; i++) {
-    state = state * 1103515245u + 12345u;
-    out[i] = static_cast<char>(state >> 16);
-  }
-  return out;
-}
-
 uint32_t U32At(const std::string& bytes, size_t at) {
   uint32_t v = 0;
   if (at + 4 <= bytes.size()) memcpy(&v, bytes.data() + at, 4);

@@ -13,9 +13,8 @@
 #include "payload/entry_checksum.h"
 #include "testing/child_process.h"
 #include "testing/scratch_files.h"
+#include "testing/update_bytes.h"
 
-// Bytes that differ from block to block, so that misplaced data shows.
-std::string Pattern(size_t size, uint32_t state);
 
 uint32_t U32At(const std::string& bytes, size_t at);
 

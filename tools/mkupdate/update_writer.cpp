@@ -36,7 +36,7 @@ class OutputFile {
   // Removes the unfinished file.
   void Discard() {
     file_.Close();
-    if (!temp_.empty()) Sys()->RemoveFile(temp_.c_str());
+    if (!temp_.empty()) Sys()->RemoveFile(kNoFolder, temp_.c_str());
     ForgetOnInterrupt();
     temp_.clear();
   }
@@ -54,7 +54,7 @@ bool OutputFile::Create() {
   static unsigned made = 0;
   temp_ = out_ + "." + std::to_string(CurrentProcessId()) + "-" +
           std::to_string(made++) + ".tmp";
-  if (!CreateTempFile(temp_.c_str(), &file_)) {
+  if (!CreateTempFile(kNoFolder, temp_.c_str(), &file_)) {
     temp_.clear();
     return Refuse(out_, SystemReason("cannot create a file in its folder"));
   }
@@ -73,13 +73,16 @@ bool OutputFile::Finish() {
   // An old output that is read-only is replaced all the same, as rename(2)
   // would replace it.
   if (!Sys()->MakeExecutable(temp_.c_str()) ||
-      !MoveTempOver(temp_.c_str(), out_.c_str(), true)) {
+      !MoveTempOver(kNoFolder, temp_.c_str(), out_.c_str(), true)) {
     return Refuse(out_, SystemReason("cannot put it in place"));
   }
   ForgetOnInterrupt();
   temp_.clear();
-  // Moved whole, but its name may not be on the disk yet.
-  if (!Sys()->FlushMoves()) {
+  // Moved whole, but its name is on the disk only once its folder is.
+  FolderHandle folder = Sys()->OpenFolderOf(out_.c_str());
+  int synced = folder != kNoFolder && Sys()->FlushFolder(folder);
+  if (folder != kNoFolder) Sys()->CloseFolder(folder);
+  if (!synced) {
     return Refuse(out_, SystemReason("cannot put it in place"));
   }
   return true;
