@@ -4,7 +4,9 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "platform/code_page.h"
 #include "platform/file_replace.h"
+#include "uninstall/uninstall_list.h"
 
 namespace {
 
@@ -41,11 +43,29 @@ bool IsDeviceName(const char* part, size_t n) {
          digit == 0xB3;
 }
 
-// Control bytes and the characters Windows refuses in a file name; a byte
-// of a double-byte character is none of them.
-bool IsForbiddenByte(unsigned char c) {
-  return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
-         c == '*';
+// The longest part the text check takes: NTFS holds 255 characters.
+const size_t kMaxPartBytes = 255;
+
+// True when the part is code page 932 text that the system converts to
+// Unicode and back to exactly these bytes. Bytes 0x80, 0xA0 and 0xFD to
+// 0xFF are no characters, though some systems' tables give them one.
+bool IsTextPart(const char* part, size_t n) {
+  if (n > kMaxPartBytes) return false;
+  for (size_t i = 0; i < n; i++) {
+    unsigned char c = static_cast<unsigned char>(part[i]);
+    if (IsCodePage932LeadByte(c)) {
+      if (++i == n) return false;
+    } else if (c == 0x80 || c == 0xA0 || c >= 0xFD) {
+      return false;
+    }
+  }
+  uint16_t units[kMaxPartBytes];
+  char back[kMaxPartBytes];
+  int made = CodePage932ToUtf16(part, n, units, kMaxPartBytes);
+  if (made < 0) return false;
+  int bytes = Utf16ToCodePage932(units, static_cast<size_t>(made), back,
+                                 kMaxPartBytes);
+  return bytes == static_cast<int>(n) && memcmp(back, part, n) == 0;
 }
 
 EntryNameFault FindPartFault(const char* part, size_t n) {
@@ -54,10 +74,11 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
     unsigned char c = static_cast<unsigned char>(part[i]);
     if (IsCodePage932LeadByte(c) && i + 1 < n) {
       i++;
-    } else if (IsForbiddenByte(c)) {
+    } else if (IsForbiddenNameByte(c)) {
       return kNameCharacter;
     }
   }
+  if (!IsTextPart(part, n)) return kNameNotText;
   size_t dots_and_blanks = 0;
   while (dots_and_blanks < n &&
          (part[dots_and_blanks] == '.' || part[dots_and_blanks] == ' ')) {
@@ -83,6 +104,11 @@ bool EndsAsTemporary(const char* name) {
 
 }  // namespace
 
+bool IsForbiddenNameByte(unsigned char c) {
+  return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+         c == '*';
+}
+
 bool IsCodePage932LeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
@@ -99,43 +125,51 @@ EntryNameFault FindEntryNameFault(const char* name) {
     if (*p != '\0' && !IsSeparator(*p)) continue;
     EntryNameFault fault = FindPartFault(part, static_cast<size_t>(p - part));
     if (fault != kNameSound) return fault;
-    if (*p == '\0') return EndsAsTemporary(name) ? kNameTemporary : kNameSound;
-    part = p + 1;
+    if (*p != '\0') {
+      part = p + 1;
+      continue;
+    }
+    if (EndsAsTemporary(name)) return kNameTemporary;
+    return SameEntryFile(name, kUninstallListName) ? kNameReserved : kNameSound;
   }
 }
 
 namespace {
 
-// One character of a stored name as Windows compares it: a separator is
-// '\\', a letter is its capital. Returns the bytes it took (1 or 2) and
-// the folded character in *c.
-size_t FoldCharacter(const char* p, uint32_t* c) {
-  unsigned char lead = static_cast<unsigned char>(p[0]);
-  if (!IsCodePage932LeadByte(lead) || p[1] == '\0') {
-    *c = IsSeparator(p[0]) ? '\\' : static_cast<unsigned char>(Upper(p[0]));
-    return 1;
+// The longest name SameEntryFile compares by its Unicode form.
+const size_t kMaxCompared = 260;
+
+// A UTF-16 unit as Windows compares names: a separator is '\\', a small
+// letter its capital.
+uint16_t FoldUnit(uint16_t u) {
+  if (u == '/') return '\\';
+  if ((u >= 'a' && u <= 'z') || (u >= 0xFF41 && u <= 0xFF5A) ||
+      (u >= 0x03B1 && u <= 0x03C9 && u != 0x03C2) ||
+      (u >= 0x0430 && u <= 0x044F)) {
+    return static_cast<uint16_t>(u - 0x20);  // Latin, full-width, Greek,
+                                             // Cyrillic
   }
-  uint32_t pair = lead << 8 | static_cast<unsigned char>(p[1]);
-  if (pair >= 0x8281 && pair <= 0x829A) {
-    pair -= 0x21;  // full-width a-z to A-Z
-  } else if (pair >= 0x83BF && pair <= 0x83D6) {
-    pair -= 0x20;  // Greek small letters to capitals
-  } else if (pair >= 0x8470 && pair <= 0x8491 && pair != 0x847F) {
-    // Cyrillic small letters to capitals: 0x847F is not a character.
-    pair = 0x8440 + (pair - 0x8470) - (pair > 0x847F ? 1 : 0);
-  }
-  *c = pair;
-  return 2;
+  if (u >= 0x0450 && u <= 0x045F) return static_cast<uint16_t>(u - 0x50);
+  if (u >= 0x2170 && u <= 0x217F) return static_cast<uint16_t>(u - 0x10);
+  return u;
+}
+
+// The name's Unicode form, folded, into out (kMaxCompared units); its
+// length, or -1 when it is no text.
+int FoldedName(const char* name, uint16_t* out) {
+  int n = CodePage932ToUtf16(name, strlen(name), out, kMaxCompared);
+  for (int i = 0; i < n; i++) out[i] = FoldUnit(out[i]);
+  return n;
 }
 
 }  // namespace
 
 bool SameEntryFile(const char* a, const char* b) {
-  while (*a != '\0' && *b != '\0') {
-    uint32_t ca, cb;
-    a += FoldCharacter(a, &ca);
-    b += FoldCharacter(b, &cb);
-    if (ca != cb) return false;
-  }
-  return *a == *b;
+  uint16_t fa[kMaxCompared];
+  uint16_t fb[kMaxCompared];
+  int na = FoldedName(a, fa);
+  int nb = FoldedName(b, fb);
+  if (na < 0 || nb < 0) return strcmp(a, b) == 0;
+  return na == nb &&
+         memcmp(fa, fb, static_cast<size_t>(na) * sizeof(uint16_t)) == 0;
 }

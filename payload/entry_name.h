@@ -22,20 +22,32 @@ enum EntryNameFault {
                      // Windows file name holds
   kNamePartEnd,      // a part that ends in a dot or a blank, which Windows
                      // drops: "a." and "a" would be one file
+  kNameNotText,      // a part that is no code page 932 text converting to
+                     // Unicode and back to itself: Windows would put a
+                     // stand-in character in its place, and "a\x81" and
+                     // "a\x82" would be one file
+  kNameReserved,     // the uninstall list's own name, which the run writes
+                     // itself
 };
 
-// Checks a NUL-terminated stored name. Both '\' and '/' separate folder
-// parts, and every byte 0x5C counts as '\', even as the second byte of a
-// double-byte character: that holds whatever code page the player's system
-// uses, and never lets a ".." through.
+// Checks a NUL-terminated stored name: the one rule of the updater and the
+// publisher's tool. Both '\' and '/' separate folder parts, and every byte
+// 0x5C counts as '\', even as the second byte of a double-byte character
+// (whose part is then no text): that holds whatever code page the player's
+// system uses, and never lets a ".." through.
 EntryNameFault FindEntryNameFault(const char* name);
+
+// True for a byte that no Windows file name holds as a character of its
+// own: a control byte or one of < > " | ? * (a separator or ':' aside).
+bool IsForbiddenNameByte(unsigned char c);
 
 // True for a lead byte of a code page 932 double-byte character.
 bool IsCodePage932LeadByte(unsigned char c);
 
-// True when two stored names would be one file on Windows: the same
-// letters in either case (the ASCII ones, and the full-width Latin, Greek
-// and Cyrillic letters of code page 932) with either separator.
+// True when two stored names would be one file on Windows: their Unicode
+// forms the same but for letter case (the letters code page 932 holds:
+// Latin, full-width Latin, Greek, Cyrillic, Roman numerals), with either
+// separator. Names that are no text compare byte for byte.
 bool SameEntryFile(const char* a, const char* b);
 
 #endif  // PAYLOAD_ENTRY_NAME_H_

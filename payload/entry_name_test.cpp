@@ -23,8 +23,8 @@ TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
                            "icon\\..x",
                            "a.updating.x",
                            "updating",
-                           "\x83\x5C.dat",
-                           "\x83\x7C.dat"}) {  // the second byte of "po" is '|'
+                           "\x83\x7C.dat",  // the second byte of "po" is '|'
+                           "sub\\uninst.lst", "uninst.lst.x"}) {
 
     EXPECT_EQ(FindEntryNameFault(name), kNameSound) << name;
   }
@@ -53,10 +53,26 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       {"a\\\\b", kNameEmptyPart},
       {"movie\\", kNameEmptyPart},
       {"a//b", kNameEmptyPart},
-      // The second byte of a double-byte character ending a part reads as a
-      // separator: the name is refused rather than read two ways.
-      {"\x83\x5C", kNameEmptyPart},
-      {"\x83\x5C\\x", kNameEmptyPart},
+      // Every 0x5C separates, so a character whose second byte it is
+      // leaves a part that is no text: refused rather than read two ways.
+      {"\x83\x5C", kNameNotText},
+      {"\x83\x5C\\x", kNameNotText},
+      {"\x83\x5C.dat", kNameNotText},
+      // Bytes that are no code page 932 text: Windows would put a stand-in
+      // in their place, and two names could become one file.
+      {"b\x81<c", kNameNotText},
+      {"a\x81\x01", kNameNotText},
+      {"a\x81", kNameNotText},
+      {"a\x82", kNameNotText},
+      {"\x81\x7F.arc", kNameNotText},
+      {"\x81\xFD", kNameNotText},
+      {"x\x80", kNameNotText},
+      {"x\xA0y", kNameNotText},
+      {"\xFF", kNameNotText},
+      {"\x87\x9A", kNameNotText},  // a second form of 0x81E6, "because"
+      {"uninst.lst", kNameReserved},
+      {"UNINST.LST", kNameReserved},
+      {"x.UPDATING", kNameTemporary},
       {"CON", kNameDevice},
       {"nul.txt", kNameDevice},
       {"movie\\Aux .dat", kNameDevice},
@@ -101,6 +117,7 @@ TEST(EntryNameTest, NamesOfOneFile) {
       {"\x83\x9F", "\x83\xBF", true},          // Greek alpha
       {"\x84\x40", "\x84\x70", true},          // Cyrillic A
       {"\x84\x60", "\x84\x91", true},          // the last Cyrillic pair
+      {"\xFA\x40", "\x87\x54", true},          // Roman numeral one
       {"\x83\x41", "\x83\x61", false},         // a katakana's 'A' and 'a'
       {"a.arc", "a.arc2", false},
       {"a", "b", false},

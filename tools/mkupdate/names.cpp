@@ -10,9 +10,6 @@
 
 namespace {
 
-// What a Windows file name may not hold besides '\', '/' and ':'.
-const char kForbidden[] = "<>\"|?*";
-
 bool IsLeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
@@ -64,6 +61,13 @@ const char* SharedRuleReason(EntryNameFault fault) {
     case kNamePartEnd:
       return "the name has a part that ends in a dot or a blank, which "
              "Windows drops: two names would be one file";
+    case kNameNotText:
+      return "the name is not code page 932 text that converts to Unicode "
+             "and back to itself: Windows would put another character in "
+             "its place";
+    case kNameReserved:
+      return "the name is the uninstall list's, which the updater writes "
+             "itself";
     case kNameSound:
       break;
   }
@@ -92,23 +96,7 @@ bool CheckName(const std::string& name, size_t max_length, std::string* why) {
     *why = "the name contains a NUL byte";
     return false;
   }
-  for (size_t i = 0; i < name.size(); i += CharLength(name, i)) {
-    unsigned char c = name[i];
-    if (CharLength(name, i) == 2) continue;
-    if (IsLeadByte(c) || c == 0x80 || c == 0xA0 || c >= 0xFD) {
-      *why = "the name is not code page 932 (byte 0x" + HexByte(c) + ")";
-      return false;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      *why = "the name contains a control character";
-      return false;
-    }
-    if (strchr(kForbidden, c) != nullptr) {
-      *why = std::string("the name contains '") + static_cast<char>(c) +
-             "', which Windows does not allow in file names";
-      return false;
-    }
-  }
+  // The updater's own rule, word for word: what it refuses is refused here.
   EntryNameFault fault = FindEntryNameFault(name.c_str());
   if (fault != kNameSound) {
     *why = SharedRuleReason(fault) + BackslashTrailNote(name);
