@@ -19,8 +19,8 @@ int wmain(int argc, wchar_t** argv) {
   QueryPerformanceCounter(&start);
   for (int i = 2; i < argc; i++) {
     const wchar_t* name = wcsrchr(argv[i], L'\\');
-    std::wstring dest = std::wstring(argv[1]) + L"\\" +
-                        (name != nullptr ? name + 1 : argv[i]);
+    std::wstring dest =
+        std::wstring(argv[1]) + L"\\" + (name != nullptr ? name + 1 : argv[i]);
     if (!CopyFileW(argv[i], dest.c_str(), FALSE)) {
       fprintf(stderr, "copy_files: cannot copy %ls: error %lu\n", argv[i],
               GetLastError());

@@ -90,7 +90,8 @@ double TimeUpTo(Step last, const char* update, const char* folder) {
     Payload payload;
     EntryBuffer buffer;
     FolderHandle held = Sys()->OpenFolder(kNoFolder, folder);
-    ok = held != kNoFolder && OpenPayload(update, &file, &payload) == kResultOk &&
+    ok = held != kNoFolder &&
+         OpenPayload(update, &file, &payload) == kResultOk &&
          AllocatePieceBuffer(&buffer);
     for (uint32_t i = 0; ok && i < payload.count; i++) {
       ok = EntryUpTo(last, &file, payload, payload.entries[i], buffer, held);

@@ -63,8 +63,8 @@ bool IsTextPart(const char* part, size_t n) {
   char back[kMaxPartBytes];
   int made = CodePage932ToUtf16(part, n, units, kMaxPartBytes);
   if (made < 0) return false;
-  int bytes = Utf16ToCodePage932(units, static_cast<size_t>(made), back,
-                                 kMaxPartBytes);
+  int bytes =
+      Utf16ToCodePage932(units, static_cast<size_t>(made), back, kMaxPartBytes);
   return bytes == static_cast<int>(n) && memcmp(back, part, n) == 0;
 }
 

@@ -165,7 +165,8 @@ ResultCode MakePlan(const Payload& payload, const char* install_folder,
     }
   }
   for (uint32_t i = 0; i < payload.count; i++) {
-    if (!PathFits(install_folder, payload.entries[i])) return kResultCannotWrite;
+    if (!PathFits(install_folder, payload.entries[i]))
+      return kResultCannotWrite;
   }
   plan->folders[0] = Sys()->OpenFolder(kNoFolder, install_folder);
   if (plan->folders[0] == kNoFolder) return kResultCannotWrite;
@@ -182,7 +183,8 @@ ResultCode MakePlan(const Payload& payload, const char* install_folder,
     InstallPlan::Place* place = &plan->entries[i];
     if (!PlaceEntry(plan, payload.entries[i], place)) return kResultCannotWrite;
     FolderHandle folder = plan->folders[place->folder];
-    if (!CanReplace(folder, place->name) || !FreeTempName(folder, place->temp)) {
+    if (!CanReplace(folder, place->name) ||
+        !FreeTempName(folder, place->temp)) {
       return kResultCannotWrite;
     }
   }

@@ -5,6 +5,7 @@
 // uninstall list, rewritten after every entry is in, can fail on its own.
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -307,6 +308,50 @@ TEST_F(InstallationFaultTest, DiskFullWhileRewritingTheList) {
             0);
   EXPECT_EQ(Install(), kResultUninstallListFailed);
   EXPECT_EQ(SnapshotDir(folder_), Expected(entries_.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// Another process swaps a folder part for a link to an outside folder
+// while the run stages the large entry before it, as an attacker would
+// time it: the later entry must not be written or moved through the link.
+TEST(InstallationRaceTest, FolderSwappedForALinkWhileStaging) {
+  ScratchDir dir;
+  std::string outside = dir.Sub("outside");
+  std::string updater = dir.Sub("setup");
+  mkdir(outside.c_str(), 0777);
+  WriteFileOrDie(outside + "/op.dat", "system file");
+  WriteFileOrDie(updater,
+                 UpdaterFile(BuildPayload({{"big.arc", Pattern(32 << 20)},
+                                           {"more.arc", Pattern(32 << 20, 2)},
+                                           {"movie\\op.dat", "new op"}})));
+  for (int round = 0; round < 3; round++) {
+    std::string game = dir.Sub("game" + std::to_string(round));
+    Game old;
+    MakeGame(game, old);
+    mkdir((game + "/movie").c_str(), 0777);
+    WriteFileOrDie(game + "/movie/op.dat", "old op");
+    pid_t attacker = fork();
+    if (attacker == 0) {
+      struct stat st;
+      // Once the large entry is being staged, the folder is checked.
+      while (stat((game + "/big.arc.updating").c_str(), &st) != 0) usleep(100);
+      rename((game + "/movie").c_str(), (game + "/movie.away").c_str());
+      _exit(symlink(outside.c_str(), (game + "/movie").c_str()) == 0 ? 0 : 1);
+    }
+    ResultCode result = InstallPayload(updater.c_str(), game.c_str());
+    int status = -1;
+    waitpid(attacker, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no swap";
+    EXPECT_EQ(ReadFileOrEmpty(outside + "/op.dat"), "system file") << round;
+    EXPECT_EQ(ReadFileOrEmpty(outside + "/op.dat.updating"), "") << round;
+    // The held folder went with its name: the entry is in it, inside.
+    if (result == kResultOk) {
+      EXPECT_EQ(ReadFileOrEmpty(game + "/movie.away/op.dat"), "new op");
+    }
+  }
 }
 
 }  // namespace

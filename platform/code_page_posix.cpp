@@ -70,9 +70,8 @@ int CodePage932ToUtf16(const char* bytes, size_t n, uint16_t* out,
 
 int Utf16ToCodePage932(const uint16_t* units, size_t n, char* out,
                        size_t out_size) {
-  return ConvertBytes("CP932", "UTF-16LE",
-                      reinterpret_cast<const char*>(units), n * 2, out,
-                      out_size);
+  return ConvertBytes("CP932", "UTF-16LE", reinterpret_cast<const char*>(units),
+                      n * 2, out, out_size);
 }
 
 bool TextToCodePage932(const std::string& text, std::string* cp932) {

@@ -187,8 +187,7 @@ FileHandle PosixPlatform::OpenOwnExecutable() {
   return OpenLocked(kNoFolder, "/proc/self/exe", O_RDONLY, LOCK_SH);
 }
 
-FileHandle PosixPlatform::CreateNewFile(FolderHandle folder,
-                                        const char* name) {
+FileHandle PosixPlatform::CreateNewFile(FolderHandle folder, const char* name) {
   // O_EXCL fails on anything at the name, a dangling link included, and
   // O_NOFOLLOW makes sure no link is ever followed.
   return OpenLocked(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
@@ -255,8 +254,7 @@ namespace {
 // and so never opened. Returns the descriptor that holds the lock, -1 when
 // there is nothing to hold, -2 when the target is refused (errno says why).
 int LockTargetForReplace(int dir, const char* name) {
-  int fd =
-      openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  int fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ELOOP ? -1 : -2;
   struct stat st;
   int refused = 0;
@@ -442,8 +440,7 @@ uint32_t PosixPlatform::ClearFileAttributes(FolderHandle folder,
   return st.st_mode & 07777;
 }
 
-void PosixPlatform::RestoreFileAttributes(FolderHandle folder,
-                                          const char* name,
+void PosixPlatform::RestoreFileAttributes(FolderHandle folder, const char* name,
                                           uint32_t attributes) {
   struct stat st;
   if (attributes == kNoFileAttributes) return;

@@ -275,8 +275,7 @@ FileHandle Win32Platform::OpenOwnExecutable() {
   return Opened(h);
 }
 
-FileHandle Win32Platform::CreateNewFile(FolderHandle folder,
-                                        const char* name) {
+FileHandle Win32Platform::CreateNewFile(FolderHandle folder, const char* name) {
   // CREATE_NEW fails on anything at the name; a link there is never
   // followed, so nothing outside the folder can be written through it.
   WidePlace wide(folder, name);
@@ -371,9 +370,9 @@ FolderHandle Win32Platform::OpenFolder(FolderHandle folder, const char* name) {
   // held folder, a link or junction is opened as itself and refused.
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (folder != kNoFolder) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  HANDLE h = CreateFileW(wide.get(), kFolderAccess,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, flags, nullptr);
+  HANDLE h =
+      CreateFileW(wide.get(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Failed(), kNoFolder;
   HeldFolder* held = NewHeldFolder(h);
   if (held == nullptr ||
@@ -393,9 +392,9 @@ FolderHandle Win32Platform::OpenFolderOf(const char* path) {
   // The system takes the wide path apart: its folder is its name's parent.
   wchar_t* full = new (std::nothrow) wchar_t[kLongestPath];
   wchar_t* file_part = nullptr;
-  DWORD n = full != nullptr ? GetFullPathNameW(wide.get(), kLongestPath, full,
-                                               &file_part)
-                            : 0;
+  DWORD n = full != nullptr
+                ? GetFullPathNameW(wide.get(), kLongestPath, full, &file_part)
+                : 0;
   FolderHandle folder = kNoFolder;
   if (n != 0 && n < kLongestPath && file_part != nullptr) {
     *file_part = L'\0';
@@ -426,7 +425,8 @@ int Win32Platform::FlushFolder(FolderHandle folder) {
   // it returns; NTFS logs a file's creation and removal in its journal,
   // which no call short of flushing the whole volume forces out. So there
   // is nothing left here to flush.
-  return folder != kNoFolder ? 1 : (SetLastError(ERROR_INVALID_HANDLE), Failed());
+  return folder != kNoFolder ? 1
+                             : (SetLastError(ERROR_INVALID_HANDLE), Failed());
 }
 
 namespace {
@@ -546,8 +546,7 @@ uint32_t Win32Platform::ClearFileAttributes(FolderHandle folder,
   return attributes;
 }
 
-void Win32Platform::RestoreFileAttributes(FolderHandle folder,
-                                          const char* name,
+void Win32Platform::RestoreFileAttributes(FolderHandle folder, const char* name,
                                           uint32_t attributes) {
   if (attributes == kNoFileAttributes) return;
   WidePlace wide(folder, name);

@@ -276,8 +276,8 @@ int FakePlatform::MoveAsOther(const std::string& from, const std::string& to) {
   std::map<std::string, Entry> moved;
   for (auto it = names_.begin(); it != names_.end();) {
     const std::string& k = it->first;
-    if (k == from_key || k.compare(0, from_key.size() + 1,
-                                   from_key + "\\") == 0) {
+    if (k == from_key ||
+        k.compare(0, from_key.size() + 1, from_key + "\\") == 0) {
       Entry entry = it->second;
       entry.name = to + entry.name.substr(from.size());
       moved[to_key + k.substr(from_key.size())] = entry;
@@ -296,8 +296,7 @@ int FakePlatform::MoveAsOther(const std::string& from, const std::string& to) {
 
 int FakePlatform::RemoveAsOther(const std::string& path) {
   std::string key;
-  if (!Resolve(path, false, &key) || names_.count(key) == 0 ||
-      HeldBelow(key)) {
+  if (!Resolve(path, false, &key) || names_.count(key) == 0 || HeldBelow(key)) {
     return 0;
   }
   const int kAll = kRead | kWrite | kDelete;
@@ -711,6 +710,4 @@ int FakePlatform::ShowMessageBox(const char* text, const char*,
   return style == kBoxQuestion ? answer_ : 1;  // IDOK
 }
 
-void FakePlatform::HardenProcess() {
-  Enter("HardenProcess", "");
-}
+void FakePlatform::HardenProcess() { Enter("HardenProcess", ""); }
