@@ -43,29 +43,30 @@ bool IsDeviceName(const char* part, size_t n) {
          digit == 0xB3;
 }
 
-// The longest part the text check takes: NTFS holds 255 characters.
-const size_t kMaxPartBytes = 255;
+// The longest name the text check takes.
+const size_t kMaxTextBytes = 1024;
 
-// True when the part is code page 932 text that the system converts to
+// True when the name is code page 932 text that the system converts to
 // Unicode and back to exactly these bytes. Bytes 0x80, 0xA0 and 0xFD to
 // 0xFF are no characters, though some systems' tables give them one.
-bool IsTextPart(const char* part, size_t n) {
-  if (n > kMaxPartBytes) return false;
+bool IsText(const char* name) {
+  size_t n = strlen(name);
+  if (n > kMaxTextBytes) return false;
   for (size_t i = 0; i < n; i++) {
-    unsigned char c = static_cast<unsigned char>(part[i]);
+    unsigned char c = static_cast<unsigned char>(name[i]);
     if (IsCodePage932LeadByte(c)) {
       if (++i == n) return false;
     } else if (c == 0x80 || c == 0xA0 || c >= 0xFD) {
       return false;
     }
   }
-  uint16_t units[kMaxPartBytes];
-  char back[kMaxPartBytes];
-  int made = CodePage932ToUtf16(part, n, units, kMaxPartBytes);
+  uint16_t units[kMaxTextBytes];
+  char back[kMaxTextBytes];
+  int made = CodePage932ToUtf16(name, n, units, kMaxTextBytes);
   if (made < 0) return false;
   int bytes =
-      Utf16ToCodePage932(units, static_cast<size_t>(made), back, kMaxPartBytes);
-  return bytes == static_cast<int>(n) && memcmp(back, part, n) == 0;
+      Utf16ToCodePage932(units, static_cast<size_t>(made), back, kMaxTextBytes);
+  return bytes == static_cast<int>(n) && memcmp(back, name, n) == 0;
 }
 
 EntryNameFault FindPartFault(const char* part, size_t n) {
@@ -78,7 +79,6 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
       return kNameCharacter;
     }
   }
-  if (!IsTextPart(part, n)) return kNameNotText;
   size_t dots_and_blanks = 0;
   while (dots_and_blanks < n &&
          (part[dots_and_blanks] == '.' || part[dots_and_blanks] == ' ')) {
@@ -119,6 +119,7 @@ EntryNameFault FindEntryNameFault(const char* name) {
   if (Upper(name[0]) >= 'A' && Upper(name[0]) <= 'Z' && name[1] == ':') {
     return kNameDriveLetter;
   }
+  if (!IsText(name)) return kNameNotText;
   const char* part = name;
   for (const char* p = name;; p++) {
     if (*p == ':') return kNameColon;

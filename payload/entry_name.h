@@ -22,10 +22,10 @@ enum EntryNameFault {
                      // Windows file name holds
   kNamePartEnd,      // a part that ends in a dot or a blank, which Windows
                      // drops: "a." and "a" would be one file
-  kNameNotText,      // a part that is no code page 932 text converting to
-                     // Unicode and back to itself: Windows would put a
-                     // stand-in character in its place, and "a\x81" and
-                     // "a\x82" would be one file
+  kNameNotText,      // no code page 932 text converting to Unicode and
+                     // back to itself: Windows would put a stand-in
+                     // character in its place, and "a\x81" and "a\x82"
+                     // would be one file
   kNameReserved,     // the uninstall list's own name, which the run writes
                      // itself
 };
@@ -33,8 +33,9 @@ enum EntryNameFault {
 // Checks a NUL-terminated stored name: the one rule of the updater and the
 // publisher's tool. Both '\' and '/' separate folder parts, and every byte
 // 0x5C counts as '\', even as the second byte of a double-byte character
-// (whose part is then no text): that holds whatever code page the player's
-// system uses, and never lets a ".." through.
+// for the checks of parts: that holds whatever code page the player's
+// system uses, and never lets a ".." through. The whole name must be code
+// page 932 text.
 EntryNameFault FindEntryNameFault(const char* name);
 
 // True for a byte that no Windows file name holds as a character of its

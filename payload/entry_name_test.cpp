@@ -23,6 +23,7 @@ TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
                            "icon\\..x",
                            "a.updating.x",
                            "updating",
+                           "\x83\x5C.dat",
                            "\x83\x7C.dat",  // the second byte of "po" is '|'
                            "sub\\uninst.lst", "uninst.lst.x"}) {
 
@@ -53,11 +54,10 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       {"a\\\\b", kNameEmptyPart},
       {"movie\\", kNameEmptyPart},
       {"a//b", kNameEmptyPart},
-      // Every 0x5C separates, so a character whose second byte it is
-      // leaves a part that is no text: refused rather than read two ways.
-      {"\x83\x5C", kNameNotText},
-      {"\x83\x5C\\x", kNameNotText},
-      {"\x83\x5C.dat", kNameNotText},
+      // The second byte of a double-byte character ending a part reads as a
+      // separator: the name is refused rather than read two ways.
+      {"\x83\x5C", kNameEmptyPart},
+      {"\x83\x5C\\x", kNameEmptyPart},
       // Bytes that are no code page 932 text: Windows would put a stand-in
       // in their place, and two names could become one file.
       {"b\x81<c", kNameNotText},

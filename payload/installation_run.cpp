@@ -71,13 +71,21 @@ bool HoldFolder(InstallPlan* plan, uint32_t parent, const char* name,
 }
 
 // Holds every folder part of the entry's name, each opened as itself below
-// the last, and notes the entry's folder, name and temporary name. Every
-// byte 0x5C separates, as the name check reads it.
+// the last, and notes the entry's folder, name and temporary name. A 0x5C
+// after a lead byte is that character's second byte, as the system reads
+// the name: "ソフト.txt" is one name. (Read as a separator, as a system with
+// another code page would, it still leaves no ".." or empty part: the name
+// check sees to that.)
 bool PlaceEntry(InstallPlan* plan, const PayloadEntry& entry,
                 InstallPlan::Place* place) {
   uint32_t folder = 0;
   size_t start = 0;
   for (size_t i = 0; entry.name[i] != '\0'; i++) {
+    if (IsCodePage932LeadByte(static_cast<unsigned char>(entry.name[i])) &&
+        entry.name[i + 1] != '\0') {
+      i++;
+      continue;
+    }
     if (!IsSeparator(entry.name[i])) continue;
     if (!HoldFolder(plan, folder, entry.name, start, i, &folder)) return false;
     start = i + 1;
