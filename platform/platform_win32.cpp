@@ -120,10 +120,32 @@ HeldFolder* Held(FolderHandle folder) {
   return reinterpret_cast<HeldFolder*>(folder);
 }
 
+// True when the held folder's resolved name still leads to the folder
+// held: the same file of the same volume. Windows lets nobody rename a held
+// folder, so this always holds there; Wine lets another process rename it
+// and put a link in its place, and then a call by that name must not be
+// made.
+bool StillNamesHeld(const HeldFolder* held) {
+  HANDLE h =
+      CreateFileW(held->path, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION now, then;
+  bool same = GetFileInformationByHandle(h, &now) &&
+              GetFileInformationByHandle(held->handle, &then) &&
+              now.dwVolumeSerialNumber == then.dwVolumeSerialNumber &&
+              now.nFileIndexHigh == then.nFileIndexHigh &&
+              now.nFileIndexLow == then.nFileIndexLow;
+  CloseHandle(h);
+  return same;
+}
+
 // A file's place, named as the wide calls take it: a path, or a name in a
-// held folder joined to the folder's resolved name. get() is nullptr, with
-// ERROR_INVALID_NAME, when the name does not convert, or is no single part
-// of a held folder.
+// held folder, alone (part()) and joined to the folder's resolved name.
+// get() is nullptr, with the reason as the last error, when the name does
+// not convert, is no single part of a held folder, or the held folder's
+// name no longer leads to it.
 class WidePlace {
  public:
   WidePlace(FolderHandle folder, const char* name);
@@ -132,6 +154,9 @@ class WidePlace {
   WidePlace& operator=(const WidePlace&) = delete;
   const wchar_t* get() const {
     return joined_ != nullptr ? joined_ : held_ ? nullptr : name_.get();
+  }
+  const wchar_t* part() const {
+    return get() != nullptr ? name_.get() : nullptr;
   }
 
  private:
@@ -148,6 +173,10 @@ WidePlace::WidePlace(FolderHandle folder, const char* name)
   if (n == 0 || wcspbrk(part, L"\\/") != nullptr || wcscmp(part, L".") == 0 ||
       wcscmp(part, L"..") == 0) {
     SetLastError(ERROR_INVALID_NAME);
+    return;
+  }
+  if (!StillNamesHeld(Held(folder))) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
     return;
   }
   const wchar_t* base = Held(folder)->path;
@@ -178,6 +207,80 @@ DWORD FinalName(const wchar_t* path, wchar_t* out) {
   DWORD n = FinalNameOf(h, out);
   CloseHandle(h);
   return n;
+}
+
+// NtCreateFile's options and dispositions, which the user-mode headers
+// leave out.
+const ULONG kFileOpen = 1;
+const ULONG kFileCreate = 2;
+const ULONG kDirectoryFile = 0x00000001;
+const ULONG kSequentialOnly = 0x00000004;
+const ULONG kSynchronousIo = 0x00000020;
+const ULONG kNonDirectoryFile = 0x00000040;
+const ULONG kOpenForBackup = 0x00004000;
+const ULONG kOpenReparsePoint = 0x00200000;
+const ULONG kCaseInsensitive = 0x40;
+
+// What NtCreateFile takes to open a name relative to a folder's handle.
+struct CountedName {
+  USHORT length;
+  USHORT capacity;
+  const wchar_t* buffer;
+};
+struct ObjectAttributes {
+  ULONG size;
+  HANDLE root;
+  const CountedName* name;
+  ULONG attributes;
+  void* security;
+  void* quality;
+};
+struct IoStatus {
+  ULONG_PTR status;
+  ULONG_PTR information;
+};
+
+// ntdll's function, looked up by name: ntdll is in every process before
+// its first instruction, so nothing is imported for it.
+FARPROC NtdllFunction(const char* name) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr ? GetProcAddress(ntdll, name) : nullptr;
+}
+
+// Opens part, one name, inside the folder held by root, by the handle and
+// never by a path: whatever was renamed or put in the folder's place since
+// it was opened, the name is looked up in the folder itself. The last
+// error tells why on failure.
+HANDLE OpenRelative(HANDLE root, const wchar_t* part, ACCESS_MASK access,
+                    ULONG share, ULONG disposition, ULONG options,
+                    ULONG attributes) {
+  typedef LONG(WINAPI * NtCreateFileFn)(HANDLE*, ACCESS_MASK, ObjectAttributes*,
+                                        IoStatus*, LARGE_INTEGER*, ULONG, ULONG,
+                                        ULONG, ULONG, void*, ULONG);
+  typedef ULONG(WINAPI * StatusToErrorFn)(LONG);
+  static FARPROC create_proc = NtdllFunction("NtCreateFile");
+  static FARPROC error_proc = NtdllFunction("RtlNtStatusToDosError");
+  size_t n = wcslen(part);
+  if (create_proc == nullptr || error_proc == nullptr || n > 0x7FFF) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return INVALID_HANDLE_VALUE;
+  }
+  NtCreateFileFn create;
+  StatusToErrorFn to_error;
+  memcpy(&create, &create_proc, sizeof(create));
+  memcpy(&to_error, &error_proc, sizeof(to_error));
+  CountedName name = {static_cast<USHORT>(n * 2), static_cast<USHORT>(n * 2),
+                      part};
+  ObjectAttributes object = {sizeof(object),   root,    &name,
+                             kCaseInsensitive, nullptr, nullptr};
+  IoStatus io = {0, 0};
+  HANDLE h = INVALID_HANDLE_VALUE;
+  LONG status =
+      create(&h, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share,
+             disposition, options | kSynchronousIo, nullptr, 0);
+  if (status >= 0) return h;
+  SetLastError(to_error(status));
+  return INVALID_HANDLE_VALUE;
 }
 
 // True when the file at path is a link whose attributes do not show it:
@@ -255,6 +358,11 @@ FileHandle Win32Platform::OpenFileForRead(FolderHandle folder,
                                           const char* name) {
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
+  if (folder != kNoFolder) {
+    return Opened(OpenRelative(
+        Held(folder)->handle, wide.part(), GENERIC_READ, FILE_SHARE_READ,
+        kFileOpen, kNonDirectoryFile | kSequentialOnly, FILE_ATTRIBUTE_NORMAL));
+  }
   return Opened(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, kSequentialArchive, nullptr));
 }
@@ -280,6 +388,12 @@ FileHandle Win32Platform::CreateNewFile(FolderHandle folder, const char* name) {
   // followed, so nothing outside the folder can be written through it.
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
+  if (folder != kNoFolder) {
+    return Opened(OpenRelative(
+        Held(folder)->handle, wide.part(), GENERIC_WRITE, 0, kFileCreate,
+        kNonDirectoryFile | kSequentialOnly | kOpenReparsePoint,
+        FILE_ATTRIBUTE_ARCHIVE));
+  }
   return Opened(CreateFileW(wide.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             kSequentialArchive | FILE_FLAG_OPEN_REPARSE_POINT,
                             nullptr));
@@ -368,11 +482,14 @@ FolderHandle Win32Platform::OpenFolder(FolderHandle folder, const char* name) {
   // Without FILE_SHARE_DELETE: while held, the folder can be neither
   // renamed nor removed, so every name checked in it stays in it. Below a
   // held folder, a link or junction is opened as itself and refused.
-  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
-  if (folder != kNoFolder) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE h =
-      CreateFileW(wide.get(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, flags, nullptr);
+      folder != kNoFolder
+          ? OpenRelative(Held(folder)->handle, wide.part(), kFolderAccess,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
+                         kDirectoryFile | kOpenForBackup | kOpenReparsePoint, 0)
+          : CreateFileW(wide.get(), kFolderAccess,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Failed(), kNoFolder;
   HeldFolder* held = NewHeldFolder(h);
   if (held == nullptr ||
