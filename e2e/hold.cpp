@@ -3,7 +3,9 @@
 // runs; "file PATH" keeps a file open for reading, shared with readers only,
 // as the game does with its data archives. Writes "ready" (or "error ...")
 // to standard output once it holds it, and lets go when standard input
-// closes.
+// closes. "rename FOLDER WHEN" plays an attacker instead: it says "ready",
+// and once the file WHEN exists it renames FOLDER to FOLDER.away and says
+// "renamed" (or "refused ERROR").
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
@@ -26,9 +28,36 @@ void WaitForInputToClose() {
 
 }  // namespace
 
+// Says "ready", waits (up to a minute) for when to exist, then renames
+// folder away.
+int RenameWhen(const wchar_t* folder, const wchar_t* when) {
+  Say("ready\n");
+  int waited = 0;
+  while (GetFileAttributesW(when) == INVALID_FILE_ATTRIBUTES) {
+    if (++waited == 60000) {
+      Say("never saw it\n");
+      return 1;
+    }
+    Sleep(1);
+  }
+  wchar_t away[MAX_PATH];
+  if (swprintf(away, MAX_PATH, L"%ls.away", folder) < 0) return 2;
+  if (MoveFileExW(folder, away, 0)) {
+    Say("renamed\n");
+    return 0;
+  }
+  char line[64];
+  snprintf(line, sizeof(line), "refused %lu\n", GetLastError());
+  Say(line);
+  return 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 4 && wcscmp(argv[1], L"rename") == 0) {
+    return RenameWhen(argv[2], argv[3]);
+  }
   if (argc != 3) {
-    Say("error usage: e2e_hold mutex NAME | file PATH\n");
+    Say("error usage: e2e_hold mutex NAME | file PATH | rename FOLDER WHEN\n");
     return 2;
   }
   HANDLE held = nullptr;

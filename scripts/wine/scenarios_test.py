@@ -35,6 +35,8 @@ import shutil
 import stat
 import subprocess
 import sys
+import threading
+import time
 import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -403,6 +405,64 @@ class Scenarios:
             self.assertFalse((self.game / link).is_symlink(), link)
             self.assert_installed("data1.arc", FILES / "release/data1.arc")
 
+    def test_read_only_uninstall_list_is_refused(self):
+        # Wine's move replaces a read-only file where Windows refuses; the
+        # backend refuses it itself, so the list stays as Windows keeps it.
+        self.make_read_only("uninst.lst")
+        self.install("readonly-list", "complete.exe",
+                     "warning:uninstallfailed:ok", "0x80000005")
+        self.assert_installed("data1.arc", FILES / "release/data1.arc")
+        self.assert_list_unchanged()
+        self.assert_no_temporaries()
+
+    def test_folder_swapped_for_a_link_while_staging(self):
+        # While the large entry before movie\Op.dat stages, the folder movie
+        # is renamed away and a link to a folder outside put in its place.
+        # A Windows program cannot rename it: the run holds it without
+        # sharing deletion, and the update completes inside. A process
+        # outside Wine can (no Windows share mode stops it); its link (a
+        # Unix link, which stands in for a Windows link here) must not lead
+        # the run: refused, with the game as it was. Nothing outside ever
+        # changes.
+        big = FILES / "race/Big.arc"
+        random_file(big, 96 << 20)
+        self.pack("race.exe", "Big.arc=%s" % big,
+                  "movie/Op.dat=%s" % (FILES / "release/movie/Op.dat"))
+        outside = wine.dir / "outside-race"
+        staging = self.game / "Big.arc.updating"
+        for by_windows in (True, False):
+            self.reset_game()
+            shutil.rmtree(outside, ignore_errors=True)
+            write(outside / "Op.dat", b"outside\n")
+            write(self.game / "movie/Op.dat", b"old op\n")
+            outside_before, game_before = tree(outside), tree(self.game)
+            if by_windows:
+                renamer = subprocess.Popen(
+                    wine.command(["C:\\e2e\\e2e_hold.exe", "rename",
+                                  self.game_win + "\\movie",
+                                  self.game_win + "\\Big.arc.updating"]),
+                    env=wine.env, stdout=subprocess.PIPE,
+                    stderr=subprocess.DEVNULL)
+                self.assertEqual(text(renamer.stdout.readline()).strip(),
+                                 "ready")
+                self.install("race-windows", "race.exe")
+                said = text(renamer.communicate(timeout=90)[0]).strip()
+                self.assertEqual(said, "refused 32", "a sharing violation")
+                self.assert_installed("movie/Op.dat",
+                                      FILES / "release/movie/Op.dat")
+            else:
+                swapper = threading.Thread(target=swap_when_staging, args=(
+                    staging, self.game / "movie", outside))
+                swapper.start()
+                self.install("race-outside", "race.exe", "warning:failed:ok",
+                             "0x80000004")
+                swapper.join(60)
+                # The game as it was, but for what the attacker did.
+                game_before["movie.away"] = game_before.pop("movie")
+                game_before["movie"] = "link to %s" % outside
+                self.assertEqual(tree(self.game), game_before, "as it was")
+            self.assertEqual(tree(outside), outside_before, "nothing outside")
+
     def test_signed_update_installs(self):
         readonly = self.make_read_only("data1.arc")
         key, cert = wine.dir / "sign.key", wine.dir / "sign.crt"
@@ -639,6 +699,17 @@ class Scenarios:
         # The last kill's leftovers, replaced by a complete run.
         self.install("kill-after", "kill.exe")
         self.assertEqual(kill.state(self.game), (5, 0, None))
+
+
+def swap_when_staging(staging, folder, target):
+    """Renames FOLDER away and puts a link to TARGET in its place as soon as
+    STAGING exists (a minute at most)."""
+    for _ in range(60000):
+        if staging.exists():
+            folder.rename(folder.with_name(folder.name + ".away"))
+            folder.symlink_to(target)
+            return
+        time.sleep(0.001)
 
 
 def tree(folder):
