@@ -199,6 +199,31 @@ build/native/bench/install_steps "$work/setup" "$PWD/$work/game" "$RUNS" |
   awk -F'\t' '{printf "| %s | %.1f ms |\n", $1, $2}'
 rm -f "$work"/game/*
 
+# What the sweep of leftovers costs: the whole run of an update of one small
+# file into a folder holding nothing else, and into one of 10,000 files in
+# 100 folders, which the run lists for leftovers of killed runs.
+head -c 1024 /dev/urandom >"$work/src/small.dat"
+"$mkupdate" pack --stub build/native/updater --out "$work/small" \
+  --verify-dir "$work/src" "$work/src/small.dat" >/dev/null
+mkdir -p "$work/sweep"
+printf 'game.exe\n\0' >"$work/sweep/uninst.lst"
+whole_run() {
+  build/native/bench/install_steps "$work/small" "$PWD/$work/sweep" "$RUNS" |
+    awk -F'\t' '$1 == "the whole run" {print $2}'
+}
+empty=$(whole_run)
+for d in $(seq 1 100); do
+  mkdir -p "$work/sweep/d$d"
+  (cd "$work/sweep/d$d" && touch $(seq -f 'f%g.dat' 1 100))
+done
+full=$(whole_run)
+echo
+echo "| the sweep of leftovers, update of 1 KiB | median whole run |"
+echo "|---|---|"
+echo "| into a folder of nothing else | $empty ms |"
+echo "| into a folder of 10,000 files in 100 folders | $full ms |"
+rm -rf "$work/sweep" "$work/small" "$work/src/small.dat"
+
 # The moves: from the first entry's rename to the last one's, the only time
 # the folder holds old and new files together (strace's time stamps; the
 # tracing itself slows each call).
