@@ -66,8 +66,8 @@ const char* SharedRuleReason(EntryNameFault fault) {
              "and back to itself: Windows would put another character in "
              "its place";
     case kNameReserved:
-      return "the name is the uninstall list's, which the updater writes "
-             "itself";
+      return "the name is the game's uninstall list, which the updater "
+             "merges the installed names into; it must never be replaced";
     case kNameSound:
       break;
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "payload/entry_name.h"
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "tools/mkupdate/file_blocks.h"
@@ -118,14 +119,10 @@ bool CheckEntryNames(const std::vector<PackInput>& entries) {
       ok = Refuse(e.label, std::string("the entry name ") + shown +
                                " is the verification list's; give the list "
                                "with --verify-list or --verify-dir");
-    } else if (SameUpdaterName(e.name, kUninstallListName)) {
-      ok = Refuse(e.label, std::string("the entry name ") + shown +
-                               " is the game's uninstall list, which the "
-                               "updater merges the installed names into; "
-                               "it must never be replaced");
     }
+    // The updater's own test of two names for one file.
     for (size_t j = 0; j < i; j++) {
-      if (SameUpdaterName(e.name, entries[j].name)) {
+      if (SameEntryFile(e.name.c_str(), entries[j].name.c_str())) {
         ok = Refuse(e.label, "entry name '" + shown + "' is already used by " +
                                  entries[j].label +
                                  " (letter case does not count)");
