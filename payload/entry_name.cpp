@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "platform/code_page.h"
+#include "platform/code_units.h"
 #include "platform/file_replace.h"
 #include "uninstall/uninstall_list.h"
 

@@ -1,7 +1,6 @@
 #include <errno.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <string.h>
 
 #include "platform/code_page.h"
 
@@ -44,35 +43,6 @@ bool Convert(const std::string& to, const std::string& from,
 }
 
 }  // namespace
-
-namespace {
-
-// Converts n bytes between two codesets into out; the count written, or -1.
-int ConvertBytes(const char* to, const char* from, const char* in, size_t n,
-                 char* out, size_t out_size) {
-  std::string converted;
-  if (!Convert(to, from, std::string(in, n), &converted) ||
-      converted.size() > out_size) {
-    return -1;
-  }
-  memcpy(out, converted.data(), converted.size());
-  return static_cast<int>(converted.size());
-}
-
-}  // namespace
-
-int CodePage932ToUtf16(const char* bytes, size_t n, uint16_t* out,
-                       size_t out_size) {
-  int made = ConvertBytes("UTF-16LE", "CP932", bytes, n,
-                          reinterpret_cast<char*>(out), out_size * 2);
-  return made < 0 ? -1 : made / 2;
-}
-
-int Utf16ToCodePage932(const uint16_t* units, size_t n, char* out,
-                       size_t out_size) {
-  return ConvertBytes("CP932", "UTF-16LE", reinterpret_cast<const char*>(units),
-                      n * 2, out, out_size);
-}
 
 bool TextToCodePage932(const std::string& text, std::string* cp932) {
   std::string back;

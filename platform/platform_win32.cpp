@@ -258,8 +258,10 @@ HANDLE OpenRelative(HANDLE root, const wchar_t* part, ACCESS_MASK access,
                                         IoStatus*, LARGE_INTEGER*, ULONG, ULONG,
                                         ULONG, ULONG, void*, ULONG);
   typedef ULONG(WINAPI * StatusToErrorFn)(LONG);
-  static FARPROC create_proc = NtdllFunction("NtCreateFile");
-  static FARPROC error_proc = NtdllFunction("RtlNtStatusToDosError");
+  // Looked up at each call: a static would bring the C++ runtime's guard
+  // for it, and its terminate handler, into the program.
+  FARPROC create_proc = NtdllFunction("NtCreateFile");
+  FARPROC error_proc = NtdllFunction("RtlNtStatusToDosError");
   size_t n = wcslen(part);
   if (create_proc == nullptr || error_proc == nullptr || n > 0x7FFF) {
     SetLastError(ERROR_INVALID_FUNCTION);
