@@ -131,10 +131,67 @@ std::string FakePlatform::DataOf(const std::string& path) const {
   return entry != nullptr ? nodes_[entry->node].data : "";
 }
 
-void FakePlatform::PowerCut() {
+size_t FakePlatform::KeptChanges(CrashNames names, size_t n, size_t index) {
+  switch (names) {
+    case kNamesNone:
+      return 0;
+    case kNamesHalf:
+      return n / 2;
+    case kNamesAll:
+      return n;
+    case kNamesOddFolders:
+      return index % 2 == 0 ? n : 0;
+    case kNamesEvenFolders:
+      return index % 2 == 1 ? n : 0;
+  }
+  return 0;
+}
+
+std::string FakePlatform::DataAfterCut(const Node& node, CrashData data) {
+  const std::string& durable = node.durable_data;
+  const std::string& cached = node.data;
+  if (cached == durable) return durable;
+  bool appended = cached.size() > durable.size() &&
+                  cached.compare(0, durable.size(), durable) == 0;
+  switch (data) {
+    case kDataDropped:
+      return durable;
+    case kDataPrefix:
+      return appended ? cached.substr(0, (durable.size() + cached.size()) / 2)
+                      : cached.substr(0, cached.size() / 2);
+    case kDataZeros:
+      return appended
+                 ? durable + std::string(cached.size() - durable.size(), '\0')
+                 : std::string(cached.size(), '\0');
+    case kDataWhole:
+      return cached;
+  }
+  return durable;
+}
+
+void FakePlatform::MakeDurable(const NameChange& change) {
+  if (!change.from.empty()) durable_names_.erase(change.from);
+  if (!change.to.empty()) durable_names_[change.to] = change.entry;
+}
+
+void FakePlatform::PowerCut(CrashState state) {
+  std::map<std::string, size_t> pending_in;
+  for (const NameChange& change : pending_) pending_in[change.folder]++;
+  std::map<std::string, size_t> kept;
+  size_t index = 0;
+  for (const auto& folder : pending_in) {
+    kept[folder.first] = KeptChanges(state.names, folder.second, index++);
+  }
+  for (const NameChange& change : pending_) {
+    size_t& left = kept[change.folder];
+    if (left == 0) continue;
+    left--;
+    MakeDurable(change);
+  }
+  pending_.clear();
   names_ = durable_names_;
   for (Node& node : nodes_) {
-    node.data = node.durable_data;
+    node.data = node.durable_data = DataAfterCut(node, state.data);
     node.read_only = node.durable_read_only;
   }
   Restart();
@@ -144,7 +201,6 @@ void FakePlatform::Restart() {
   handles_.clear();
   folders_.clear();
   before_call_ = nullptr;
-  pending_moves_.clear();
   holds_.clear();
   for (auto it = mutexes_.begin(); it != mutexes_.end();) {
     it = it->second > 0 ? mutexes_.erase(it) : std::next(it);
@@ -276,8 +332,8 @@ int FakePlatform::MoveAsOther(const std::string& from, const std::string& to) {
   std::map<std::string, Entry> moved;
   for (auto it = names_.begin(); it != names_.end();) {
     const std::string& k = it->first;
-    if (k == from_key || k.compare(0, from_key.size() + 1,
-                                   from_key + "\\") == 0) {
+    if (k == from_key ||
+        k.compare(0, from_key.size() + 1, from_key + "\\") == 0) {
       Entry entry = it->second;
       entry.name = to + entry.name.substr(from.size());
       moved[to_key + k.substr(from_key.size())] = entry;
@@ -296,8 +352,7 @@ int FakePlatform::MoveAsOther(const std::string& from, const std::string& to) {
 
 int FakePlatform::RemoveAsOther(const std::string& path) {
   std::string key;
-  if (!Resolve(path, false, &key) || names_.count(key) == 0 ||
-      HeldBelow(key)) {
+  if (!Resolve(path, false, &key) || names_.count(key) == 0 || HeldBelow(key)) {
     return 0;
   }
   const int kAll = kRead | kWrite | kDelete;
@@ -387,6 +442,7 @@ FileHandle FakePlatform::CreateNewFile(FolderHandle folder, const char* name) {
   nodes_.emplace_back();
   std::string shown = names_[Parent(key)].name + "\\" + Split(path).back();
   names_[key] = Entry{shown, node};
+  pending_.push_back(NameChange{Parent(key), "", key, names_[key]});
   return NewHandle(node, kWrite, 0, path);
 }
 
@@ -475,7 +531,7 @@ int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
   moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
   names_.erase(from_key);
   names_[to_key] = moved;
-  pending_moves_.emplace_back(from_key, to_key);
+  pending_.push_back(NameChange{Parent(to_key), from_key, to_key, moved});
   return 1;
 }
 
@@ -505,18 +561,18 @@ int FakePlatform::FlushFolder(FolderHandle folder) {
   if (!Enter("FlushFolder", Shown(folder, ""))) return 0;
   auto held = folders_.find(folder);
   if (held == folders_.end()) return Fail(kFileErrorOther);
-  // The moves into this folder become durable, not the data they moved.
+  // This folder's name changes become durable, in order; no other folder's,
+  // nor the data of the files they name.
   const std::string& key = held->second.second;
-  for (auto move = pending_moves_.begin(); move != pending_moves_.end();) {
-    if (Parent(move->second) != key) {
-      ++move;
-      continue;
+  std::vector<NameChange> left;
+  for (const NameChange& change : pending_) {
+    if (change.folder == key) {
+      MakeDurable(change);
+    } else {
+      left.push_back(change);
     }
-    auto moved = names_.find(move->second);
-    durable_names_.erase(move->first);
-    if (moved != names_.end()) durable_names_[move->second] = moved->second;
-    move = pending_moves_.erase(move);
   }
+  pending_.swap(left);
   return 1;
 }
 
@@ -556,7 +612,8 @@ int FakePlatform::RemoveFile(FolderHandle folder, const char* name) {
       !SharingAllows(names_[key].node, kDelete, kRead | kWrite | kDelete)) {
     return Fail(kFileErrorBusy);
   }
-  names_.erase(key);  // cached: a power cut may bring it back
+  names_.erase(key);
+  pending_.push_back(NameChange{Parent(key), key, "", Entry()});
   return 1;
 }
 
@@ -711,6 +768,4 @@ int FakePlatform::ShowMessageBox(const char* text, const char*,
   return style == kBoxQuestion ? answer_ : 1;  // IDOK
 }
 
-void FakePlatform::HardenProcess() {
-  Enter("HardenProcess", "");
-}
+void FakePlatform::HardenProcess() { Enter("HardenProcess", ""); }
