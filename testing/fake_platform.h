@@ -75,6 +75,8 @@ class FakePlatform final : public Platform {
   // Another process holds the file open, sharing reading only, until the
   // fake clock has gone on for the given time (0: for good).
   void HoldFile(const std::string& path, uint32_t milliseconds);
+  // Every such hold ends now.
+  void ReleaseFiles() { holds_.clear(); }
   // Another process holds the named mutex.
   void HoldMutex(const std::string& name);
   // Another process moves or removes a name, as Windows lets it: not a
