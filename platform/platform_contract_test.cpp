@@ -110,16 +110,16 @@ TEST_P(PlatformContractTest, Holds) {
   if (fake) {
     FakePlatform platform;
     FakeScene scene(&platform);
-    EXPECT_EQ(c.run(&platform, &scene,
-                    kCaseSensitiveNames | kHeldFolderFollowsRename |
-                        kHeldFileRemovable),
-              "");
+    EXPECT_EQ(c.run(&platform, &scene, 0), "");
     EXPECT_EQ(platform.OpenHandles(), 0u);
   } else {
     // The POSIX stand-in tells names apart by case, lets a held folder be
     // renamed (its descriptor follows), and removes a file another holds.
     PosixScene scene;
-    EXPECT_EQ(c.run(SystemPlatform(), &scene, 0), "");
+    EXPECT_EQ(c.run(SystemPlatform(), &scene,
+                    kCaseSensitiveNames | kHeldFolderFollowsRename |
+                        kHeldFileRemovable),
+              "");
   }
 }
 
