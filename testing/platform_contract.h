@@ -50,6 +50,10 @@ enum ContractDifference {
   // Another process's open of a file does not keep this one from removing
   // it (the POSIX stand-in locks only what it replaces).
   kHeldFileRemovable = 4,
+  // A link that leads nowhere is seen as nothing (Wine): GetPathKind says
+  // kPathMissing, though create-new still fails on it and a move replaces
+  // it.
+  kDanglingLinkUnseen = 8,
 };
 
 struct ContractCase {
