@@ -169,6 +169,13 @@ std::string FakePlatform::DataAfterCut(const Node& node, CrashData data) {
   return durable;
 }
 
+bool FakePlatform::HasUnflushedData() const {
+  for (const Node& node : nodes_) {
+    if (node.data != node.durable_data) return true;
+  }
+  return false;
+}
+
 void FakePlatform::MakeDurable(const NameChange& change) {
   if (!change.from.empty()) durable_names_.erase(change.from);
   if (!change.to.empty()) durable_names_[change.to] = change.entry;

@@ -116,6 +116,11 @@ class FakePlatform final : public Platform {
   // kept, counters and faults cleared.
   void Restart();
 
+  // Whether a power cut now has anything to choose: a folder's name change
+  // or a file's data that was never made durable.
+  bool HasUnflushedNames() const { return !pending_.empty(); }
+  bool HasUnflushedData() const;
+
   uint64_t calls() const { return calls_; }
   const std::vector<FakeCall>& trace() const { return trace_; }
   const std::vector<FakeBox>& boxes() const { return boxes_; }
