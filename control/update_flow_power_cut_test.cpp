@@ -1,9 +1,11 @@
 // The whole update on the fake system, tried at every call it makes: the
-// power cut there (only what was made durable stays), the process killed
-// there (the system's cache stays), and the call failing once. Each time
-// every file must be whole, the game one release outside the moves, the
-// result the one that call's failure calls for, nothing left open or
-// held; and a second run must complete the update.
+// power cut there (what was made durable stays, and of the rest what a
+// real disk may keep: CrashState), the process killed there (the system's
+// cache stays), and the call failing once. Each crash is judged from the
+// old and the new release alone: every file whole, the game one release
+// outside the moves, all new once the end was reported; and a second run
+// must complete the update. Each failure must end in the result it calls
+// for, nothing left open or held.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
