@@ -180,6 +180,10 @@ std::string HeldFolderIsNotRenamed(Platform* p, ContractScene* scene,
                                    int differences) {
   Check check;
   check.Setup(scene->MakeFolder("held"), "held");
+  check.Setup(scene->MakeFolder("free"), "free");
+  // What the other process does to a folder nobody holds, so that its
+  // refusal below is the hold's.
+  check.Setup(scene->RenameAsOther("free", "freed"), "a free folder renamed");
   HeldRoot root(p, scene);
   if (root.get() == kNoFolder) return "the scene's folder cannot be held";
   FolderHandle held = p->OpenFolder(root.get(), "held");
