@@ -1,8 +1,11 @@
 // The order of the native updater's own system calls, traced with strace:
 // every file it replaces is written under its temporary name, flushed to the
 // disk after its last write, and only then renamed over its target, and the
-// folder is synced after the rename. A rename before the flush could leave a
+// folder that holds it (the install folder or a subfolder) is synced after
+// the rename. A rename before the flush could leave a
 // file cut short after a power cut, although no kill could show it.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -44,18 +47,37 @@ bool Succeeded(const std::string& line) {
   return equals != std::string::npos && line.compare(equals, 4, " = -") != 0;
 }
 
+// The paths a rename names, each a descriptor's folder and a name in it:
+// "renameat(5</g>, "a.updating", 5</g>, "a") = 0" gives /g/a.updating and
+// /g/a.
+std::vector<std::string> RenamedPaths(const std::string& line) {
+  std::vector<std::string> paths;
+  size_t at = line.find(" rename");
+  while (at != std::string::npos) {
+    size_t open = line.find('<', at);
+    size_t close = line.find(">, \"", open);
+    size_t end = close == std::string::npos ? close : line.find('"', close + 4);
+    if (end == std::string::npos) break;
+    paths.push_back(line.substr(open + 1, close - open - 1) + "/" +
+                    line.substr(close + 4, end - close - 4));
+    at = end;
+  }
+  return paths;
+}
+
 bool IsRename(const std::string& line, const std::string& from,
               const std::string& to) {
-  return line.find(" rename") != std::string::npos &&
-         line.find("\"" + from + "\", ") != std::string::npos &&
-         line.find("\"" + to + "\"") != std::string::npos && Succeeded(line);
+  std::vector<std::string> paths = RenamedPaths(line);
+  return paths.size() == 2 && paths[0] == from && paths[1] == to &&
+         Succeeded(line);
 }
 
 // Returns "" when the trace shows the file at target replaced as above,
-// otherwise what it shows instead.
+// and the folder that holds it synced after, otherwise what it shows
+// instead.
 std::string CheckFlushThenMove(const std::vector<std::string>& lines,
-                               const std::string& folder,
                                const std::string& target) {
+  std::string folder = target.substr(0, target.rfind('/'));
   std::string temp = target + kTempSuffix;
   size_t last_write = 0, flush = 0, rename = 0, folder_sync = 0;
   bool written = false, flushed = false, renamed = false, synced = false;
@@ -112,8 +134,13 @@ class InstallationTraceTest : public ::testing::Test, protected UpdaterWorld {
 
 TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
   WriteFileOrDie(folder() + "/old.arc", "the older release");
+  ASSERT_EQ(mkdir((folder() + "/movie").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((folder() + "/sound").c_str(), 0755), 0);
+  WriteFileOrDie(folder() + "/movie/op.dat", "the older movie");
   std::vector<TestEntry> entries = {{"old.arc", std::string(3 << 20, 'n')},
-                                    {"new.arc", "a new file"}};
+                                    {"new.arc", "a new file"},
+                                    {"movie\\op.dat", "the new movie"},
+                                    {"sound\\bgm.ogg", "a new tune"}};
   entries.push_back(
       {"vrx.hvl",
        BuildVerificationList({{"old.arc", ChecksumOf(entries[0].data)}})});
@@ -121,18 +148,25 @@ TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
   std::vector<std::string> lines = TracedUpdate();
   ASSERT_FALSE(lines.empty()) << "is strace installed?";
   std::vector<std::string> targets;
-  for (const TestEntry& e : entries) targets.push_back(folder() + "/" + e.name);
+  for (const TestEntry& e : entries) {
+    std::string name = e.name;
+    if (name.find('\\') != std::string::npos) name[name.find('\\')] = '/';
+    targets.push_back(folder() + "/" + name);
+  }
   targets.push_back(folder() + "/uninst.lst");
   for (const std::string& target : targets) {
-    EXPECT_EQ(CheckFlushThenMove(lines, folder(), target), "");
+    EXPECT_EQ(CheckFlushThenMove(lines, target), "");
   }
 
-  // The check itself: the same trace without one file's flush, or with the
-  // flush moved after the rename, must fail it.
+  // The check itself: the same trace without one file's flush, with the
+  // flush moved after the rename, or without a subfolder's sync, must fail
+  // it.
   std::string temp = targets[0] + kTempSuffix;
-  std::vector<std::string> unflushed, late;
+  std::string sound = folder() + "/sound";
+  std::vector<std::string> unflushed, late, unsynced;
   std::string flush_line;
   for (const std::string& line : lines) {
+    if (!CallOn(line, "fsync", sound)) unsynced.push_back(line);
     if (CallOn(line, "fsync", temp)) {
       flush_line = line;
       continue;
@@ -142,9 +176,11 @@ TEST_F(InstallationTraceTest, EveryFileFlushedBeforeItIsMoved) {
     if (IsRename(line, temp, targets[0])) late.push_back(flush_line);
   }
   ASSERT_FALSE(flush_line.empty());
-  EXPECT_NE(CheckFlushThenMove(unflushed, folder(), targets[0]), "");
-  EXPECT_NE(CheckFlushThenMove(late, folder(), targets[0]), "");
-  EXPECT_EQ(CheckFlushThenMove(unflushed, folder(), targets[1]), "");
+  EXPECT_NE(CheckFlushThenMove(unflushed, targets[0]), "");
+  EXPECT_NE(CheckFlushThenMove(late, targets[0]), "");
+  EXPECT_EQ(CheckFlushThenMove(unflushed, targets[1]), "");
+  EXPECT_NE(CheckFlushThenMove(unsynced, targets[3]), "");
+  EXPECT_EQ(CheckFlushThenMove(unsynced, targets[2]), "");
 }
 
 }  // namespace

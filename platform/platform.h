@@ -110,7 +110,10 @@ class Platform {
 
   // Writes all the system still holds of the file's data to the disk, and
   // returns nonzero once it is there. The file's name is the folder's:
-  // FlushFolder.
+  // FlushFolder. On Windows this is FlushFileBuffers: the file's data and
+  // its length, and a request to the disk to empty its own cache; a disk
+  // that ignores that request (or a volume whose cache flushing the policy
+  // turned off) can still lose what was "flushed".
   virtual int FlushFileToDisk(FileHandle file) = 0;
 
   // Opens and holds the folder at name in folder, never through a link or
@@ -130,8 +133,17 @@ class Platform {
   // Puts the folder's entries on the disk: every file created, moved in or
   // out, or removed in it so far. Nonzero once they are there. Moves are
   // durable only once their folder is flushed (some systems make them so
-  // sooner); moves that must follow each other closely are made first and
-  // their folders flushed after.
+  // sooner, in order); moves that must follow each other closely are made
+  // first and their folders flushed after. POSIX: fsync of the folder.
+  // Windows has no call for one folder: the backend returns at once and
+  // relies on each move being made with MOVEFILE_WRITE_THROUGH. Windows
+  // documents that flag only for a move made as a copy and a delete (to
+  // another volume); a rename within the volume, as every move here is, is
+  // a change NTFS writes to its journal in order with creations and
+  // removals, so a power cut keeps an in-order prefix of them, but no
+  // document says the rename is on the disk when the call returns. Only
+  // FlushFileBuffers on the volume (administrators only, and every file of
+  // the volume) would promise it.
   virtual int FlushFolder(FolderHandle folder) = 0;
 
   // Calls fn for every name in the folder but "." and "..", in no set

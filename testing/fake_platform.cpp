@@ -131,10 +131,74 @@ std::string FakePlatform::DataOf(const std::string& path) const {
   return entry != nullptr ? nodes_[entry->node].data : "";
 }
 
-void FakePlatform::PowerCut() {
+size_t FakePlatform::KeptChanges(CrashNames names, size_t n, size_t index) {
+  switch (names) {
+    case kNamesNone:
+      return 0;
+    case kNamesHalf:
+      return n / 2;
+    case kNamesAll:
+      return n;
+    case kNamesOddFolders:
+      return index % 2 == 0 ? n : 0;
+    case kNamesEvenFolders:
+      return index % 2 == 1 ? n : 0;
+  }
+  return 0;
+}
+
+std::string FakePlatform::DataAfterCut(const Node& node, CrashData data) {
+  const std::string& durable = node.durable_data;
+  const std::string& cached = node.data;
+  if (cached == durable) return durable;
+  bool appended = cached.size() > durable.size() &&
+                  cached.compare(0, durable.size(), durable) == 0;
+  switch (data) {
+    case kDataDropped:
+      return durable;
+    case kDataPrefix:
+      return appended ? cached.substr(0, (durable.size() + cached.size()) / 2)
+                      : cached.substr(0, cached.size() / 2);
+    case kDataZeros:
+      return appended
+                 ? durable + std::string(cached.size() - durable.size(), '\0')
+                 : std::string(cached.size(), '\0');
+    case kDataWhole:
+      return cached;
+  }
+  return durable;
+}
+
+bool FakePlatform::HasUnflushedData() const {
+  for (const Node& node : nodes_) {
+    if (node.data != node.durable_data) return true;
+  }
+  return false;
+}
+
+void FakePlatform::MakeDurable(const NameChange& change) {
+  if (!change.from.empty()) durable_names_.erase(change.from);
+  if (!change.to.empty()) durable_names_[change.to] = change.entry;
+}
+
+void FakePlatform::PowerCut(CrashState state) {
+  std::map<std::string, size_t> pending_in;
+  for (const NameChange& change : pending_) pending_in[change.folder]++;
+  std::map<std::string, size_t> kept;
+  size_t index = 0;
+  for (const auto& folder : pending_in) {
+    kept[folder.first] = KeptChanges(state.names, folder.second, index++);
+  }
+  for (const NameChange& change : pending_) {
+    size_t& left = kept[change.folder];
+    if (left == 0) continue;
+    left--;
+    MakeDurable(change);
+  }
+  pending_.clear();
   names_ = durable_names_;
   for (Node& node : nodes_) {
-    node.data = node.durable_data;
+    node.data = node.durable_data = DataAfterCut(node, state.data);
     node.read_only = node.durable_read_only;
   }
   Restart();
@@ -144,7 +208,6 @@ void FakePlatform::Restart() {
   handles_.clear();
   folders_.clear();
   before_call_ = nullptr;
-  pending_moves_.clear();
   holds_.clear();
   for (auto it = mutexes_.begin(); it != mutexes_.end();) {
     it = it->second > 0 ? mutexes_.erase(it) : std::next(it);
@@ -386,6 +449,7 @@ FileHandle FakePlatform::CreateNewFile(FolderHandle folder, const char* name) {
   nodes_.emplace_back();
   std::string shown = names_[Parent(key)].name + "\\" + Split(path).back();
   names_[key] = Entry{shown, node};
+  pending_.push_back(NameChange{Parent(key), "", key, names_[key]});
   return NewHandle(node, kWrite, 0, path);
 }
 
@@ -474,7 +538,7 @@ int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
   moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
   names_.erase(from_key);
   names_[to_key] = moved;
-  pending_moves_.emplace_back(from_key, to_key);
+  pending_.push_back(NameChange{Parent(to_key), from_key, to_key, moved});
   return 1;
 }
 
@@ -504,18 +568,18 @@ int FakePlatform::FlushFolder(FolderHandle folder) {
   if (!Enter("FlushFolder", Shown(folder, ""))) return 0;
   auto held = folders_.find(folder);
   if (held == folders_.end()) return Fail(kFileErrorOther);
-  // The moves into this folder become durable, not the data they moved.
+  // This folder's name changes become durable, in order; no other folder's,
+  // nor the data of the files they name.
   const std::string& key = held->second.second;
-  for (auto move = pending_moves_.begin(); move != pending_moves_.end();) {
-    if (Parent(move->second) != key) {
-      ++move;
-      continue;
+  std::vector<NameChange> left;
+  for (const NameChange& change : pending_) {
+    if (change.folder == key) {
+      MakeDurable(change);
+    } else {
+      left.push_back(change);
     }
-    auto moved = names_.find(move->second);
-    durable_names_.erase(move->first);
-    if (moved != names_.end()) durable_names_[move->second] = moved->second;
-    move = pending_moves_.erase(move);
   }
+  pending_.swap(left);
   return 1;
 }
 
@@ -555,7 +619,8 @@ int FakePlatform::RemoveFile(FolderHandle folder, const char* name) {
       !SharingAllows(names_[key].node, kDelete, kRead | kWrite | kDelete)) {
     return Fail(kFileErrorBusy);
   }
-  names_.erase(key);  // cached: a power cut may bring it back
+  names_.erase(key);
+  pending_.push_back(NameChange{Parent(key), key, "", Entry()});
   return 1;
 }
 

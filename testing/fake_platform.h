@@ -5,12 +5,11 @@
 // read-only file is never replaced or deleted; a link in a folder part of a
 // path is followed, the last part's only when the call follows links.
 //
-// It also keeps what a power cut would leave: only what FlushFileToDisk
-// made durable of a file's data, and only the moves FlushMoves made
-// durable of the folders' entries; every other change lives in the cache
-// until PowerCut() throws it away. Every call is
-// counted and traced, so that a test can fail any one of them, or cut the
-// power there.
+// It also keeps what a power cut would leave. What FlushFileToDisk made
+// durable of a file's data, and what FlushFolder made durable of one
+// folder's names, stays; the rest lives in the cache, and a power cut keeps
+// of it what a real disk may (CrashState). Every call is counted and
+// traced, so that a test can fail any one of them, or cut the power there.
 #ifndef TESTING_FAKE_PLATFORM_H_
 #define TESTING_FAKE_PLATFORM_H_
 
@@ -30,6 +29,26 @@ struct FakeCall {
   std::string name;
   std::string path;
   uint64_t position = 0;
+};
+
+// What a power cut keeps of what was never made durable, as a real disk
+// may. Of each file's unflushed data: nothing, the first half of it (ext4
+// writes data back in order), its length with zeros in it (NTFS extends the
+// length in its journal before the data lands), or all of it. Of each
+// folder's unflushed name changes (creates, moves, removals), an in-order
+// prefix, as a journal commits them: none, the first half, all, or all in
+// every other folder (in the order of their names) and none in the rest.
+enum CrashData { kDataDropped, kDataPrefix, kDataZeros, kDataWhole };
+enum CrashNames {
+  kNamesNone,
+  kNamesHalf,
+  kNamesAll,
+  kNamesOddFolders,
+  kNamesEvenFolders
+};
+struct CrashState {
+  CrashNames names = kNamesNone;
+  CrashData data = kDataDropped;
 };
 
 // A message box the fake showed.
@@ -56,6 +75,8 @@ class FakePlatform final : public Platform {
   // Another process holds the file open, sharing reading only, until the
   // fake clock has gone on for the given time (0: for good).
   void HoldFile(const std::string& path, uint32_t milliseconds);
+  // Every such hold ends now.
+  void ReleaseFiles() { holds_.clear(); }
   // Another process holds the named mutex.
   void HoldMutex(const std::string& name);
   // Another process moves or removes a name, as Windows lets it: not a
@@ -87,12 +108,18 @@ class FakePlatform final : public Platform {
     fail_error_ = error;
   }
   void CutPowerAtCall(uint64_t n) { cut_at_ = n; }
-  // The power cut itself: only durable data and moves remain; every handle
-  // and mutex is gone, as with the process. The fake works again after.
-  void PowerCut();
+  // The power cut itself: durable data and names remain, and of the rest
+  // what state keeps (by default nothing); every handle and mutex is gone,
+  // as with the process. The fake works again after.
+  void PowerCut(CrashState state = CrashState());
   // A new process on the same disk: handles and mutexes gone, the cache
   // kept, counters and faults cleared.
   void Restart();
+
+  // Whether a power cut now has anything to choose: a folder's name change
+  // or a file's data that was never made durable.
+  bool HasUnflushedNames() const { return !pending_.empty(); }
+  bool HasUnflushedData() const;
 
   uint64_t calls() const { return calls_; }
   const std::vector<FakeCall>& trace() const { return trace_; }
@@ -201,8 +228,19 @@ class FakePlatform final : public Platform {
   std::map<FolderHandle, std::pair<size_t, std::string>> folders_;
   std::function<void(const FakeCall& call)> before_call_;
   std::vector<Handle> holds_;
-  // Moves not yet durable: the name moved from, and the name moved to.
-  std::vector<std::pair<std::string, std::string>> pending_moves_;
+  // A name change not yet durable: the folder it was made in (the key of
+  // its name), the name it takes away (none for a create) and the name it
+  // gives the entry (none for a removal).
+  struct NameChange {
+    std::string folder, from, to;
+    Entry entry;
+  };
+  void MakeDurable(const NameChange& change);
+  // How many of a folder's n pending changes a power cut keeps; the
+  // folder is the index-th (from 0) with changes pending.
+  static size_t KeptChanges(CrashNames names, size_t n, size_t index);
+  static std::string DataAfterCut(const Node& node, CrashData data);
+  std::vector<NameChange> pending_;
   FileHandle next_handle_ = 100;
   std::string own_path_;
   std::map<std::string, std::map<std::string, std::pair<uint32_t, std::string>>>

@@ -177,6 +177,36 @@ class Wine:
                      folder, "/f", view)
         self.registry = wanted
 
+    # --- the platform contract ----------------------------------------------
+
+    def contract(self, program, root, differences):
+        """Runs e2e_contract (PROGRAM, a Linux path) on the folder ROOT on
+        drive C:, with the DIFFERENCES from Windows it names, making the
+        links it asks for; returns its exit status and its lines."""
+        shutil.rmtree(self.c / root[3:].replace("\\", "/"), ignore_errors=True)
+        process = subprocess.Popen(
+            self.command([program, root, str(differences)]), env=self.env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        lines = []
+        for raw in process.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            if not line.startswith("LINK "):
+                lines.append(line)
+                continue
+            # Wine makes no links itself: a Unix link is one to it.
+            path, target = line[5:].split(" ", 1)
+            link = self.c / path[3:].replace("\\", "/")
+            try:
+                os.symlink(target, link)
+                process.stdin.write(b"ok\n")
+            except OSError as error:
+                lines.append("FAIL  the harness made no link: %s" % error)
+                process.stdin.write(b"no\n")
+            process.stdin.flush()
+        process.stdin.close()
+        return process.wait(), lines
+
     # --- the driver -------------------------------------------------------
 
     def drive(self, name, args, env=None):

@@ -57,6 +57,9 @@ UNINST = b"game.exe\ndata1.arc\nreadme.txt\n\0"
 # so Data1.arc is added although data1.arc is listed.
 UNINST_AFTER = (UNINST[:-1] +
                 b"Data1.arc\nPatch01.DAT\nmovie\\Op.dat\nvrx.hvl\n\0")
+# The contract's differences under Wine (testing/platform_contract.h):
+# kDanglingLinkUnseen.
+CONTRACT_WINE_DIFFERENCES = 8
 # The DLLs Windows lists as known (KnownDLLs) and never takes from anywhere
 # but System32; Wine keeps no such list.
 KNOWN_DLLS = {
@@ -606,6 +609,23 @@ class Scenarios:
             "Ctrl+C pressed while the unfinished file was being written")
         self.assertIn("exit 0xC000013A\n", report)
         self.assertEqual(os.listdir(out), [], "nothing left in the folder")
+
+    def test_platform_contract_holds_on_win32(self):
+        """The platform contract (testing/platform_contract.h) on the Win32
+        backend, as the fake and the POSIX stand-in pass it in the unit
+        suite. Wine shows a link that leads nowhere as nothing, where
+        Windows shows the link: that difference is named; every other
+        behaviour is Windows' own, or the backend's where Wine's is not (a
+        read-only target)."""
+        status, lines = wine.contract(self.build / "e2e/e2e_contract.exe",
+                                      "C:\\contract-" + self.program,
+                                      CONTRACT_WINE_DIFFERENCES)
+        report = "\n".join(lines)
+        self.assertEqual(status, 0, report)
+        # "cases N" first, then a line for each.
+        self.assertTrue(lines and lines[0].startswith("cases "), report)
+        self.assertEqual(["ok"] * int(lines[0].split()[1]),
+                         [x.split()[0] for x in lines[1:]], report)
 
     def test_planted_dlls_are_never_loaded(self):
         # The updater runs elevated from folders anyone can write to. Every

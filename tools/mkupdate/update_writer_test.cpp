@@ -261,18 +261,27 @@ TEST(UpdateWriterFaultTest, EveryCallFailedOrCutLeavesTheOldOutputOrTheNew) {
     EXPECT_EQ(fake.Snapshot(kOutFolder).size(), 1u) << "call " << n << call;
     EXPECT_EQ(fake.OpenHandles(), 0u) << "call " << n << " " << call;
 
-    FakePlatform cut;
-    done =
-        WriteOnFake(&cut, dir, [n](FakePlatform* f) { f->CutPowerAtCall(n); });
-    cut.PowerCut();
-    now = cut.DataOf(kOut);
-    EXPECT_TRUE(now == written || (now == kOldOutput && !done))
-        << "power cut at call " << n << " (" << call << "): " << now.size()
-        << " bytes";
-    for (const auto& file : cut.Snapshot(kOutFolder)) {
-      EXPECT_TRUE(file.first == "setup.exe" ||
-                  file.first.compare(0, temp_start.size(), temp_start) == 0)
-          << file.first;
+    FakePlatform running;
+    done = WriteOnFake(&running, dir,
+                       [n](FakePlatform* f) { f->CutPowerAtCall(n); });
+    // Whatever a real disk may keep of what was not flushed.
+    for (CrashNames names : {kNamesNone, kNamesHalf, kNamesAll}) {
+      for (CrashData data : {kDataDropped, kDataPrefix, kDataZeros}) {
+        FakePlatform cut = running;
+        CrashState state;
+        state.names = names;
+        state.data = data;
+        cut.PowerCut(state);
+        now = cut.DataOf(kOut);
+        EXPECT_TRUE(now == written || (now == kOldOutput && !done))
+            << "power cut at call " << n << " (" << call << "), state " << names
+            << "/" << data << ": " << now.size() << " bytes";
+        for (const auto& file : cut.Snapshot(kOutFolder)) {
+          EXPECT_TRUE(file.first == "setup.exe" ||
+                      file.first.compare(0, temp_start.size(), temp_start) == 0)
+              << file.first;
+        }
+      }
     }
   }
 }

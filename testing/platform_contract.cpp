@@ -1,0 +1,317 @@
+#include "testing/platform_contract.h"
+
+#include <string.h>
+
+namespace {
+
+// The scene's folder, held through the Platform for the length of a case.
+class HeldRoot {
+ public:
+  HeldRoot(Platform* p, ContractScene* scene)
+      : p_(p), folder_(p->OpenFolder(kNoFolder, scene->Root().c_str())) {}
+  ~HeldRoot() {
+    if (folder_ != kNoFolder) p_->CloseFolder(folder_);
+  }
+  HeldRoot(const HeldRoot&) = delete;
+  HeldRoot& operator=(const HeldRoot&) = delete;
+  FolderHandle get() const { return folder_; }
+
+ private:
+  Platform* p_;
+  FolderHandle folder_;
+};
+
+// Collects what a case found wrong; the first thing is enough.
+class Check {
+ public:
+  void That(bool ok, const std::string& what) {
+    if (!ok && why_.empty()) why_ = what;
+  }
+  // A setting-up step; what the case found after a failed one means nothing.
+  void Setup(bool ok, const std::string& what) {
+    That(ok, "the scene could not be set up: " + what);
+  }
+  std::string Why() const { return why_; }
+
+ private:
+  std::string why_;
+};
+
+std::string Expected(const std::string& what, const std::string& got) {
+  return what + ", found \"" + got + "\"";
+}
+
+// A file created new, written and closed through the Platform; false when
+// any step fails.
+bool CreateThrough(Platform* p, FolderHandle folder, const char* name,
+                   const char* data) {
+  FileHandle file = p->CreateNewFile(folder, name);
+  if (file == kInvalidFileHandle) return false;
+  uint32_t n = static_cast<uint32_t>(strlen(data));
+  bool written = p->WriteFileBytes(file, data, n) == n;
+  p->CloseFileHandle(file);
+  return written;
+}
+
+// Create-new fails, as something being there, on a file, a link to a file,
+// a link to nothing and a folder; none is followed or changed.
+std::string CreateNewFailsOnAnything(Platform* p, ContractScene* scene,
+                                     int differences) {
+  Check check;
+  check.Setup(scene->MakeFile("file", "old", false), "file");
+  check.Setup(scene->MakeFile("target", "target", false), "target");
+  check.Setup(scene->MakeLink("link", "target"), "link");
+  check.Setup(scene->MakeLink("dangling", "nowhere"), "dangling");
+  check.Setup(scene->MakeFolder("folder"), "folder");
+  HeldRoot root(p, scene);
+  // Without it every name would be one in the working folder.
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  for (const char* name : {"file", "link", "dangling", "folder"}) {
+    FileHandle file = p->CreateNewFile(root.get(), name);
+    if (file != kInvalidFileHandle) p->CloseFileHandle(file);
+    check.That(file == kInvalidFileHandle,
+               std::string("a new file was created over ") + name);
+    check.That(
+        name == std::string("folder") || p->LastFileError() == kFileErrorExists,
+        std::string("not kFileErrorExists at ") + name);
+  }
+  check.That(scene->Read("file") == "old", "the file was changed");
+  check.That(scene->Read("target") == "target", "the link was followed");
+  check.That(scene->Read("nowhere") == "<missing>",
+             "the dangling link was followed");
+  for (const char* name : {"link", "dangling"}) {
+    PathKind kind = p->GetPathKind(root.get(), name);
+    bool unseen = (differences & kDanglingLinkUnseen) != 0 &&
+                  name == std::string("dangling");
+    check.That(kind == (unseen ? kPathMissing : kPathLink),
+               std::string(name) + " seen as " + std::to_string(kind));
+  }
+  return check.Why();
+}
+
+// A move over a link replaces the link itself; what it led to is left as
+// it was.
+std::string MoveReplacesALinkItself(Platform* p, ContractScene* scene, int) {
+  Check check;
+  check.Setup(scene->MakeFile("target", "target", false), "target");
+  check.Setup(scene->MakeLink("link", "target"), "link");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.That(p->MoveFileOver(root.get(), "new", "link") != 0, "move failed");
+  check.That(p->GetPathKind(root.get(), "link") == kPathFile,
+             "the link is still there");
+  check.That(scene->Read("link") == "new",
+             Expected("link: new", scene->Read("link")));
+  check.That(scene->Read("target") == "target",
+             Expected("target unchanged", scene->Read("target")));
+  return check.Why();
+}
+
+// A read-only file, or a folder, is never moved over; both names stay.
+std::string MoveRefusesReadOnlyOrFolder(Platform* p, ContractScene* scene,
+                                        int) {
+  Check check;
+  check.Setup(scene->MakeFile("read-only", "old", true), "read-only");
+  check.Setup(scene->MakeFolder("folder"), "folder");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.That(p->MoveFileOver(root.get(), "new", "read-only") == 0,
+             "a read-only file was replaced");
+  check.That(scene->Read("read-only") == "old" && scene->Read("new") == "new",
+             Expected("both as they were", scene->Read("read-only")));
+  check.That(p->MoveFileOver(root.get(), "new", "folder") == 0,
+             "a folder was replaced");
+  check.That(p->GetPathKind(root.get(), "folder") == kPathFolder,
+             "the folder is gone");
+  // Once the attribute is cleared it is an ordinary file.
+  uint32_t attributes = p->ClearFileAttributes(root.get(), "read-only");
+  check.That(attributes != kNoFileAttributes, "no attributes read");
+  check.That(p->MoveFileOver(root.get(), "new", "read-only") != 0,
+             "the file was refused with its attribute cleared");
+  check.That(scene->Read("read-only") == "new",
+             Expected("new", scene->Read("read-only")));
+  return check.Why();
+}
+
+// A file another process holds open, sharing reading only, may be read but
+// not moved over or removed; the updater sees it busy until it is let go.
+std::string HeldFileSharesReadingOnly(Platform* p, ContractScene* scene,
+                                      int differences) {
+  Check check;
+  check.Setup(scene->MakeFile("held", "old", false), "held");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  check.Setup(scene->MakeFile("other", "other", false), "other");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.Setup(scene->HoldAsOther("held"), "hold");
+  check.Setup(scene->HoldAsOther("other"), "hold other");
+  FileHandle read = p->OpenFileForRead(root.get(), "held");
+  check.That(read != kInvalidFileHandle, "a held file cannot be read");
+  if (read != kInvalidFileHandle) p->CloseFileHandle(read);
+  check.That(p->FileIsFree(root.get(), "held") == 0 &&
+                 p->LastFileError() == kFileErrorBusy,
+             "a held file is free");
+  check.That(p->MoveFileOver(root.get(), "new", "held") == 0 &&
+                 p->LastFileError() == kFileErrorBusy,
+             "a held file was moved over, or not as busy");
+  int removed = p->RemoveFile(root.get(), "other");
+  if ((differences & kHeldFileRemovable) != 0) {
+    check.That(removed != 0, "a held file was kept from removal here");
+  } else {
+    check.That(removed == 0 && p->LastFileError() == kFileErrorBusy,
+               "a held file was removed, or not as busy");
+  }
+  scene->ReleaseOther();
+  check.That(scene->Read("held") == "old", "the held file changed");
+  check.That(p->FileIsFree(root.get(), "held") != 0, "let go, still busy");
+  check.That(p->MoveFileOver(root.get(), "new", "held") != 0,
+             "let go, still refused");
+  check.That(scene->Read("held") == "new",
+             Expected("new", scene->Read("held")));
+  return check.Why();
+}
+
+// A folder this process holds cannot be renamed by another; where it can
+// (a named difference), a name made through the held folder lands in the
+// folder itself, under its new name.
+std::string HeldFolderIsNotRenamed(Platform* p, ContractScene* scene,
+                                   int differences) {
+  Check check;
+  check.Setup(scene->MakeFolder("held"), "held");
+  check.Setup(scene->MakeFolder("free"), "free");
+  // What the other process does to a folder nobody holds, so that its
+  // refusal below is the hold's.
+  check.Setup(scene->RenameAsOther("free", "freed"), "a free folder renamed");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  FolderHandle held = p->OpenFolder(root.get(), "held");
+  check.Setup(held != kNoFolder, "OpenFolder held");
+  bool renamed = scene->RenameAsOther("held", "moved");
+  if ((differences & kHeldFolderFollowsRename) == 0) {
+    check.That(!renamed, "another process renamed a held folder");
+  } else {
+    check.That(renamed, "the named difference did not show: not renamed");
+  }
+  if (renamed && (differences & kHeldFolderFollowsRename) != 0) {
+    check.That(CreateThrough(p, held, "made", "made"), "no file made");
+    check.That(scene->Read("moved\\made") == "made",
+               "the held folder did not follow its rename");
+  }
+  if (held != kNoFolder) p->CloseFolder(held);
+  return check.Why();
+}
+
+// Names are compared without regard to letter case: one file answers to
+// every spelling of its name. Where names are case-sensitive (a named
+// difference), every spelling is a name of its own.
+std::string NamesComparedWithoutCase(Platform* p, ContractScene* scene,
+                                     int differences) {
+  Check check;
+  check.Setup(scene->MakeFile("Data.Arc", "old", false), "Data.Arc");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  bool sensitive = (differences & kCaseSensitiveNames) != 0;
+  PathKind kind = p->GetPathKind(root.get(), "DATA.ARC");
+  check.That(kind == (sensitive ? kPathMissing : kPathFile),
+             "DATA.ARC seen as " + std::to_string(kind));
+  FileHandle file = p->CreateNewFile(root.get(), "data.arc");
+  if (file != kInvalidFileHandle) p->CloseFileHandle(file);
+  check.That((file != kInvalidFileHandle) == sensitive,
+             sensitive ? "data.arc could not be made beside Data.Arc"
+                       : "data.arc was made beside Data.Arc");
+  check.That(p->MoveFileOver(root.get(), "new", "DATA.ARC") != 0,
+             "the move failed");
+  check.That(scene->Read("Data.Arc") == (sensitive ? "old" : "new"),
+             Expected("Data.Arc", scene->Read("Data.Arc")));
+  return check.Why();
+}
+
+// A path or name through a folder that is not there fails, and makes
+// nothing.
+std::string MissingFolderPartFails(Platform* p, ContractScene* scene, int) {
+  Check check;
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  std::string missing = scene->Root() + "\\missing";
+  check.That(
+      p->OpenFolder(kNoFolder, (missing + "\\below").c_str()) == kNoFolder,
+      "a folder opened below a missing one");
+  check.That(p->OpenFolder(root.get(), "missing") == kNoFolder,
+             "a missing folder opened");
+  FileHandle file = p->CreateNewFile(kNoFolder, (missing + "\\new").c_str());
+  if (file != kInvalidFileHandle) p->CloseFileHandle(file);
+  check.That(file == kInvalidFileHandle, "a file made in a missing folder");
+  check.That(
+      p->GetPathKind(kNoFolder, (missing + "\\new").c_str()) == kPathMissing,
+      "something stands in a missing folder");
+  check.That(p->OpenFileForRead(kNoFolder, (missing + "\\new").c_str()) ==
+                 kInvalidFileHandle,
+             "a file read in a missing folder");
+  return check.Why();
+}
+
+// Below a held folder, a link to a folder is never opened as a folder; a
+// path's links are followed.
+std::string OpenFolderRefusesALink(Platform* p, ContractScene* scene, int) {
+  Check check;
+  check.Setup(scene->MakeFolder("real"), "real");
+  check.Setup(scene->MakeFile("real\\inside", "inside", false), "inside");
+  check.Setup(scene->MakeLink("link", "real"), "link");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  FolderHandle through = p->OpenFolder(root.get(), "link");
+  check.That(through == kNoFolder, "a link opened as a held folder");
+  if (through != kNoFolder) p->CloseFolder(through);
+  FolderHandle real = p->OpenFolder(root.get(), "real");
+  check.That(real != kNoFolder, "the real folder could not be opened");
+  if (real != kNoFolder) p->CloseFolder(real);
+  FolderHandle path =
+      p->OpenFolder(kNoFolder, (scene->Root() + "\\link").c_str());
+  check.That(path != kNoFolder, "a path through a link was refused");
+  if (path != kNoFolder) {
+    check.That(p->GetPathKind(path, "inside") == kPathFile,
+               "the path's folder is not the one linked to");
+    p->CloseFolder(path);
+  }
+  return check.Why();
+}
+
+// A file's data and a held folder's names can be flushed; a folder not
+// held cannot.
+std::string FlushesFileAndFolder(Platform* p, ContractScene* scene, int) {
+  Check check;
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  FileHandle file = p->CreateNewFile(root.get(), "flushed");
+  check.That(file != kInvalidFileHandle, "no new file");
+  if (file != kInvalidFileHandle) {
+    check.That(p->WriteFileBytes(file, "data", 4) == 4, "not written");
+    check.That(p->FlushFileToDisk(file) != 0, "the file was not flushed");
+    p->CloseFileHandle(file);
+  }
+  check.That(p->FlushFolder(root.get()) != 0, "the folder was not flushed");
+  check.That(p->FlushFolder(kNoFolder) == 0, "no folder was flushed");
+  check.That(scene->Read("flushed") == "data",
+             Expected("data", scene->Read("flushed")));
+  return check.Why();
+}
+
+}  // namespace
+
+const ContractCase kContractCases[] = {
+    {"CreateNewFailsOnAnything", CreateNewFailsOnAnything},
+    {"MoveReplacesALinkItself", MoveReplacesALinkItself},
+    {"MoveRefusesReadOnlyOrFolder", MoveRefusesReadOnlyOrFolder},
+    {"HeldFileSharesReadingOnly", HeldFileSharesReadingOnly},
+    {"HeldFolderIsNotRenamed", HeldFolderIsNotRenamed},
+    {"NamesComparedWithoutCase", NamesComparedWithoutCase},
+    {"MissingFolderPartFails", MissingFolderPartFails},
+    {"OpenFolderRefusesALink", OpenFolderRefusesALink},
+    {"FlushesFileAndFolder", FlushesFileAndFolder},
+};
+
+const int kContractCaseCount =
+    static_cast<int>(sizeof(kContractCases) / sizeof(kContractCases[0]));
