@@ -11,7 +11,7 @@
 #include "testing/child_process.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
+#include "testing/mkupdate_fixture.h"
 
 namespace {
 

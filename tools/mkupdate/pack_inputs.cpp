@@ -277,13 +277,22 @@ bool ResolveEntries(const PackOptions& o, std::vector<PackInput>* entries) {
   return ok;
 }
 
-bool CheckEntryFiles(std::vector<PackInput>* entries) {
+// Every file pack would read can be opened: a dry run fails where pack
+// would.
+bool CheckEntryFiles(std::vector<PackInput>* entries, const ListPlan& list) {
   bool ok = true;
   for (PackInput& input : *entries) {
-    if (input.state.empty() && !CheckReadable(input.path, &input.size)) {
+    uint64_t size;
+    if (!CheckReadable(input.path, &size)) {
       ok = false;
+    } else if (input.state.empty()) {
+      input.size = size;
     }
     input.has_id = GetFileId(input.path, &input.id);
+  }
+  for (const ListFile& file : list.files) {
+    uint64_t size;
+    if (!file.summed && !CheckReadable(file.path, &size)) ok = false;
   }
   return ok;
 }
@@ -314,6 +323,48 @@ void NoteFolders(const std::vector<PackInput>& entries) {
   }
 }
 
+// The identities of every folder on the way to path's folder, links
+// resolved: whatever spells it (links, "..", letter case where the system
+// ignores it), a folder that holds the file is among them.
+std::vector<FileId> FoldersHolding(const std::string& path) {
+  std::vector<FileId> ids;
+  fs::path parent = fs::u8path(path).parent_path();
+  std::string resolved;
+  if (!ResolvedPath(parent.empty() ? "." : parent.u8string(), &resolved)) {
+    return ids;
+  }
+  for (fs::path p = fs::u8path(resolved);; p = p.parent_path()) {
+    FileId id;
+    if (GetFileId(p.u8string(), &id)) ids.push_back(id);
+    if (p == p.parent_path() || p.empty()) break;
+  }
+  return ids;
+}
+
+// No release file is ever an output: OUT must lie outside every folder an
+// update is made from.
+bool CheckOutsideFolders(const PackOptions& o) {
+  std::vector<std::pair<std::string, const char*>> folders;
+  for (const std::string& dir : o.from) folders.push_back({dir, "--from"});
+  if (!o.to.empty()) folders.push_back({o.to, "--to"});
+  if (!o.verify_dir.empty()) folders.push_back({o.verify_dir, "--verify-dir"});
+  std::vector<FileId> holding = FoldersHolding(o.out);
+  bool ok = true;
+  for (const auto& folder : folders) {
+    FileId id;
+    if (!GetFileId(folder.first, &id) ||
+        std::find(holding.begin(), holding.end(), id) == holding.end()) {
+      continue;
+    }
+    ok = Refuse(o.out, std::string("the output lies inside ") + folder.first +
+                           " (" + folder.second +
+                           "), a release folder; writing there could destroy "
+                           "a file of the release; write the update "
+                           "elsewhere");
+  }
+  return ok;
+}
+
 }  // namespace
 
 bool PreparePack(const PackOptions& o, PackPlan* plan) {
@@ -321,6 +372,7 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   if (fs::is_directory(fs::u8path(o.out), ec)) {
     return Refuse(o.out, "the output is a folder");
   }
+  if (!CheckOutsideFolders(o)) return false;
   FileId out_id;
   const FileId* out = GetFileId(o.out, &out_id) ? &out_id : nullptr;
   bool ok = LoadStub(o.stub, &plan->stub_bytes);
@@ -351,7 +403,7 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   ok = CheckEntryNames(plan->entries) && ok;
   if (!plan->list.prebuilt) ok = CheckRecordNames(plan->list.files) && ok;
   ok = CheckEntryCount(plan->entries, plan->list.present(), o) && ok;
-  if (!ok || !CheckEntryFiles(&plan->entries)) return false;
+  if (!ok || !CheckEntryFiles(&plan->entries, plan->list)) return false;
   if (o.from.empty() && !o.quiet) NoteFolders(plan->entries);
   return true;
 }

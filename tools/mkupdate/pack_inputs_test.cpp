@@ -17,7 +17,7 @@
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
+#include "testing/mkupdate_fixture.h"
 
 namespace {
 
@@ -131,7 +131,8 @@ TEST_F(MkupdateTest, EveryRefusalNamesFileAndReasonAndLeavesNoOutput) {
       {{"x=" + huge}, "x=" + huge, "smaller than 4 GiB"},
       {{dir_.Sub("missing")}, dir_.Sub("missing"), "no such file"},
       {{"d=" + src_}, src_, "a folder, not a file"},
-      {{"--verify-dir", dir_.Sub("none"), a}, dir_.Sub("none"), "not a folder"},
+      {{"--verify-dir", dir_.Sub("none"), a}, dir_.Sub("none"), "no such folder"},
+      {{"--from", a, "--to", src_}, a, "not a folder"},
       {{"--verify-list", bad_magic, a}, bad_magic, "KPL_____"},
       {{"--verify-list", short_list, a}, short_list, "declares 1 record,"},
       {{"--verify-list", wrong_list, a},

@@ -16,7 +16,7 @@
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
+#include "testing/mkupdate_fixture.h"
 
 namespace {
 
@@ -86,6 +86,25 @@ TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {
     EXPECT_NE(out_text_.find("\n" + line), std::string::npos) << line;
   }
   EXPECT_EQ(out_text_.find(old_ + "/uninst.lst"), std::string::npos);
+}
+
+// A file pack could not read fails the dry run as it fails pack, whether
+// it would be an entry or only a record of the list.
+TEST_F(ReleaseTest, ADryRunFailsWherePackWould) {
+  for (const char* name : {"/movie/staff.mpg", "/readme.txt"}) {
+    std::string file = new_ + name;
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    for (const char* dry : {"--dry-run", "--quiet"}) {
+      ProcessResult r =
+          MkWithoutOverride({"pack", "--stub", stub_, "--out", update_, dry,
+                             "--from", old_, "--to", new_});
+      EXPECT_EQ(r.status, 1) << name << " " << dry;
+      EXPECT_NE(r.err.find(file + ": cannot open it"), std::string::npos)
+          << r.err;
+    }
+    chmod(file.c_str(), 0644);
+  }
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
+#include "testing/mkupdate_fixture.h"
 
 namespace {
 
