@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "payload/verification_list.h"
+#include "tools/mkupdate/exclude.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
 #include "uninstall/uninstall_list.h"
@@ -106,6 +107,7 @@ bool CheckNotDangling(const fs::directory_entry& entry) {
 }  // namespace
 
 bool ListFolder(const std::string& dir, const FileId* output,
+                const std::vector<std::string>& exclude,
                 FolderListing* listing) {
   std::error_code ec;
   fs::path top = fs::u8path(dir);
@@ -123,6 +125,13 @@ bool ListFolder(const std::string& dir, const FileId* output,
   for (fs::recursive_directory_iterator end; !ec && it != end;
        it.increment(ec)) {
     std::string path = it->path().u8string();
+    const std::string* pattern = ExcludingPattern(
+        exclude, it->path().lexically_relative(top).generic_u8string());
+    if (pattern != nullptr) {
+      listing->left_out.push_back({path, "left out by --exclude " + *pattern});
+      it.disable_recursion_pending();
+      continue;
+    }
     std::error_code type_ec;
     bool is_folder = it->is_directory(type_ec);
     if (!CheckNotDangling(*it)) {

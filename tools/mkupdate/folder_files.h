@@ -39,8 +39,10 @@ struct FolderListing {
 // a folder above it, or to nothing, is refused, naming where it leads. So
 // are names that cannot be stored, and the file output identifies (the
 // pack's output, under another name), if any. All are refused before it
-// returns false.
+// returns false. What an exclude pattern leaves out (exclude.h) is noted in
+// left_out and never looked into.
 bool ListFolder(const std::string& dir, const FileId* output,
+                const std::vector<std::string>& exclude,
                 FolderListing* listing);
 
 // The stored name of path relative to dir when path lies under dir, as

@@ -223,10 +223,11 @@ bool CheckRecordNames(const std::vector<ListFile>& files) {
 }
 
 bool BuildListFromFolder(const std::string& dir, const FileId* out,
+                         const std::vector<std::string>& exclude,
                          PackPlan* plan) {
   ListPlan* list = &plan->list;
   FolderListing listing;
-  if (!ListFolder(dir, out, &listing)) return false;
+  if (!ListFolder(dir, out, exclude, &listing)) return false;
   plan->left_out = listing.left_out;
   plan->links = listing.links;
   for (const FolderFile& f : listing.files) {
@@ -387,11 +388,11 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
     ok = ok && LoadListFile(o.verify_list, &plan->list);
     plan->list.source = o.verify_list;
   } else if (!o.verify_dir.empty()) {
-    ok = ok && BuildListFromFolder(o.verify_dir, out, plan);
+    ok = ok && BuildListFromFolder(o.verify_dir, out, o.exclude, plan);
     plan->list.source = o.verify_dir;
   }
   if (!o.from.empty()) {
-    ok = DiffReleases(o.from, o.to, out, plan) && ok;
+    ok = DiffReleases(o.from, o.to, out, o.exclude, plan) && ok;
     MergeReleaseEntries(given, &plan->entries);
     if (ok && plan->entries.empty()) {
       return Refuse(o.to, "nothing to pack: no file is new or changed since " +

@@ -88,6 +88,30 @@ TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {
   EXPECT_EQ(out_text_.find(old_ + "/uninst.lst"), std::string::npos);
 }
 
+// A file whose name the list cannot hold blocks the update until it is
+// left out; left out, it is neither packed nor listed, and the dry run says
+// so. A folder left out takes everything in it.
+TEST_F(ReleaseTest, ExcludedFilesAreNeitherPackedNorListed) {
+  std::string long_name = std::string(56, 'n');
+  Both(long_name, "unchanged");
+  mkdir((new_ + "/logs").c_str(), 0755);
+  WriteFileOrDie(new_ + "/logs/today.log", "x");
+  ProcessResult r = PackReleases({"--dry-run"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(long_name + "': "), std::string::npos) << r.err;
+  r = PackReleases({"--dry-run", "--exclude", "n*", "--exclude", "LOGS"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& line :
+       {"left out of the list: " + new_ + "/" + long_name +
+            ": left out by --exclude n*\n",
+        "left out of the list: " + new_ + "/logs: left out by --exclude "
+            "LOGS\n",
+        std::string("verification list vrx.hvl with 7 records")}) {
+    EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;
+  }
+  EXPECT_EQ(out_text_.find("today.log"), std::string::npos) << out_text_;
+}
+
 // A file pack could not read fails the dry run as it fails pack, whether
 // it would be an entry or only a record of the list.
 TEST_F(ReleaseTest, ADryRunFailsWherePackWould) {
