@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "control/update_flow.h"
+#include "control/texts.h"
 #include "payload/installation_run.h"
 #include "platform/code_page.h"
 #include "platform/platform.h"
@@ -57,6 +57,26 @@ bool ToReachedRunPath(const std::string& path, PathKind kind,
   return true;
 }
 
+// The text the updater's box shows for a run's result. Taken from the
+// texts alone: the flow that shows them carries the stub marker, which
+// mkupdate must never carry.
+const char* UpdaterText(ResultCode result) {
+  switch (result) {
+    case kResultOk:
+      return kTextDone;
+    case kResultPayloadUnreadable:
+    case kResultTooManyEntries:
+    case kResultChecksumMismatch:
+      return kTextCorrupt;
+    case kResultCannotWrite:
+      return kTextFailed;
+    case kResultUninstallListFailed:
+      return kTextUninstallFailed;
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 bool ApplyUpdate(const std::string& update, const std::string& folder,
@@ -74,8 +94,7 @@ bool ApplyUpdate(const std::string& update, const std::string& folder,
 }
 
 std::string DescribeResult(ResultCode result) {
-  uint32_t style;
-  const char* text = ResultText(result, &style);
+  const char* text = UpdaterText(result);
   std::string shown;
   if (text == nullptr || !CodePage932ToText(text, false, &shown)) {
     shown = "no message";
