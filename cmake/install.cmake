@@ -12,7 +12,9 @@ include(GNUInstallDirs)
 set(MKUPDATE_DOCS
   docs/publishing.md
   docs/mkupdate-json.md
+  docs/mkupdate-check.schema.json
   docs/mkupdate-list.schema.json
+  docs/mkupdate-pack.schema.json
   docs/mkupdate-verify.schema.json
 )
 list(TRANSFORM MKUPDATE_DOCS PREPEND ${PROJECT_SOURCE_DIR}/)

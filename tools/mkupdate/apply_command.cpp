@@ -21,13 +21,15 @@ bool ToRunPath(const std::string& path, std::string* run, std::string* why) {
   // the run would read it as one.
   if (fs::path::preferred_separator != '\\' &&
       path.find('\\') != std::string::npos) {
-    *why = "its path holds a backslash, which the updater reads as a folder "
-           "separator";
+    *why =
+        "its path holds a backslash, which the updater reads as a folder "
+        "separator";
     return false;
   }
   if (!TextToCodePage932(path, run)) {
-    *why = "its path has characters that code page 932, the updater's, "
-           "cannot hold";
+    *why =
+        "its path has characters that code page 932, the updater's, "
+        "cannot hold";
     return false;
   }
   for (char& c : *run) c = c == '/' ? '\\' : c;

@@ -32,7 +32,8 @@ struct ReleaseOutcome {
 };
 
 // The names of the update's entries, as stored.
-bool ReadEntryNames(const std::string& update, std::vector<std::string>* names) {
+bool ReadEntryNames(const std::string& update,
+                    std::vector<std::string>* names) {
   OpenedUpdate opened;
   if (!OpenUpdate(update, &opened)) return false;
   for (uint32_t i = 0; i < opened.payload.count; i++) {
@@ -46,9 +47,9 @@ bool MakeScratch(size_t n, std::string* scratch) {
   std::error_code ec;
   fs::path base = fs::temp_directory_path(ec);
   if (ec) return Refuse("the temporary folder", ec.message());
-  fs::path dir = base / ("mkupdate-check-" +
-                         std::to_string(CurrentProcessId()) + "-" +
-                         std::to_string(n));
+  fs::path dir =
+      base / ("mkupdate-check-" + std::to_string(CurrentProcessId()) + "-" +
+              std::to_string(n));
   fs::remove_all(dir, ec);
   if (!fs::create_directory(dir, ec)) {
     return Refuse(dir.u8string(), "cannot create it: " + ec.message());
@@ -95,7 +96,8 @@ void CompareWithNew(const std::string& scratch, const std::string& new_dir,
     std::string relative = fs::u8path(f.path)
                                .lexically_relative(fs::u8path(new_dir))
                                .generic_u8string();
-    std::string installed = (fs::u8path(scratch) / fs::u8path(relative)).u8string();
+    std::string installed =
+        (fs::u8path(scratch) / fs::u8path(relative)).u8string();
     std::error_code ec;
     uint64_t size = fs::file_size(fs::u8path(installed), ec);
     bool same = false;
@@ -123,7 +125,8 @@ void CheckUninstallList(const std::string& scratch,
   std::vector<std::string> listed = UninstallNames(scratch);
   for (const std::string& entry : entries) {
     bool found = false;
-    for (const std::string& name : listed) found |= SameUpdaterName(name, entry);
+    for (const std::string& name : listed)
+      found |= SameUpdaterName(name, entry);
     if (!found) {
       std::string shown = ShownName(entry);
       for (char& c : shown) c = c == '\\' ? '/' : c;
@@ -175,10 +178,11 @@ void PrintText(const CheckOptions& o,
       Print(Format("  %-18s %s\n", StateText(d.state), d.name.c_str()));
     }
   }
-  Print(failed == 0 ? "every release becomes " + o.to + "\n"
-                    : std::to_string(failed) + " of " +
-                          Counted(outcomes.size(), "release does", "releases do") +
-                          " not become " + o.to + "\n");
+  Print(failed == 0
+            ? "every release becomes " + o.to + "\n"
+            : std::to_string(failed) + " of " +
+                  Counted(outcomes.size(), "release does", "releases do") +
+                  " not become " + o.to + "\n");
 }
 
 void PrintJson(const CheckOptions& o,
@@ -200,13 +204,13 @@ void PrintJson(const CheckOptions& o,
                 ", \"matching\": " + std::to_string(r.matching) +
                 ", \"files\": [" + files + "]}";
   }
-  Print(JsonDocumentStart("check", failed == 0) +
-        ",\n  \"update\": " + JsonString(o.update) +
-        ",\n  \"to\": " + JsonString(o.to) + ",\n  \"releases\": [" +
-        releases + "\n  ],\n  " +
-        JsonCounts({{"releases", static_cast<int64_t>(outcomes.size())},
-                    {"become_new", static_cast<int64_t>(outcomes.size() - failed)},
-                    {"differ", static_cast<int64_t>(failed)}}) +
+  Print(JsonDocumentStart("check", failed == 0) + ",\n  \"update\": " +
+        JsonString(o.update) + ",\n  \"to\": " + JsonString(o.to) +
+        ",\n  \"releases\": [" + releases + "\n  ],\n  " +
+        JsonCounts(
+            {{"releases", static_cast<int64_t>(outcomes.size())},
+             {"become_new", static_cast<int64_t>(outcomes.size() - failed)},
+             {"differ", static_cast<int64_t>(failed)}}) +
         "\n}\n");
 }
 

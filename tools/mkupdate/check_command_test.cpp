@@ -29,8 +29,8 @@ class CheckTest : public ReleaseTest {
 
   // pack --out out --from each of from --to new_.
   void PackFrom(const std::vector<std::string>& from, const std::string& out) {
-    std::vector<std::string> args = {"pack", "--stub", stub_, "--out", out,
-                                     "--to", new_, "--quiet"};
+    std::vector<std::string> args = {"pack", "--stub", stub_, "--out",
+                                     out,    "--to",   new_,  "--quiet"};
     for (const std::string& f : from) args.insert(args.end(), {"--from", f});
     ASSERT_EQ(Mk(args).status, 0);
   }
@@ -39,8 +39,8 @@ class CheckTest : public ReleaseTest {
   // in tmp_.
   ProcessResult Check(const std::string& update,
                       const std::vector<std::string>& more = {}) {
-    std::vector<std::string> args = {"check", update, "--from", old_,
-                                     "--from", mid_,  "--to",   new_};
+    std::vector<std::string> args = {"check",  update, "--from", old_,
+                                     "--from", mid_,   "--to",   new_};
     args.insert(args.end(), more.begin(), more.end());
     ProcessOptions options;
     options.env = {"TMPDIR=" + tmp_};
@@ -80,9 +80,9 @@ TEST_F(CheckTest, AnUpdateForOneReleaseFailsForTheOther) {
     PackFrom({c.from}, update);
     ProcessResult r = Check(update);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(out_text_.find(c.other + ": does not become " + new_ + "\n" +
-                             c.line),
-              std::string::npos)
+    EXPECT_NE(
+        out_text_.find(c.other + ": does not become " + new_ + "\n" + c.line),
+        std::string::npos)
         << out_text_;
     EXPECT_NE(out_text_.find(c.from + ": becomes " + new_), std::string::npos);
     EXPECT_NE(out_text_.find("1 of 2 releases do not become"),

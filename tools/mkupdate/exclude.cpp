@@ -25,7 +25,8 @@ bool GlobMatches(const std::string& glob, const std::string& text) {
   size_t g = 0, t = 0, star = std::string::npos, resume = 0;
   while (t < text.size()) {
     if (g < glob.size() &&
-        (glob[g] == '?' || (glob[g] != '*' && Lower(glob[g]) == Lower(text[t])))) {
+        (glob[g] == '?' ||
+         (glob[g] != '*' && Lower(glob[g]) == Lower(text[t])))) {
       g++;
       t++;
     } else if (g < glob.size() && glob[g] == '*') {

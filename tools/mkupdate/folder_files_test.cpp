@@ -14,10 +14,10 @@
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "testing/mkupdate_fixture.h"
 
 namespace {
 
@@ -41,9 +41,11 @@ TEST_F(ReleaseTest, AnOutputInsideAReleaseFolderIsRefused) {
       {old_ + "/game.exe", releases, "inside " + old_ + " (--from)"},
       {out_dir_ + "/../new/readme.txt", releases, "inside " + new_},
       {to_new + "/movie/op.mpg", releases, "inside " + new_},
-      {src_ + "/a.arc", {"--verify-dir", src_, src_ + "/a.arc"},
+      {src_ + "/a.arc",
+       {"--verify-dir", src_, src_ + "/a.arc"},
        "inside " + src_ + " (--verify-dir)"},
-      {src_ + "/new.exe", {"--verify-dir", src_, src_ + "/a.arc"},
+      {src_ + "/new.exe",
+       {"--verify-dir", src_, src_ + "/a.arc"},
        "inside " + src_ + " (--verify-dir)"},
       {hard, releases, "the same file as the output"},
   };
@@ -53,8 +55,8 @@ TEST_F(ReleaseTest, AnOutputInsideAReleaseFolderIsRefused) {
   std::string before = snapshot();
   for (const Case& c : cases) {
     for (const char* dry : {"--quiet", "--dry-run"}) {
-      std::vector<std::string> args = {"pack", "--stub", stub_,
-                                       "--out", c.out,  dry};
+      std::vector<std::string> args = {"pack",  "--stub", stub_,
+                                       "--out", c.out,    dry};
       args.insert(args.end(), c.args.begin(), c.args.end());
       ProcessResult r = Mk(args);
       EXPECT_EQ(r.status, 1) << c.out << " " << dry << "\n" << r.err;
@@ -96,7 +98,9 @@ TEST_F(ReleaseTest, LinksThatLeaveTheReleaseAreRefused) {
             "a link to gone.txt, which does not exist"},
            {old_ + "/lost", "nowhere", releases,
             "a link to nowhere, which does not exist"},
-           {new_ + "/lost", "nowhere", {"--dry-run", "--verify-dir", new_},
+           {new_ + "/lost",
+            "nowhere",
+            {"--dry-run", "--verify-dir", new_},
             "a link to nowhere, which does not exist"},
        }) {
     std::string saved = ReadFileOrEmpty(c.link);

@@ -2,10 +2,9 @@
 // executables. Exit codes: report.h.
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
-
-#include <filesystem>
 
 #include "platform/tool_system.h"
 #include "tools/mkupdate/apply_command.h"
@@ -204,8 +203,9 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
   if (IsHelp(arg)) return Help(kPackHelp);
   if (arg == "--dry-run" || arg == "--quiet" || arg == "-q" ||
       arg == "--json") {
-    (arg == "--dry-run" ? o->dry_run : arg == "--json" ? o->json : o->quiet) =
-        true;
+    (arg == "--dry-run" ? o->dry_run
+     : arg == "--json"  ? o->json
+                        : o->quiet) = true;
     return -1;
   }
   if (arg == "--entry") {
@@ -243,9 +243,8 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
 bool FindInstalledStub(std::string* stub) {
   std::error_code ec;
   std::string installed = MKUPDATE_INSTALLED_STUB;
-  if (installed.empty() ||
-      !std::filesystem::is_regular_file(std::filesystem::u8path(installed),
-                                        ec)) {
+  if (installed.empty() || !std::filesystem::is_regular_file(
+                               std::filesystem::u8path(installed), ec)) {
     return false;
   }
   *stub = installed;
@@ -357,9 +356,9 @@ int Apply(const std::vector<std::string>& args) {
   ApplyOptions o;
   std::vector<std::string> operands;
   bool quiet_short = false;
-  int done = TakeFlags(args, kCommands[3],
-                       {{"--quiet", &o.quiet}, {"-q", &quiet_short}}, 2,
-                       &operands);
+  int done =
+      TakeFlags(args, kCommands[3],
+                {{"--quiet", &o.quiet}, {"-q", &quiet_short}}, 2, &operands);
   if (done >= 0) return done;
   o.quiet = o.quiet || quiet_short;
   o.update = operands[0];
@@ -381,7 +380,8 @@ int TakeCheckOption(const std::vector<std::string>& args, size_t* i,
   if (taken == 0) taken = TakeOption(args, i, "--exclude", &exclude);
   if (taken > 0 && !exclude.empty()) o->exclude.push_back(exclude);
   if (taken == 0) taken = TakeOption(args, i, "--to", &o->to);
-  if (taken < 0) return Usage("missing or repeated value: " + args[*i], "check");
+  if (taken < 0)
+    return Usage("missing or repeated value: " + args[*i], "check");
   if (taken == 0) return Usage("unknown option: " + args[*i], "check");
   return -1;
 }
@@ -398,9 +398,9 @@ int Check(const std::vector<std::string>& args) {
     }
   }
   if (operands.size() != 1) {
-    return Usage("check takes one update, not " +
-                     std::to_string(operands.size()),
-                 "check");
+    return Usage(
+        "check takes one update, not " + std::to_string(operands.size()),
+        "check");
   }
   if (o.from.empty() || o.to.empty()) {
     return Usage("give --from OLD (once for each) and --to NEW", "check");

@@ -59,9 +59,28 @@ bool LoadStub(const std::string& path, std::string* bytes) {
     return Refuse(path,
                   "not an updater stub: it lacks the marker that every build "
                   "of the updater carries; give the updater built without "
-                  "payload (build/win32/updater.exe)");
+                  "payload: updater.exe from the package "
+                  "(/usr/share/mkupdate/i686/updater.exe) or from the zip, "
+                  "beside mkupdate.exe");
   }
   return true;
+}
+
+// The PE header's machine field, 0 when the bytes are no PE program. The
+// offsets come from the file: every one is checked against its size.
+uint32_t PeMachine(const std::string& bytes) {
+  const size_t kHeaderOffsetAt = 0x3C;
+  if (bytes.size() < kHeaderOffsetAt + 4 || bytes.compare(0, 2, "MZ") != 0) {
+    return 0;
+  }
+  uint32_t header;
+  memcpy(&header, bytes.data() + kHeaderOffsetAt, 4);
+  if (header > bytes.size() || bytes.size() - header < 6 ||
+      bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) {
+    return 0;
+  }
+  return static_cast<uint8_t>(bytes[header + 4]) |
+         static_cast<uint8_t>(bytes[header + 5]) << 8;
 }
 
 // Splits a bare argument that reads as NAME=PATH, unless a file has the
@@ -377,6 +396,8 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   FileId out_id;
   const FileId* out = GetFileId(o.out, &out_id) ? &out_id : nullptr;
   bool ok = LoadStub(o.stub, &plan->stub_bytes);
+  const uint32_t kMachineX86_64 = 0x8664;
+  plan->stub_is_x86_64 = PeMachine(plan->stub_bytes) == kMachineX86_64;
   ok = !SameAsOutput(o.out, out, o.stub, "stub") && ok;
   std::vector<PackInput> given;
   ok = ResolveEntries(o, &given) && ok;

@@ -13,10 +13,10 @@
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "testing/mkupdate_fixture.h"
 
 namespace {
 
@@ -104,7 +104,8 @@ TEST_F(ReleaseTest, ExcludedFilesAreNeitherPackedNorListed) {
   for (const std::string& line :
        {"left out of the list: " + new_ + "/" + long_name +
             ": left out by --exclude n*\n",
-        "left out of the list: " + new_ + "/logs: left out by --exclude "
+        "left out of the list: " + new_ +
+            "/logs: left out by --exclude "
             "LOGS\n",
         std::string("verification list vrx.hvl with 7 records")}) {
     EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;

@@ -9,9 +9,9 @@
 
 #include "payload/payload_archive.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
-#include "testing/mkupdate_fixture.h"
 
 namespace {
 
@@ -107,8 +107,10 @@ TEST_F(InspectTest, VerifyTakesTheUpdateForItsList) {
   for (const Case& c : std::vector<Case>{
            {dir_.Sub("nofolder"), "nofolder: no such folder"},
            {stub_, "stub: not a folder"},
-           {"", src_ + ": a folder, where the list or the update comes first: "
-                "mkupdate verify " + update_ + " " + src_},
+           {"", src_ +
+                    ": a folder, where the list or the update comes first: "
+                    "mkupdate verify " +
+                    update_ + " " + src_},
        }) {
     ProcessResult r = c.list.empty() ? Mk({"verify", src_, update_})
                                      : Mk({"verify", update_, c.list});
