@@ -23,6 +23,10 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   fi
 fi
 export SOURCE_DATE_EPOCH
+# Nor the builder's umask (the archives' own modes) nor time zone (the
+# zip's times are local ones).
+umask 022
+export TZ=UTC
 echo "== the packages' time: $SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%F %T') UTC)"
 
 echo "== configuring build/publisher"

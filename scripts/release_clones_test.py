@@ -67,12 +67,14 @@ def main():
         if sums[0] == sums[1]:
             print("the two clones give the same SHA256SUMS:\n" + sums[0])
             return 0
-        print("FAIL  the two clones give other packages:")
+        print("FAIL  the two clones give other packages (kept for a look):")
         for d, s in zip(dists, sums):
             print(f"  {d}:\n    " + s.replace("\n", "\n    "))
+        work = None
         return 1
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        if work is not None:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

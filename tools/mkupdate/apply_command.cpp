@@ -38,12 +38,12 @@ bool ToRunPath(const std::string& path, std::string* run, std::string* why) {
 
 // Whether the run finds what the tool finds at the path: where the system
 // reads the run's paths in another code page, or the tool's in other bytes,
-// the converted path leads elsewhere.
+// the converted path leads elsewhere. A link there is followed by both.
 bool RunReaches(const std::string& run_path, PathKind kind) {
   UsePathCoding(kUpdaterPaths);
-  bool reached = Sys()->GetPathKind(run_path.c_str()) == kind;
+  PathKind found = Sys()->GetPathKind(run_path.c_str());
   UsePathCoding(kToolPaths);
-  return reached;
+  return found == kind || found == kPathLink;
 }
 
 bool ToReachedRunPath(const std::string& path, PathKind kind,
