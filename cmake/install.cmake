@@ -91,6 +91,6 @@ list, installs an update into a folder as the updater would, and tries an \
 update on a copy of every old release before it ships. The Windows stubs \
 are in /usr/share/mkupdate.")
 endif()
-# The archives carry SOURCE_DATE_EPOCH, not the build's times.
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/clamp_times.cmake)
+# cpack gives every file in the archives the time SOURCE_DATE_EPOCH where it
+# is set (scripts/release.sh sets it), not the build's.
 include(CPack)
