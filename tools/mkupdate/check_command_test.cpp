@@ -22,7 +22,7 @@ class CheckTest : public ReleaseTest {
  protected:
   CheckTest() {
     EXPECT_EQ(system(("cp -r '" + old_ + "' '" + mid_ + "'").c_str()), 0);
-    WriteFileOrDie(mid_ + "/readme.txt", "read me, 1.1");
+    WriteFileOrDie(mid_ + "/readme.txt", "READ ME");  // the size of 1.2's
     WriteFileOrDie(mid_ + "/Patch.DAT", "patch");
     mkdir(tmp_.c_str(), 0755);
   }
@@ -64,6 +64,16 @@ TEST_F(CheckTest, ACumulativeUpdateBringsEveryOldReleaseToTheNew) {
   EXPECT_EQ(SnapshotDir(old_) + SnapshotDir(mid_), before);
   EXPECT_EQ(FolderNames(tmp_), std::vector<std::string>())
       << "the temporary copies stay";
+
+  // Every file in place, but the run failed: that is no success either.
+  ASSERT_EQ(unlink((old_ + "/uninst.lst").c_str()), 0);
+  ASSERT_EQ(mkdir((old_ + "/uninst.lst").c_str(), 0755), 0);
+  r = Check(both);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(out_text_.find(old_ + ": does not become " + new_ +
+                           "; the updater ends with 0x80000005 ("),
+            std::string::npos)
+      << out_text_;
 }
 
 // Each update that serves one release only fails for the other, naming

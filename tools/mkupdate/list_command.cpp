@@ -189,20 +189,18 @@ int RunList(const ListOptions& options) {
   }
   // An entry cut short makes the updater refuse the whole update before it
   // writes anything; a damaged list alone leaves the entries unchecked.
-  const char* refused =
-      "; the updater refuses the whole update (0x80000001) and writes nothing";
   if (damaged) {
     Note(options.file,
          std::string(kVerificationListName) + " is damaged: " + list.problem +
-             (counts.unreadable != 0 ? refused
-              : list.loaded == 0     ? "; the updater would install every "
-                                       "entry unchecked"
-                                     : ""));
+             (counts.unreadable == 0 && list.loaded == 0
+                  ? "; the updater would install every entry unchecked"
+                  : ""));
   }
   if (counts.unreadable != 0) {
     Note(options.file,
          Counted(counts.unreadable, "entry cannot", "entries cannot") +
-             " be read in full" + (damaged ? "" : refused));
+             " be read in full; the updater refuses the whole update "
+             "(0x80000001) and writes nothing");
   }
   if (counts.mismatch != 0) {
     Note(options.file,

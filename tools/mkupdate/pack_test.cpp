@@ -129,6 +129,15 @@ TEST_F(ReleaseTest, ADryRunFailsWherePackWould) {
     }
     chmod(file.c_str(), 0644);
   }
+  // A file the list records but nothing else reads.
+  std::string file = new_ + "/readme.txt";
+  ASSERT_EQ(chmod(file.c_str(), 0), 0);
+  ProcessResult r =
+      MkWithoutOverride({"pack", "--stub", stub_, "--out", update_, "--dry-run",
+                         "--verify-dir", new_, new_ + "/game.exe"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(file + ": cannot open it"), std::string::npos) << r.err;
+  chmod(file.c_str(), 0644);
   EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
 }
 
