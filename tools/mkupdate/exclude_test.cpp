@@ -28,7 +28,8 @@ TEST(ExcludeTest, PathsGlobsAndFolders) {
            {"a*b*c", "aXbYcZ", false},
            {"docs/readme.txt/more", "docs/readme.txt", false},
        }) {
-    const std::string* found = ExcludingPattern({"other", c.pattern}, c.path);
+    std::vector<std::string> patterns = {"other", c.pattern};
+    const std::string* found = ExcludingPattern(patterns, c.path);
     EXPECT_EQ(found != nullptr, c.excluded) << c.pattern << " " << c.path;
     if (found != nullptr) EXPECT_EQ(*found, c.pattern);
   }
