@@ -42,8 +42,9 @@ bool ReadEntryNames(const std::string& update,
   return true;
 }
 
-// A new temporary folder of this process's own, for one release.
-bool MakeScratch(size_t n, std::string* scratch) {
+// The name of a temporary folder of this process's own, for one release;
+// whatever a run of the same number left there is removed.
+bool ScratchName(size_t n, std::string* scratch) {
   std::error_code ec;
   fs::path base = fs::temp_directory_path(ec);
   if (ec) return Refuse("the temporary folder", ec.message());
@@ -51,20 +52,17 @@ bool MakeScratch(size_t n, std::string* scratch) {
       base / ("mkupdate-check-" + std::to_string(CurrentProcessId()) + "-" +
               std::to_string(n));
   fs::remove_all(dir, ec);
-  if (!fs::create_directory(dir, ec)) {
-    return Refuse(dir.u8string(), "cannot create it: " + ec.message());
-  }
   *scratch = dir.u8string();
   return true;
 }
 
-// The old release as the player has it, links resolved into files.
+// The old release as the player has it, links resolved into files, in
+// the folder scratch, which the copy creates.
 bool CopyRelease(const std::string& dir, const std::string& scratch) {
   FolderListing listing;
   if (!ListFolder(dir, nullptr, {}, &listing)) return false;
   std::error_code ec;
-  fs::copy(fs::u8path(dir), fs::u8path(scratch),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+  fs::copy(fs::u8path(dir), fs::u8path(scratch), fs::copy_options::recursive,
            ec);
   if (ec) return Refuse(dir, "cannot copy it: " + ec.message());
   return true;
@@ -141,7 +139,7 @@ bool TryRelease(const CheckOptions& o, size_t n,
                 const std::vector<std::string>& entries,
                 const FolderListing& new_files, ReleaseOutcome* outcome) {
   std::string scratch;
-  if (!MakeScratch(n, &scratch)) return false;
+  if (!ScratchName(n, &scratch)) return false;
   ResultCode result = 0;
   bool tried = CopyRelease(o.from[n], scratch) &&
                ApplyUpdate(o.update, scratch, &result);
