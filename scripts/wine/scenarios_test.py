@@ -515,7 +515,8 @@ class Scenarios:
         # On Windows paths: the update of 1.0 to 1.1 that mkupdate.exe packs
         # brings a copy of 1.0 to 1.1 (check, in the system's temporary
         # folder), and apply installs it into a folder of C: with the
-        # updater's own run.
+        # updater's own run. No spelling of a release's path lets pack
+        # write into it.
         releases = wine.c / "releases"
         shutil.rmtree(releases, ignore_errors=True)
         for name, game in (("old", b"game 1.0"), ("new", b"game 1.1")):
@@ -528,6 +529,16 @@ class Scenarios:
                            z_path(self.build / "updater.exe"), "--out",
                            update, "--quiet"] + both)
         self.assertEqual(packed.returncode, 0, packed.stderr)
+        # An output inside a release, its folder spelled in other letter
+        # case, is refused and writes nothing there.
+        inside = wine.run([tool, "pack", "--stub",
+                           z_path(self.build / "updater.exe"), "--out",
+                           "C:\\RELEASES\\NEW\\game.exe"] + both)
+        self.assertEqual(inside.returncode, 1, inside.stderr)
+        self.assertIn(b"the output lies inside C:\\releases\\new (--to)",
+                      inside.stderr)
+        self.assertEqual((releases / "new" / "game.exe").read_bytes(),
+                         b"game 1.1")
         checked = wine.run([tool, "check", update] + both)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
         self.assertIn(b"every release becomes", checked.stdout)
