@@ -232,6 +232,12 @@ int RunCheck(const CheckOptions& o) {
     PrintJson(o, outcomes);
   } else {
     PrintText(o, outcomes);
+    // What --exclude kept out of the comparison, as pack's dry run shows it.
+    for (const PathNote& file : new_files.left_out) {
+      if (!o.exclude.empty() && file.text.compare(0, 12, "left out by ") == 0) {
+        Print("not compared: " + file.path + ": " + file.text + "\n");
+      }
+    }
   }
   for (const ReleaseOutcome& r : outcomes) {
     if (!r.ok()) return kExitDiffers;

@@ -110,6 +110,10 @@ TEST_F(CheckTest, AnUpdateForOneReleaseFailsForTheOther) {
   std::string update = out_dir_ + "/one.exe";
   PackFrom({mid_}, update);
   EXPECT_EQ(Check(update, {"--exclude", "patch.*"}).status, 0) << out_text_;
+  EXPECT_NE(out_text_.find("not compared: " + new_ +
+                           "/Patch.DAT: left out by --exclude patch.*\n"),
+            std::string::npos)
+      << out_text_;
   EXPECT_EQ(FolderNames(tmp_), std::vector<std::string>());
 }
 
