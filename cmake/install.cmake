@@ -12,7 +12,9 @@ include(GNUInstallDirs)
 set(MKUPDATE_DOCS
   docs/publishing.md
   docs/mkupdate-json.md
+  docs/mkupdate-check.schema.json
   docs/mkupdate-list.schema.json
+  docs/mkupdate-pack.schema.json
   docs/mkupdate-verify.schema.json
 )
 list(TRANSFORM MKUPDATE_DOCS PREPEND ${PROJECT_SOURCE_DIR}/)
@@ -30,10 +32,17 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME mkupdate-${PROJECT_VERSION}-windows)
 else()
   install(TARGETS mkupdate RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The man page compressed, as Debian keeps them; -n: no name, no time in
+  # the gzip header.
   configure_file(docs/mkupdate.1.in mkupdate.1 @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/mkupdate.1
+  add_custom_command(OUTPUT mkupdate.1.gz
+    COMMAND gzip -9nkf mkupdate.1
+    DEPENDS ${PROJECT_BINARY_DIR}/mkupdate.1
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+  add_custom_target(man_page ALL DEPENDS mkupdate.1.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/mkupdate.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${MKUPDATE_DOCS}
+  install(FILES ${MKUPDATE_DOCS} docs/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mkupdate)
 
   option(UPDATER_WINDOWS_STUBS
@@ -77,7 +86,11 @@ else()
   set(CPACK_PACKAGE_DESCRIPTION
     "mkupdate packs the files of a new release of the game into an update \
 executable (the updater stub with its payload), lists what an update \
-carries and checks an installed game folder against its verification \
-list. The Windows stubs are in /usr/share/mkupdate.")
+carries, checks an installed game folder against its verification \
+list, installs an update into a folder as the updater would, and tries an \
+update on a copy of every old release before it ships. The Windows stubs \
+are in /usr/share/mkupdate.")
 endif()
+# cpack gives every file in the archives the time SOURCE_DATE_EPOCH where it
+# is set (scripts/release.sh sets it), not the build's.
 include(CPack)

@@ -14,10 +14,10 @@
 
 #include "payload/payload_archive.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ pkgs_windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
 # The publisher's kit alone (scripts/release.sh): mkupdate, the stubs and
 # the packages, nothing of the tests.
 pkgs_publisher=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 dpkg-dev)
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 dpkg-dev git)
 # What the release stage checks the packages with: the JSON schemas, the
 # man page.
 pkgs_release=(python3-jsonschema groff-base)

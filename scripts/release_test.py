@@ -9,9 +9,11 @@ name every option of the help text. Then the package is purged and nothing
 of it may stay. The .zip must hold mkupdate.exe, updater.exe and the docs,
 the programs those of the build. Versions: project(VERSION) everywhere.
 """
+import gzip
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -21,9 +23,11 @@ import jsonschema
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "publisher")
-DOCS = ["publishing.md", "mkupdate-json.md", "mkupdate-list.schema.json",
-        "mkupdate-verify.schema.json"]
-INSTALLED = ["/usr/bin/mkupdate", "/usr/share/man/man1/mkupdate.1",
+SCHEMAS = ["check", "list", "pack", "verify"]
+DOCS = ["publishing.md", "mkupdate-json.md"] + [
+    f"mkupdate-{k}.schema.json" for k in SCHEMAS]
+INSTALLED = ["/usr/bin/mkupdate", "/usr/share/man/man1/mkupdate.1.gz",
+             "/usr/share/doc/mkupdate/copyright",
              "/usr/share/mkupdate/i686/updater.exe",
              "/usr/share/mkupdate/x86_64/updater.exe"] + [
                  "/usr/share/doc/mkupdate/" + d for d in DOCS]
@@ -110,19 +114,21 @@ def check_installed_tool(version, work):
     r = run("mkupdate", "--version")
     check(f"mkupdate --version: mkupdate {version}",
           r.stdout == f"mkupdate {version}\n", r.stdout)
-    page = "/usr/share/man/man1/mkupdate.1"
-    r = run("groff", "-man", "-Tutf8", "-ww", "-z", page)
+    page = "/usr/share/man/man1/mkupdate.1.gz"
+    source = gzip.open(page, "rt").read()
+    r = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z"], input=source,
+                       capture_output=True, text=True)
     check("the man page renders without a warning", r.returncode == 0 and
           not r.stderr, r.stderr)
-    source = open(page).read().replace("\\-", "-")
+    source = source.replace("\\-", "-")
     helps = "".join(run("mkupdate", "help", c).stdout
-                    for c in ("pack", "list", "verify"))
+                    for c in ("pack", "list", "verify", "apply", "check"))
     missing = sorted(set(re.findall(r"--[a-z][a-z-]*", helps)) -
                      set(re.findall(r"--[a-z][a-z-]*", source)))
     check("the man page names every option of the help", not missing,
           missing)
     schemas = {k: json.load(open(f"/usr/share/doc/mkupdate/mkupdate-{k}"
-                                 ".schema.json")) for k in ("list", "verify")}
+                                 ".schema.json")) for k in SCHEMAS}
     make_releases(work)
     releases = ["--from", "Lumenhollow-1.0", "--from", "Lumenhollow-1.1",
                 "--to", "Lumenhollow-1.2"]
@@ -136,6 +142,9 @@ def check_installed_tool(version, work):
                      r.returncode == 0 and None not in (stub_bytes, packed)
                      and packed.startswith(stub_bytes), r.stderr):
             continue
+        check(f"a note for the x86-64 stub, none for i686 ({arch})",
+              ("will not run on 32-bit Windows" in r.stderr) ==
+              (arch == "x86_64"), r.stderr)
         code, listed = json_of(f"list --json --records ({arch})",
                                schemas["list"], "list", "--json",
                                "--records", out)
@@ -147,6 +156,7 @@ def check_installed_tool(version, work):
     update = os.path.join(work, "setup-i686.exe")
     if read(update) is None:
         return
+    check_new_commands(work, update, releases, schemas)
     for folder, code_wanted in (("Lumenhollow-1.2", 0),
                                 ("Lumenhollow-1.0", 1)):
         code, verified = json_of(f"verify --json {folder}", schemas["verify"],
@@ -171,6 +181,45 @@ def check_installed_tool(version, work):
                            schemas["list"], "list", "--json", "--records",
                            update)
     check("a cut update: ok false", listed.get("ok") is False)
+
+
+def check_new_commands(work, update, releases, schemas):
+    """pack without --stub, pack --json, check and apply, as installed."""
+    both = [a if a.startswith("--") else os.path.join(work, a)
+            for a in releases]
+    r = run("mkupdate", "pack", "--out", os.path.join(work, "default.exe"),
+            *both)
+    check("pack takes the installed i686 stub when --stub is not given",
+          r.returncode == 0 and read(os.path.join(work, "default.exe")) ==
+          read(update), r.stderr)
+    for dry in (["--dry-run"], []):
+        code, plan = json_of(f"pack --json {' '.join(dry)}", schemas["pack"],
+                             "pack", "--out", os.path.join(work, "j.exe"),
+                             "--json", *dry, *both)
+        entries = plan.get("entries", [])
+        check(f"pack --json {' '.join(dry)}: the entries and why",
+              code == 0 and plan.get("written") is (not dry) and
+              [e["name"] for e in entries] == [
+                  "config.ini", "game.exe", "movie\\staff.mpg",
+                  "patch01.dat"] and entries[3]["reason"] ==
+              "new to " + both[1] and plan["list"]["records"] == 5, plan)
+    # Packed from 1.1 alone, the update leaves 1.0 without patch01.dat.
+    one = os.path.join(work, "one.exe")
+    run("mkupdate", "pack", "--out", one, *both[2:])
+    for what, tried, code_wanted in (("both", update, 0), ("1.1 alone", one, 1)):
+        code, checked = json_of(f"check --json, packed from {what}",
+                                schemas["check"], "check", "--json", tried,
+                                *both)
+        check(f"check, packed from {what}: exit {code_wanted}",
+              code == code_wanted and checked.get("ok") is (code_wanted == 0),
+              checked)
+    game = os.path.join(work, "game")
+    shutil.copytree(os.path.join(work, "Lumenhollow-1.0"), game)
+    r = run("mkupdate", "apply", update, game)
+    v = run("mkupdate", "verify", update, game)
+    check("apply installs the update: exit 0, the folder verifies",
+          r.returncode == 0 and "0x00000000" in r.stdout and
+          v.returncode == 0, r.stdout + r.stderr + v.stdout)
 
 
 def main():

@@ -5,8 +5,10 @@
 # certificate. The signature must verify, and since it is appended after the
 # last byte, mkupdate and the updater must still read the payload, and the
 # folders it installs into, a 1.0 and a 1.1, must check out against the
-# signed update; one changed payload byte must break the signature.
-# (mkupdate's own tests run in updater_tests.)
+# signed update, and mkupdate check must find that it brings both to 1.2;
+# one changed payload byte must break the signature. Last, the signing
+# recipe of docs/publishing.md runs as written. (mkupdate's own tests run in
+# updater_tests.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -18,6 +20,7 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target updater mkupdate >/dev/null
 ls -l build/win32/mkupdate.exe
 
+root=$PWD
 mk=$PWD/build/native/mkupdate
 update_bytes=$PWD/scripts/update_bytes.py
 work=$PWD/build/signing
@@ -61,6 +64,19 @@ echo "osslsigncode verify: passed"
 cat list.txt
 grep -q 'bytes follow the entries' list.txt || fail "no signature after the data"
 
+# check reads the signed file as it ships: the cumulative update brings
+# 1.0 and 1.1 to 1.2; one packed from 1.1 alone leaves 1.0 short.
+"$mk" check signed.exe --from old --from mid --to src >check.txt ||
+  fail "check of the signed update: $(cat check.txt)"
+cat check.txt
+"$mk" pack --stub ../win32/updater.exe --out mid-only.exe --quiet \
+  --from mid --to src
+if "$mk" check mid-only.exe --from old --from mid --to src >check.txt; then
+  fail "check passed an update packed from 1.1 alone"
+fi
+grep -q '^old: does not become src$' check.txt || fail "check: $(cat check.txt)"
+echo "check of an update packed from 1.1 alone: 1.0 does not become 1.2"
+
 # The native updater with the signed file's payload and signature behind it:
 # it must install from a file that goes on after its last entry, into a
 # 1.0 and into a 1.1 alike.
@@ -102,4 +118,9 @@ grep -q '"name": "data1.arc", .* "state": "mismatch"' damaged.json ||
 grep -q "data1.arc .* MISMATCH" <("$mk" list damaged.exe 2>/dev/null) ||
   fail "no MISMATCH for the changed entry"
 echo "mkupdate list of a changed payload: MISMATCH reported"
+
+# docs/publishing.md's signing recipe, run as written.
+cd "$root"
+/usr/bin/python3 scripts/signing_recipe_test.py "$mk" build/win32/updater.exe ||
+  fail "the signing recipe of docs/publishing.md"
 finish_checks

@@ -574,6 +574,44 @@ class Scenarios:
         self.assertEqual(checked.returncode, 1, checked.stdout)
         self.assertIn(b"Patch01.DAT", checked.stdout)
 
+    def test_mkupdate_exe_checks_and_applies_an_update(self):
+        # On Windows paths: the update of 1.0 to 1.1 that mkupdate.exe packs
+        # brings a copy of 1.0 to 1.1 (check, in the system's temporary
+        # folder), and apply installs it into a folder of C: with the
+        # updater's own run. No spelling of a release's path lets pack
+        # write into it.
+        releases = wine.c / "releases"
+        shutil.rmtree(releases, ignore_errors=True)
+        for name, game in (("old", b"game 1.0"), ("new", b"game 1.1")):
+            write(releases / name / "game.exe", game)
+            write(releases / name / "uninst.lst", b"game.exe\n\0")
+        write(releases / "new" / "Patch01.DAT", b"patch\n")
+        tool, update = self.build / "mkupdate.exe", self.update_win("checked.exe")
+        both = ["--from", "C:\\releases\\old", "--to", "C:\\releases\\new"]
+        packed = wine.run([tool, "pack", "--stub",
+                           z_path(self.build / "updater.exe"), "--out",
+                           update, "--quiet"] + both)
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        # An output inside a release, its folder spelled in other letter
+        # case, is refused and writes nothing there.
+        inside = wine.run([tool, "pack", "--stub",
+                           z_path(self.build / "updater.exe"), "--out",
+                           "C:\\RELEASES\\NEW\\game.exe"] + both)
+        self.assertEqual(inside.returncode, 1, inside.stderr)
+        self.assertIn(b"the output lies inside C:\\releases\\new (--to)",
+                      inside.stderr)
+        self.assertEqual((releases / "new" / "game.exe").read_bytes(),
+                         b"game 1.1")
+        checked = wine.run([tool, "check", update] + both)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        self.assertIn(b"every release becomes", checked.stdout)
+        shutil.copytree(releases / "old", releases / "copy")
+        applied = wine.run([tool, "apply", update, "C:\\releases\\copy"])
+        self.assertEqual(applied.returncode, 0, applied.stderr)
+        self.assertIn(b", 0x00000000 (", applied.stdout)
+        self.assertEqual((releases / "copy" / "Patch01.DAT").read_bytes(),
+                         b"patch\n")
+
     def test_mkupdate_exe_interrupted_by_ctrl_c_leaves_nothing(self):
         # e2e_interrupt, in a console that Wine keeps on a pseudo-terminal
         # (script gives it one), presses Ctrl+C once the unfinished file of

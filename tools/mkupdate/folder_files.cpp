@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "payload/verification_list.h"
+#include "tools/mkupdate/exclude.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/report.h"
 #include "uninstall/uninstall_list.h"
@@ -72,27 +73,46 @@ bool FollowLinks(const std::string& dir, const fs::path& root,
   return true;
 }
 
-// Adds the file to the listing, or to what it leaves out: the output, and
-// the lists at the top.
-void AddFile(FolderFile file, const FileId* skip, FolderListing* listing) {
+// Adds the file to the listing, or to what it leaves out: the lists at the
+// top. Refuses the file when it is the output under another name (a hard
+// link): writing the output would destroy it.
+bool AddFile(FolderFile file, const FileId* output, FolderListing* listing) {
   GetFileId(file.path, &file.id);
-  const char* left_out = skip != nullptr && file.id == *skip
-                             ? "it is the output"
-                             : LeftOutAtTop(file.name);
+  if (output != nullptr && file.id == *output) {
+    return Refuse(file.path,
+                  "the same file as the output; writing the output would "
+                  "destroy this file of the release");
+  }
+  const char* left_out = LeftOutAtTop(file.name);
   if (left_out != nullptr) {
     listing->left_out.push_back({file.path, left_out});
   } else {
     listing->files.push_back(file);
   }
+  return true;
+}
+
+// A link that leads nowhere would ship nothing of what the release means
+// to hold: it is refused by name rather than silently passed over.
+bool CheckNotDangling(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (!entry.is_symlink(ec) || fs::exists(entry.path(), ec)) return true;
+  fs::path target = fs::read_symlink(entry.path(), ec);
+  return Refuse(entry.path().u8string(),
+                "a link to " + target.u8string() +
+                    ", which does not exist; make it lead to its file, or "
+                    "remove it from the release");
 }
 
 }  // namespace
 
-bool ListFolder(const std::string& dir, const FileId* skip,
+bool ListFolder(const std::string& dir, const FileId* output,
+                const std::vector<std::string>& exclude,
                 FolderListing* listing) {
   std::error_code ec;
   fs::path top = fs::u8path(dir);
   std::string root;
+  if (!fs::exists(top, ec)) return Refuse(dir, "no such folder");
   if (!fs::is_directory(top, ec) || !ResolvedPath(dir, &root)) {
     return Refuse(dir, "not a folder");
   }
@@ -105,8 +125,19 @@ bool ListFolder(const std::string& dir, const FileId* skip,
   for (fs::recursive_directory_iterator end; !ec && it != end;
        it.increment(ec)) {
     std::string path = it->path().u8string();
+    const std::string* pattern = ExcludingPattern(
+        exclude, it->path().lexically_relative(top).generic_u8string());
+    if (pattern != nullptr) {
+      listing->left_out.push_back({path, "left out by --exclude " + *pattern});
+      it.disable_recursion_pending();
+      continue;
+    }
     std::error_code type_ec;
     bool is_folder = it->is_directory(type_ec);
+    if (!CheckNotDangling(*it)) {
+      ok = false;
+      continue;
+    }
     if (!is_folder && !it->is_regular_file(type_ec)) continue;
     fs::path relative = it->path().lexically_relative(top), real;
     std::string name, link, why;
@@ -135,7 +166,7 @@ bool ListFolder(const std::string& dir, const FileId* skip,
     file.path = path;
     file.link = link;
     file.size = it->file_size(type_ec);
-    AddFile(file, skip, listing);
+    ok = AddFile(file, output, listing) && ok;
   }
   if (ec) return Refuse(dir, "cannot read the folder: " + ec.message());
   std::sort(

@@ -31,16 +31,18 @@ struct FolderListing {
   std::vector<PathNote> links;  // every link met: its path, where it leads
 };
 
-// Lists dir. Left out: the file skip names (the output of the pack, which
-// must never record itself), and at the top of the folder the verification
-// list and the uninstall list, which an update never records: the updater
-// merges names into the installed uninst.lst, so no checksum of it holds
-// after an update. Links are followed where they stay inside dir (the files
-// keep the names they have where the link is); a link that leads outside
-// dir, or to a folder above it, is refused, naming where it leads. Names
-// that cannot be stored are refused. All are refused before it returns
-// false.
-bool ListFolder(const std::string& dir, const FileId* skip,
+// Lists dir. Left out: at the top of the folder the verification list and
+// the uninstall list, which an update never records: the updater merges
+// names into the installed uninst.lst, so no checksum of it holds after an
+// update. Links are followed where they stay inside dir (the files keep the
+// names they have where the link is); a link that leads outside dir, or to
+// a folder above it, or to nothing, is refused, naming where it leads. So
+// are names that cannot be stored, and the file output identifies (the
+// pack's output, under another name), if any. All are refused before it
+// returns false. What an exclude pattern leaves out (exclude.h) is noted in
+// left_out and never looked into.
+bool ListFolder(const std::string& dir, const FileId* output,
+                const std::vector<std::string>& exclude,
                 FolderListing* listing);
 
 // The stored name of path relative to dir when path lies under dir, as

@@ -14,46 +14,56 @@
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
-TEST_F(MkupdateTest, AnOutputInsideTheListedFolderIsNeverListed) {
-  std::string out = src_ + "/setup.exe";
-  ASSERT_EQ(Pack({src_ + "/a.arc"}, out).status, 0);
-  std::string first = ReadFileOrEmpty(out);
-  ProcessResult again = Pack({src_ + "/a.arc"}, out);
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(ReadFileOrEmpty(out), first) << "the list took in the old output";
-  EXPECT_NE(out_text_.find("with 2 records"), std::string::npos) << out_text_;
-  ASSERT_EQ(Pack({"--dry-run", src_ + "/a.arc"}, out).status, 0);
-  EXPECT_NE(
-      out_text_.find("left out of the list: " + out + ": it is the output"),
-      std::string::npos)
-      << out_text_;
-}
-
-TEST_F(ReleaseTest, AnOutputInsideEitherReleaseIsLeftOut) {
-  std::string inside = new_ + "/setup.exe";
-  std::vector<std::string> args = {"pack",   "--stub", stub_,  "--out", inside,
-                                   "--from", old_,     "--to", new_};
-  ASSERT_EQ(Mk(args).status, 0);
-  std::string first = ReadFileOrEmpty(inside);
-  // Quiet: nothing but errors, and there are none.
-  args.push_back("--quiet");
-  ProcessResult again = Mk(args);
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(ReadFileOrEmpty(inside), first);
-  EXPECT_EQ(again.err + out_text_, "");
-  args.back() = "--dry-run";
-  ASSERT_EQ(Mk(args).status, 0);
-  EXPECT_NE(out_text_.find("left out of the list: " + inside +
-                           ": it is the output\n"),
-            std::string::npos)
-      << out_text_;
+// No release file is ever an output: an OUT inside any folder an update is
+// made from is refused, however its path is spelled, and the release is
+// left as it was; so is an OUT that is a release file under another name.
+TEST_F(ReleaseTest, AnOutputInsideAReleaseFolderIsRefused) {
+  std::string to_new = dir_.Sub("to_new");
+  ASSERT_EQ(symlink(new_.c_str(), to_new.c_str()), 0);
+  std::string hard = dir_.Sub("hard");
+  ASSERT_EQ(link((new_ + "/readme.txt").c_str(), hard.c_str()), 0);
+  std::vector<std::string> releases = {"--from", old_, "--to", new_};
+  struct Case {
+    std::string out;
+    std::vector<std::string> args;
+    std::string named;  // in the message
+  };
+  std::vector<Case> cases = {
+      {new_ + "/game.exe", releases, "inside " + new_ + " (--to)"},
+      {new_ + "/movie/setup.exe", releases, "inside " + new_ + " (--to)"},
+      {old_ + "/game.exe", releases, "inside " + old_ + " (--from)"},
+      {out_dir_ + "/../new/readme.txt", releases, "inside " + new_},
+      {to_new + "/movie/op.mpg", releases, "inside " + new_},
+      {src_ + "/a.arc",
+       {"--verify-dir", src_, src_ + "/a.arc"},
+       "inside " + src_ + " (--verify-dir)"},
+      {src_ + "/new.exe",
+       {"--verify-dir", src_, src_ + "/a.arc"},
+       "inside " + src_ + " (--verify-dir)"},
+      {hard, releases, "the same file as the output"},
+  };
+  auto snapshot = [&] {
+    return SnapshotDir(old_) + SnapshotDir(new_) + SnapshotDir(src_);
+  };
+  std::string before = snapshot();
+  for (const Case& c : cases) {
+    for (const char* dry : {"--quiet", "--dry-run"}) {
+      std::vector<std::string> args = {"pack",  "--stub", stub_,
+                                       "--out", c.out,    dry};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      ProcessResult r = Mk(args);
+      EXPECT_EQ(r.status, 1) << c.out << " " << dry << "\n" << r.err;
+      EXPECT_NE(r.err.find(c.named), std::string::npos) << c.out << r.err;
+    }
+  }
+  EXPECT_EQ(snapshot(), before) << "a release file was touched";
 }
 
 // A link in a release that leads outside it is refused, naming where it
@@ -84,6 +94,14 @@ TEST_F(ReleaseTest, LinksThatLeaveTheReleaseAreRefused) {
             "a link to " + beside + ", outside " + new_},
            {new_ + "/movie/loop", "..", releases,
             "a link to " + new_ + ", a folder that holds it"},
+           {new_ + "/readme.txt", "gone.txt", releases,
+            "a link to gone.txt, which does not exist"},
+           {old_ + "/lost", "nowhere", releases,
+            "a link to nowhere, which does not exist"},
+           {new_ + "/lost",
+            "nowhere",
+            {"--dry-run", "--verify-dir", new_},
+            "a link to nowhere, which does not exist"},
        }) {
     std::string saved = ReadFileOrEmpty(c.link);
     unlink(c.link.c_str());

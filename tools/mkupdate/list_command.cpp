@@ -187,17 +187,20 @@ int RunList(const ListOptions& options) {
   } else {
     PrintText(update, reports, list, after, options.records);
   }
+  // An entry cut short makes the updater refuse the whole update before it
+  // writes anything; a damaged list alone leaves the entries unchecked.
   if (damaged) {
     Note(options.file,
          std::string(kVerificationListName) + " is damaged: " + list.problem +
-             (list.loaded == 0 ? "; the updater would install every entry "
-                                 "unchecked"
-                               : ""));
+             (counts.unreadable == 0 && list.loaded == 0
+                  ? "; the updater would install every entry unchecked"
+                  : ""));
   }
   if (counts.unreadable != 0) {
     Note(options.file,
          Counted(counts.unreadable, "entry cannot", "entries cannot") +
-             " be read in full");
+             " be read in full; the updater refuses the whole update "
+             "(0x80000001) and writes nothing");
   }
   if (counts.mismatch != 0) {
     Note(options.file,

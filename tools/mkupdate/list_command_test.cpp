@@ -9,9 +9,9 @@
 
 #include "payload/payload_archive.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
@@ -50,6 +50,16 @@ TEST_F(InspectTest, ListShowsEachEntryAndItsState) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(out_text_.find("UNREADABLE"), std::string::npos) << out_text_;
   EXPECT_NE(r.err.find("1 entry cannot be read in full"), std::string::npos);
+  // What it says of the updater is what the updater does.
+  EXPECT_NE(r.err.find("refuses the whole update (0x80000001) and writes "
+                       "nothing"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("unchecked"), std::string::npos) << r.err;
+  std::string game = dir_.Sub("game");
+  mkdir(game.c_str(), 0755);
+  EXPECT_EQ(Mk({"apply", update_, game}).status, 1);
+  EXPECT_EQ(FolderNames(game), std::vector<std::string>());
 
   // A list with the wrong magic: the updater would check nothing.
   damaged = good_;
@@ -58,6 +68,9 @@ TEST_F(InspectTest, ListShowsEachEntryAndItsState) {
   r = Mk({"list", update_});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("vrx.hvl is damaged"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("would install every entry unchecked"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(out_text_.find("not listed\nData.ARC"), std::string::npos);
   EXPECT_NE(out_text_.find("no usable verification list"), std::string::npos);
 }

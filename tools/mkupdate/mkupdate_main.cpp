@@ -2,10 +2,13 @@
 // executables. Exit codes: report.h.
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/tool_system.h"
+#include "tools/mkupdate/apply_command.h"
+#include "tools/mkupdate/check_command.h"
 #include "tools/mkupdate/list_command.h"
 #include "tools/mkupdate/pack.h"
 #include "tools/mkupdate/report.h"
@@ -23,29 +26,37 @@ const char kToolHelp[] =
     "          new one\n"
     "  list    show what an update carries and check it\n"
     "  verify  check an installed game folder against a verification list\n"
+    "  apply   install an update into a folder as the updater would\n"
+    "  check   try an update on a copy of each old release and compare\n"
+    "          the result with the new one\n"
     "  help    show a command's usage: mkupdate help pack\n"
     "\n"
     "  --help     this text\n"
     "  --version  the tool's version\n"
     "\n"
-    "Exit codes: 0 done and all good; 1 pack refused an input, or list or\n"
-    "verify found a mismatch, a missing or a differing file; 2 usage error;\n"
-    "3 list or verify could not check (not an update, a damaged list, an\n"
-    "unreadable file). Results go to stdout, diagnostics to stderr.\n"
+    "Exit codes: 0 done and all good; 1 pack refused an input, list, verify\n"
+    "or check found a mismatch, a missing or a differing file, or apply's\n"
+    "run failed; 2 usage error; 3 could not check or run (not an update, a\n"
+    "damaged list, an unreadable file). Results go to stdout, diagnostics\n"
+    "to stderr.\n"
     "\n"
     "The publisher's guide: docs/publishing.md (share/doc/mkupdate where\n"
     "mkupdate is installed); man mkupdate.\n";
 
 const char kPackHelp[] =
-    "usage: mkupdate pack --stub STUB --out OUT --from OLD [--from OLD...]\n"
-    "                     --to NEW [--dry-run] [--quiet] [ENTRY...]\n"
-    "       mkupdate pack --stub STUB --out OUT\n"
+    "usage: mkupdate pack [--stub STUB] --out OUT --from OLD [--from OLD...]\n"
+    "                     --to NEW [--exclude PATTERN...] [--dry-run]\n"
+    "                     [--json] [--quiet] [ENTRY...]\n"
+    "       mkupdate pack [--stub STUB] --out OUT\n"
     "                     [--verify-dir DIR | --verify-list FILE]\n"
-    "                     [--dry-run] [--quiet] ENTRY...\n"
+    "                     [--exclude PATTERN...] [--dry-run] [--json]\n"
+    "                     [--quiet] ENTRY...\n"
     "\n"
     "Writes OUT: STUB (the updater built without payload, under 1 MiB),\n"
     "zero bytes up to 1 MiB, then the payload archive, the verification\n"
-    "list last. Never writes over STUB or an input; OUT is never listed.\n"
+    "list last. Never writes over STUB or an input: an OUT inside OLD,\n"
+    "NEW or DIR is refused. STUB defaults to the installed i686 stub,\n"
+    "where one is installed.\n"
     "\n"
     "  --from OLD           a release the players may have installed, as\n"
     "                       installed; once for each such release\n"
@@ -58,8 +69,13 @@ const char kPackHelp[] =
     "                       file under DIR (but uninst.lst and vrx.hvl)\n"
     "  --verify-list FILE   add FILE as the list vrx.hvl\n"
     "  --entry NAME FILE    add FILE under the entry name NAME\n"
+    "  --exclude PATTERN    leave the files PATTERN names (a path in the\n"
+    "                       release, or a glob: * and ? within one part; a\n"
+    "                       folder with all under it) out of the entries and\n"
+    "                       the list; once for each pattern\n"
     "  --dry-run            print what would be packed, which releases each\n"
     "                       entry serves and what is left out; write nothing\n"
+    "  --json               the same as one JSON document on stdout\n"
     "  -q, --quiet          print nothing but errors (no progress, no notes)\n"
     "\n"
     "ENTRY is a file: under DIR or NEW it is stored under its path there,\n"
@@ -99,12 +115,50 @@ const char kVerifyHelp[] =
     "Exits 1 when a file is missing or differs, 3 when LIST cannot be read\n"
     "or a file cannot be checked.\n";
 
+const char kApplyHelp[] =
+    "usage: mkupdate apply [--quiet] UPDATE FOLDER\n"
+    "\n"
+    "Installs UPDATE into FOLDER as the updater does, with its own code:\n"
+    "every entry staged beside its file and checked against the update's\n"
+    "list, then moved over it, and the installed names merged into the\n"
+    "uninstall list. No registry, no question, no mutex. Prints the\n"
+    "updater's result code and its message.\n"
+    "\n"
+    "  -q, --quiet  print nothing on success\n"
+    "\n"
+    "Exits 0 when the updater would end with 0; 1 with any other result\n"
+    "(printed in hex, e.g. 0x80000003, with the updater's message); 3 when\n"
+    "UPDATE or FOLDER is missing, or their paths cannot be given to the\n"
+    "updater (code page 932, backslashes).\n";
+
+const char kCheckHelp[] =
+    "usage: mkupdate check [--json] UPDATE --from OLD [--from OLD...]\n"
+    "                      --to NEW [--exclude PATTERN...]\n"
+    "\n"
+    "For each OLD: copies it into a temporary folder, installs UPDATE there\n"
+    "as the updater would (mkupdate apply), and compares the folder with\n"
+    "NEW: every file of NEW must be there with its bytes, and every entry\n"
+    "the update installed named in the uninstall list. Prints, per OLD,\n"
+    "each file that is missing or differs. The temporary folders are\n"
+    "removed. Reads the finished file, signed or not.\n"
+    "\n"
+    "  --from OLD         a release the players may have; once for each\n"
+    "  --to NEW           the release every OLD must become\n"
+    "  --exclude PATTERN  files of NEW not compared (as pack's --exclude)\n"
+    "  --json             one JSON document on stdout\n"
+    "\n"
+    "Exits 0 when every OLD becomes NEW, 1 when one does not, 3 when a\n"
+    "release or the update cannot be read.\n";
+
 struct Command {
   const char* name;
   const char* help;
 };
-const Command kCommands[] = {
-    {"pack", kPackHelp}, {"list", kListHelp}, {"verify", kVerifyHelp}};
+const Command kCommands[] = {{"pack", kPackHelp},
+                             {"list", kListHelp},
+                             {"verify", kVerifyHelp},
+                             {"apply", kApplyHelp},
+                             {"check", kCheckHelp}};
 
 int Usage(const std::string& problem, const char* command) {
   std::string also = command == nullptr
@@ -147,8 +201,11 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
                    PackOptions* o) {
   const std::string& arg = args[*i];
   if (IsHelp(arg)) return Help(kPackHelp);
-  if (arg == "--dry-run" || arg == "--quiet" || arg == "-q") {
-    (arg == "--dry-run" ? o->dry_run : o->quiet) = true;
+  if (arg == "--dry-run" || arg == "--quiet" || arg == "-q" ||
+      arg == "--json") {
+    (arg == "--dry-run" ? o->dry_run
+     : arg == "--json"  ? o->json
+                        : o->quiet) = true;
     return -1;
   }
   if (arg == "--entry") {
@@ -163,10 +220,13 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
     *i += 2;
     return -1;
   }
-  // --from may be given once for each release the players may have.
-  std::string from;
+  // --from once for each release the players may have; --exclude once for
+  // each pattern.
+  std::string from, exclude;
   int taken = TakeOption(args, i, "--from", &from);
   if (taken > 0) o->from.push_back(from);
+  if (taken == 0) taken = TakeOption(args, i, "--exclude", &exclude);
+  if (taken > 0 && !exclude.empty()) o->exclude.push_back(exclude);
   for (auto option :
        {std::make_pair("--stub", &o->stub), std::make_pair("--out", &o->out),
         std::make_pair("--verify-dir", &o->verify_dir),
@@ -179,8 +239,26 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
   return -1;
 }
 
-int CheckPackOptions(const PackOptions& o) {
-  if (o.stub.empty()) return Usage("--stub is missing", "pack");
+// The stub where the package installs it, if it is there.
+bool FindInstalledStub(std::string* stub) {
+  std::error_code ec;
+  std::string installed = MKUPDATE_INSTALLED_STUB;
+  if (installed.empty() || !std::filesystem::is_regular_file(
+                               std::filesystem::u8path(installed), ec)) {
+    return false;
+  }
+  *stub = installed;
+  return true;
+}
+
+int CheckPackOptions(PackOptions* options) {
+  const PackOptions& o = *options;
+  if (o.stub.empty() && !FindInstalledStub(&options->stub)) {
+    return Usage(
+        "--stub is missing, and no stub is installed where the package puts "
+        "it",
+        "pack");
+  }
   if (o.out.empty()) return Usage("--out is missing", "pack");
   if (!o.verify_dir.empty() && !o.verify_list.empty()) {
     return Usage("give --verify-dir or --verify-list, not both", "pack");
@@ -218,7 +296,7 @@ int Pack(const std::vector<std::string>& args) {
       if (done >= 0) return done;
     }
   }
-  int done = CheckPackOptions(o);
+  int done = CheckPackOptions(&o);
   return done >= 0 ? done : RunPack(o);
 }
 
@@ -274,6 +352,63 @@ int Verify(const std::vector<std::string>& args) {
   return RunVerify(o);
 }
 
+int Apply(const std::vector<std::string>& args) {
+  ApplyOptions o;
+  std::vector<std::string> operands;
+  bool quiet_short = false;
+  int done =
+      TakeFlags(args, kCommands[3],
+                {{"--quiet", &o.quiet}, {"-q", &quiet_short}}, 2, &operands);
+  if (done >= 0) return done;
+  o.quiet = o.quiet || quiet_short;
+  o.update = operands[0];
+  o.folder = operands[1];
+  return RunApply(o);
+}
+
+// The options of check; returns -1 when all were taken, else an exit code.
+int TakeCheckOption(const std::vector<std::string>& args, size_t* i,
+                    CheckOptions* o) {
+  if (IsHelp(args[*i])) return Help(kCheckHelp);
+  if (args[*i] == "--json") {
+    o->json = true;
+    return -1;
+  }
+  std::string from, exclude;
+  int taken = TakeOption(args, i, "--from", &from);
+  if (taken > 0) o->from.push_back(from);
+  if (taken == 0) taken = TakeOption(args, i, "--exclude", &exclude);
+  if (taken > 0 && !exclude.empty()) o->exclude.push_back(exclude);
+  if (taken == 0) taken = TakeOption(args, i, "--to", &o->to);
+  if (taken < 0)
+    return Usage("missing or repeated value: " + args[*i], "check");
+  if (taken == 0) return Usage("unknown option: " + args[*i], "check");
+  return -1;
+}
+
+int Check(const std::vector<std::string>& args) {
+  CheckOptions o;
+  std::vector<std::string> operands;
+  for (size_t i = 0; i < args.size(); i++) {
+    if (args[i].size() > 1 && args[i][0] == '-') {
+      int done = TakeCheckOption(args, &i, &o);
+      if (done >= 0) return done;
+    } else {
+      operands.push_back(args[i]);
+    }
+  }
+  if (operands.size() != 1) {
+    return Usage(
+        "check takes one update, not " + std::to_string(operands.size()),
+        "check");
+  }
+  if (o.from.empty() || o.to.empty()) {
+    return Usage("give --from OLD (once for each) and --to NEW", "check");
+  }
+  o.update = operands[0];
+  return RunCheck(o);
+}
+
 int HelpCommand(const std::vector<std::string>& args) {
   if (args.empty()) return Help(kToolHelp);
   if (args.size() > 1) return Usage("help takes one command", nullptr);
@@ -296,5 +431,7 @@ int main(int argc, char** argv) {
   if (command == "pack") return Pack(args);
   if (command == "list") return List(args);
   if (command == "verify") return Verify(args);
+  if (command == "apply") return Apply(args);
+  if (command == "check") return Check(args);
   return Usage("unknown command: " + command, nullptr);
 }

@@ -9,10 +9,10 @@
 
 #include "payload/payload_archive.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
@@ -35,6 +35,14 @@ TEST_F(InspectTest, UsageErrorsTakeOneLineAndExitTwo) {
       {"list", update_, update_},
       {"list", "-v", update_},
       {"verify", a},
+      {"apply", update_},
+      {"apply", "--force", update_, src_},
+      {"check", update_, "--from", src_},
+      {"check", update_, "--to", src_},
+      {"check", "--from", src_, "--to", src_},
+      {"check", update_, update_, "--from", src_, "--to", src_},
+      {"check", update_, "--from", src_, "--to", src_, "--to", src_},
+      {"check", update_, "--from", src_, "--to", src_, "--exclude"},
   };
   for (const auto& args : usage_errors) {
     ProcessResult r = Mk(args);
@@ -53,7 +61,7 @@ TEST_F(InspectTest, UsageErrorsTakeOneLineAndExitTwo) {
       Mk({"pack", "--stub", stub_, "--out=" + update_, "--", dir_.Sub("-x")})
           .status,
       0);
-  for (const char* command : {"pack", "list", "verify"}) {
+  for (const char* command : {"pack", "list", "verify", "apply", "check"}) {
     EXPECT_EQ(Mk({command, "--help"}).status, 0);
     std::string help = out_text_;
     EXPECT_EQ(help.find(std::string("usage: mkupdate ") + command), 0u) << help;

@@ -1,6 +1,7 @@
 #include "tools/mkupdate/pack.h"
 
 #include "payload/verification_list.h"
+#include "tools/mkupdate/json.h"
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/pack_inputs.h"
 #include "tools/mkupdate/progress.h"
@@ -79,20 +80,92 @@ void PrintSummary(const PackOptions& o, const PackPlan& plan) {
   Print(text + "\n");
 }
 
+std::string JsonNullable(const std::string& text) {
+  return text.empty() ? "null" : JsonString(text);
+}
+
+// Why the entry is packed: whom it serves between releases, else that it
+// was given.
+std::string EntryJson(const PackInput& input) {
+  return "{\"name\": " + JsonString(Utf8Name(input.name)) +
+         ", \"size\": " + std::to_string(input.size) +
+         ", \"source\": " + JsonString(input.path) +
+         ", \"link\": " + JsonNullable(input.link) + ", \"reason\": " +
+         JsonString(input.state.empty() ? "given" : input.state) + "}";
+}
+
+std::string ListJson(const PackPlan& plan) {
+  if (!plan.list.present()) return "null";
+  size_t records =
+      plan.list.prebuilt ? plan.list.records.size() : plan.list.files.size();
+  return std::string("{\"name\": \"") + kVerificationListName +
+         "\", \"size\": " + std::to_string(plan.list.Size()) +
+         ", \"source\": " + JsonString(plan.list.source) +
+         ", \"built\": " + (plan.list.prebuilt ? "false" : "true") +
+         ", \"records\": " + std::to_string(records) + "}";
+}
+
+std::string NotesJson(const std::vector<PathNote>& notes, const char* what) {
+  std::string out;
+  for (const PathNote& note : notes) {
+    out += std::string(out.empty() ? "" : ", ") +
+           "{\"path\": " + JsonString(note.path) + ", \"" + what +
+           "\": " + JsonString(note.text) + "}";
+  }
+  return "[" + out + "]";
+}
+
+// The plan, or what was written, as one document (docs/mkupdate-json.md).
+void PrintJson(const PackOptions& o, const PackPlan& plan) {
+  std::string entries, kept;
+  for (const PackInput& input : plan.entries) {
+    entries +=
+        std::string(entries.empty() ? "\n    " : ",\n    ") + EntryJson(input);
+  }
+  for (const std::string& path : plan.kept) {
+    kept += std::string(kept.empty() ? "" : ", ") + JsonString(path);
+  }
+  size_t count = plan.entries.size() + plan.list.present();
+  Print(JsonDocumentStart("pack", true) + ",\n  \"out\": " + JsonString(o.out) +
+        ",\n  \"written\": " + (o.dry_run ? "false" : "true") +
+        ",\n  \"entries\": [" + entries +
+        "\n  ],\n  \"list\": " + ListJson(plan) +
+        ",\n  \"stub_bytes\": " + std::to_string(plan.stub_bytes.size()) +
+        ",\n  \"left_out\": " + NotesJson(plan.left_out, "why") +
+        ",\n  \"kept\": [" + kept +
+        "],\n  \"links\": " + NotesJson(plan.links, "to") + ",\n  " +
+        JsonCounts({{"entries", static_cast<int64_t>(count)},
+                    {"data_bytes", static_cast<int64_t>(DataBytes(plan))}}) +
+        "\n}\n");
+}
+
 }  // namespace
 
 int RunPack(const PackOptions& options) {
   AllowProgress(!options.quiet && IsTerminal(stderr));
   PackPlan plan;
   if (!PreparePack(options, &plan) || !CheckLayout(plan)) return kExitRefused;
+  if (plan.stub_is_x86_64 && !options.quiet) {
+    Note(options.stub,
+         "an x86-64 build of the updater: the update will not run on 32-bit "
+         "Windows; the product's stub is the i686 one");
+  }
   if (options.dry_run) {
-    PrintDryRun(options, plan);
+    if (options.json) {
+      PrintJson(options, plan);
+    } else {
+      PrintDryRun(options, plan);
+    }
     return kExitOk;
   }
-  if (!options.quiet) {
+  if (!options.quiet && !options.json) {
     for (const std::string& path : plan.kept) Note(path, KeptText(options));
   }
   if (!WriteUpdate(options.out, &plan)) return kExitRefused;
-  if (!options.quiet) PrintSummary(options, plan);
+  if (options.json) {
+    PrintJson(options, plan);
+  } else if (!options.quiet) {
+    PrintSummary(options, plan);
+  }
   return kExitOk;
 }

@@ -23,8 +23,10 @@ struct PackOptions {
   std::vector<std::string> from;  // the releases players may have, and
   std::string to;  // the new one: the update brings each of them to it
   std::vector<EntryArg> entries;
+  std::vector<std::string> exclude;  // left out of the releases (exclude.h)
   bool dry_run = false;  // print what would be packed, write nothing
   bool quiet = false;    // no progress, no notes, no summary: errors only
+  bool json = false;     // the plan, or what was written, as one document
 };
 
 // Checks every input, then writes the update under a temporary name beside

@@ -60,9 +60,28 @@ bool LoadStub(const std::string& path, std::string* bytes) {
     return Refuse(path,
                   "not an updater stub: it lacks the marker that every build "
                   "of the updater carries; give the updater built without "
-                  "payload (build/win32/updater.exe)");
+                  "payload: updater.exe from the package "
+                  "(/usr/share/mkupdate/i686/updater.exe) or from the zip, "
+                  "beside mkupdate.exe");
   }
   return true;
+}
+
+// The PE header's machine field, 0 when the bytes are no PE program. The
+// offsets come from the file: every one is checked against its size.
+uint32_t PeMachine(const std::string& bytes) {
+  const size_t kHeaderOffsetAt = 0x3C;
+  if (bytes.size() < kHeaderOffsetAt + 4 || bytes.compare(0, 2, "MZ") != 0) {
+    return 0;
+  }
+  uint32_t header;
+  memcpy(&header, bytes.data() + kHeaderOffsetAt, 4);
+  if (header > bytes.size() || bytes.size() - header < 6 ||
+      bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) {
+    return 0;
+  }
+  return static_cast<uint8_t>(bytes[header + 4]) |
+         static_cast<uint8_t>(bytes[header + 5]) << 8;
 }
 
 // Splits a bare argument that reads as NAME=PATH, unless a file has the
@@ -220,10 +239,11 @@ bool CheckRecordNames(const std::vector<ListFile>& files) {
 }
 
 bool BuildListFromFolder(const std::string& dir, const FileId* out,
+                         const std::vector<std::string>& exclude,
                          PackPlan* plan) {
   ListPlan* list = &plan->list;
   FolderListing listing;
-  if (!ListFolder(dir, out, &listing)) return false;
+  if (!ListFolder(dir, out, exclude, &listing)) return false;
   plan->left_out = listing.left_out;
   plan->links = listing.links;
   for (const FolderFile& f : listing.files) {
@@ -274,13 +294,22 @@ bool ResolveEntries(const PackOptions& o, std::vector<PackInput>* entries) {
   return ok;
 }
 
-bool CheckEntryFiles(std::vector<PackInput>* entries) {
+// Every file pack would read can be opened: a dry run fails where pack
+// would.
+bool CheckEntryFiles(std::vector<PackInput>* entries, const ListPlan& list) {
   bool ok = true;
   for (PackInput& input : *entries) {
-    if (input.state.empty() && !CheckReadable(input.path, &input.size)) {
+    uint64_t size;
+    if (!CheckReadable(input.path, &size)) {
       ok = false;
+    } else if (input.state.empty()) {
+      input.size = size;
     }
     input.has_id = GetFileId(input.path, &input.id);
+  }
+  for (const ListFile& file : list.files) {
+    uint64_t size;
+    if (!file.summed && !CheckReadable(file.path, &size)) ok = false;
   }
   return ok;
 }
@@ -311,6 +340,48 @@ void NoteFolders(const std::vector<PackInput>& entries) {
   }
 }
 
+// The identities of every folder on the way to path's folder, links
+// resolved: whatever spells it (links, "..", letter case where the system
+// ignores it), a folder that holds the file is among them.
+std::vector<FileId> FoldersHolding(const std::string& path) {
+  std::vector<FileId> ids;
+  fs::path parent = fs::u8path(path).parent_path();
+  std::string resolved;
+  if (!ResolvedPath(parent.empty() ? "." : parent.u8string(), &resolved)) {
+    return ids;
+  }
+  for (fs::path p = fs::u8path(resolved);; p = p.parent_path()) {
+    FileId id;
+    if (GetFileId(p.u8string(), &id)) ids.push_back(id);
+    if (p == p.parent_path() || p.empty()) break;
+  }
+  return ids;
+}
+
+// No release file is ever an output: OUT must lie outside every folder an
+// update is made from.
+bool CheckOutsideFolders(const PackOptions& o) {
+  std::vector<std::pair<std::string, const char*>> folders;
+  for (const std::string& dir : o.from) folders.push_back({dir, "--from"});
+  if (!o.to.empty()) folders.push_back({o.to, "--to"});
+  if (!o.verify_dir.empty()) folders.push_back({o.verify_dir, "--verify-dir"});
+  std::vector<FileId> holding = FoldersHolding(o.out);
+  bool ok = true;
+  for (const auto& folder : folders) {
+    FileId id;
+    if (!GetFileId(folder.first, &id) ||
+        std::find(holding.begin(), holding.end(), id) == holding.end()) {
+      continue;
+    }
+    ok = Refuse(o.out, std::string("the output lies inside ") + folder.first +
+                           " (" + folder.second +
+                           "), a release folder; writing there could destroy "
+                           "a file of the release; write the update "
+                           "elsewhere");
+  }
+  return ok;
+}
+
 }  // namespace
 
 bool PreparePack(const PackOptions& o, PackPlan* plan) {
@@ -318,9 +389,12 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   if (fs::is_directory(fs::u8path(o.out), ec)) {
     return Refuse(o.out, "the output is a folder");
   }
+  if (!CheckOutsideFolders(o)) return false;
   FileId out_id;
   const FileId* out = GetFileId(o.out, &out_id) ? &out_id : nullptr;
   bool ok = LoadStub(o.stub, &plan->stub_bytes);
+  const uint32_t kMachineX86_64 = 0x8664;
+  plan->stub_is_x86_64 = PeMachine(plan->stub_bytes) == kMachineX86_64;
   ok = !SameAsOutput(o.out, out, o.stub, "stub") && ok;
   std::vector<PackInput> given;
   ok = ResolveEntries(o, &given) && ok;
@@ -332,11 +406,11 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
     ok = ok && LoadListFile(o.verify_list, &plan->list);
     plan->list.source = o.verify_list;
   } else if (!o.verify_dir.empty()) {
-    ok = ok && BuildListFromFolder(o.verify_dir, out, plan);
+    ok = ok && BuildListFromFolder(o.verify_dir, out, o.exclude, plan);
     plan->list.source = o.verify_dir;
   }
   if (!o.from.empty()) {
-    ok = DiffReleases(o.from, o.to, out, plan) && ok;
+    ok = DiffReleases(o.from, o.to, out, o.exclude, plan) && ok;
     MergeReleaseEntries(given, &plan->entries);
     if (ok && plan->entries.empty()) {
       return Refuse(o.to, "nothing to pack: no file is new or changed since " +
@@ -348,7 +422,7 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   ok = CheckEntryNames(plan->entries) && ok;
   if (!plan->list.prebuilt) ok = CheckRecordNames(plan->list.files) && ok;
   ok = CheckEntryCount(plan->entries, plan->list.present(), o) && ok;
-  if (!ok || !CheckEntryFiles(&plan->entries)) return false;
+  if (!ok || !CheckEntryFiles(&plan->entries, plan->list)) return false;
   if (o.from.empty() && !o.quiet) NoteFolders(plan->entries);
   return true;
 }

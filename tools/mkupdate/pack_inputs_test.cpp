@@ -14,10 +14,10 @@
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
@@ -68,6 +68,9 @@ TEST_F(MkupdateTest, EveryRefusalNamesFileAndReasonAndLeavesNoOutput) {
   WriteFileOrDie(zeros, std::string(100, '\0'));
   std::string script = dir_.Sub("script.sh");
   WriteFileOrDie(script, "#!/bin/sh\nexit 0\n");
+  std::string small = dir_.Sub("small");
+  mkdir(small.c_str(), 0755);
+  WriteFileOrDie(small + "/f", "f");
   std::string unmarked = dir_.Sub("unmarked");
   std::string updater = ReadFileOrEmpty(stub_);
   size_t marker = updater.find("Lumenhollow stub");
@@ -106,7 +109,12 @@ TEST_F(MkupdateTest, EveryRefusalNamesFileAndReasonAndLeavesNoOutput) {
       {{a}, program, "not an updater stub", program},
       {{a}, zeros, "not an updater stub", zeros},
       {{a}, script, "not an updater stub", script},
-      {{a}, unmarked, "lacks the marker", unmarked},
+      {{a},
+       unmarked,
+       "lacks the marker that every build of the updater carries; give the "
+       "updater built without payload: updater.exe from the package "
+       "(/usr/share/mkupdate/i686/updater.exe) or from the zip",
+       unmarked},
       {{a}, src_, "a folder, not a file", src_},
       {many, "e24=" + a, "this would be entry 25 of 25"},
       {full, "e23=" + a, "this would be entry 25 of 25"},
@@ -129,9 +137,15 @@ TEST_F(MkupdateTest, EveryRefusalNamesFileAndReasonAndLeavesNoOutput) {
       {{"--verify-dir", case_dir, a}, case_dir + "/same.TXT", "same name"},
       {{"x=" + big, "y=" + a}, "y=" + a, "at or beyond 2 GiB"},
       {{"x=" + huge}, "x=" + huge, "smaller than 4 GiB"},
+      {{"--verify-dir", small, "x=" + big},
+       "vrx.hvl (the verification list from " + small + ")",
+       "at or beyond 2 GiB"},
       {{dir_.Sub("missing")}, dir_.Sub("missing"), "no such file"},
       {{"d=" + src_}, src_, "a folder, not a file"},
-      {{"--verify-dir", dir_.Sub("none"), a}, dir_.Sub("none"), "not a folder"},
+      {{"--verify-dir", dir_.Sub("none"), a},
+       dir_.Sub("none"),
+       "no such folder"},
+      {{"--from", a, "--to", src_}, a, "not a folder"},
       {{"--verify-list", bad_magic, a}, bad_magic, "KPL_____"},
       {{"--verify-list", short_list, a}, short_list, "declares 1 record,"},
       {{"--verify-list", wrong_list, a},
@@ -205,6 +219,29 @@ TEST_F(MkupdateTest, TheOutputIsNeverAnInput) {
         << r.err;
   }
   EXPECT_EQ(snapshot(), before) << "an input was touched";
+}
+
+// A stub built for x86-64 packs, with a note: 32-bit Windows cannot run
+// it. The i686 build, the product, packs without one.
+TEST_F(MkupdateTest, AnX86_64StubIsNoted) {
+  std::string updater = ReadFileOrEmpty(stub_);
+  for (uint16_t machine : {0x8664, 0x14C}) {
+    // A PE header before the updater's bytes, which carry the marker.
+    std::string pe = "MZ" + std::string(0x3A, '\0') +
+                     std::string("\x40\0\0\0", 4) + "PE" +
+                     std::string(2, '\0') +
+                     std::string(reinterpret_cast<char*>(&machine), 2);
+    std::string stub = dir_.Sub("pe_stub");
+    WriteFileOrDie(stub, pe + updater);
+    ProcessResult r = Mk({"pack", "--stub", stub, "--out", update_, "--dry-run",
+                          src_ + "/a.arc"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find(stub + ": an x86-64 build of the updater: the "
+                                "update will not run on 32-bit Windows") !=
+                  std::string::npos,
+              machine == 0x8664)
+        << r.err;
+  }
 }
 
 TEST_F(MkupdateTest, EntryNamesFromPathsAndNames) {

@@ -47,6 +47,7 @@ struct ListPlan {
 
 struct PackPlan {
   std::string stub_bytes;
+  bool stub_is_x86_64 = false;     // a build that 32-bit Windows cannot run
   std::vector<PackInput> entries;  // the data entries, in order
   ListPlan list;
   std::vector<std::string> kept;   // files of an old release the new lacks

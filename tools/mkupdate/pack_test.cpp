@@ -13,10 +13,10 @@
 #include "payload/payload_archive.h"
 #include "payload/stub_marker.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
@@ -86,6 +86,59 @@ TEST_F(ReleaseTest, DryRunShowsThePlanAndWritesNothing) {
     EXPECT_NE(out_text_.find("\n" + line), std::string::npos) << line;
   }
   EXPECT_EQ(out_text_.find(old_ + "/uninst.lst"), std::string::npos);
+}
+
+// A file whose name the list cannot hold blocks the update until it is
+// left out; left out, it is neither packed nor listed, and the dry run says
+// so. A folder left out takes everything in it.
+TEST_F(ReleaseTest, ExcludedFilesAreNeitherPackedNorListed) {
+  std::string long_name = std::string(56, 'n');
+  Both(long_name, "unchanged");
+  mkdir((new_ + "/logs").c_str(), 0755);
+  WriteFileOrDie(new_ + "/logs/today.log", "x");
+  ProcessResult r = PackReleases({"--dry-run"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(long_name + "': "), std::string::npos) << r.err;
+  r = PackReleases({"--dry-run", "--exclude", "n*", "--exclude", "LOGS"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& line :
+       {"left out of the list: " + new_ + "/" + long_name +
+            ": left out by --exclude n*\n",
+        "left out of the list: " + new_ +
+            "/logs: left out by --exclude "
+            "LOGS\n",
+        std::string("verification list vrx.hvl with 7 records")}) {
+    EXPECT_NE(out_text_.find(line), std::string::npos) << line << out_text_;
+  }
+  EXPECT_EQ(out_text_.find("today.log"), std::string::npos) << out_text_;
+}
+
+// A file pack could not read fails the dry run as it fails pack, whether
+// it would be an entry or only a record of the list.
+TEST_F(ReleaseTest, ADryRunFailsWherePackWould) {
+  for (const char* name : {"/movie/staff.mpg", "/readme.txt"}) {
+    std::string file = new_ + name;
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    for (const char* dry : {"--dry-run", "--quiet"}) {
+      ProcessResult r =
+          MkWithoutOverride({"pack", "--stub", stub_, "--out", update_, dry,
+                             "--from", old_, "--to", new_});
+      EXPECT_EQ(r.status, 1) << name << " " << dry;
+      EXPECT_NE(r.err.find(file + ": cannot open it"), std::string::npos)
+          << r.err;
+    }
+    chmod(file.c_str(), 0644);
+  }
+  // A file the list records but nothing else reads.
+  std::string file = new_ + "/readme.txt";
+  ASSERT_EQ(chmod(file.c_str(), 0), 0);
+  ProcessResult r =
+      MkWithoutOverride({"pack", "--stub", stub_, "--out", update_, "--dry-run",
+                         "--verify-dir", new_, new_ + "/game.exe"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(file + ": cannot open it"), std::string::npos) << r.err;
+  chmod(file.c_str(), 0644);
+  EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
 }
 
 }  // namespace

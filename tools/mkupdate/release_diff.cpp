@@ -44,9 +44,9 @@ struct OldRelease {
 };
 
 bool ListOldRelease(const std::string& dir, const FileId* out,
-                    OldRelease* old) {
+                    const std::vector<std::string>& exclude, OldRelease* old) {
   old->dir = dir;
-  bool ok = ListFolder(dir, out, &old->listing);
+  bool ok = ListFolder(dir, out, exclude, &old->listing);
   old->files = IndexNames(old->listing.files,
                           [](const FolderFile& f) { return f.name; });
   old->folders =
@@ -173,14 +173,14 @@ std::string StateText(const std::vector<std::string>& added,
 
 bool DiffReleases(const std::vector<std::string>& old_dirs,
                   const std::string& new_dir, const FileId* out,
-                  PackPlan* plan) {
+                  const std::vector<std::string>& exclude, PackPlan* plan) {
   FolderListing new_files;
-  bool ok = ListFolder(new_dir, out, &new_files);
+  bool ok = ListFolder(new_dir, out, exclude, &new_files);
   plan->left_out = new_files.left_out;
   plan->links = new_files.links;
   std::vector<OldRelease> olds(old_dirs.size());
   for (size_t i = 0; i < olds.size(); i++) {
-    ok = ListOldRelease(old_dirs[i], out, &olds[i]) && ok;
+    ok = ListOldRelease(old_dirs[i], out, exclude, &olds[i]) && ok;
   }
   if (!ok) return false;
   StartProgress("comparing " + new_dir + " with " +

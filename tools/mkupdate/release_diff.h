@@ -14,9 +14,10 @@
 // with other bytes, in bytewise order of their names, each with the
 // releases it serves in its state, and plan->list with every file of
 // new_dir; notes the files of an old release that new_dir lacks in
-// plan->kept. out names the output, which every listing leaves out.
+// plan->kept. out names the output, which no release may hold; what
+// exclude leaves out is in none of them.
 bool DiffReleases(const std::vector<std::string>& old_dirs,
                   const std::string& new_dir, const FileId* out,
-                  PackPlan* plan);
+                  const std::vector<std::string>& exclude, PackPlan* plan);
 
 #endif  // TOOLS_MKUPDATE_RELEASE_DIFF_H_

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "payload/payload_archive.h"
@@ -11,6 +12,8 @@
 #include "tools/mkupdate/progress.h"
 #include "tools/mkupdate/report.h"
 #include "tools/mkupdate/verification_list_file.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,11 +50,41 @@ class OutputFile {
   SeqFile file_;
 };
 
+// Removes what killed packs to the same output left: "<out>.<n>-<n>.tmp".
+// A pack that still runs keeps its file where the system will not remove an
+// open one (Windows), and else fails at its move, as it would have failed
+// its race for out anyway.
+void RemoveLeftovers(const std::string& out) {
+  fs::path path = fs::u8path(out);
+  fs::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  std::string prefix = path.filename().u8string() + ".";
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = it->path().filename().u8string();
+    if (name.size() <= prefix.size() + 4 ||
+        name.compare(0, prefix.size(), prefix) ||
+        name.compare(name.size() - 4, 4, ".tmp")) {
+      continue;
+    }
+    std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    size_t dash = middle.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size() ||
+        middle.find_first_not_of("0123456789-") != std::string::npos ||
+        middle.find('-', dash + 1) != std::string::npos) {
+      continue;
+    }
+    Sys()->RemoveFile(it->path().u8string().c_str());
+  }
+}
+
 bool OutputFile::Create() {
   // Plainly the tool's, and no other running process's: the process's
   // number and a count of the files it made. One that a killed run of the
-  // same number left is replaced.
+  // same number left is replaced; those of other numbers are removed.
   static unsigned made = 0;
+  if (made == 0) RemoveLeftovers(out_);
   temp_ = out_ + "." + std::to_string(CurrentProcessId()) + "-" +
           std::to_string(made++) + ".tmp";
   if (!CreateTempFile(kNoFolder, temp_.c_str(), &file_)) {
@@ -239,7 +272,10 @@ bool CheckLayout(const PackPlan& plan) {
   for (size_t i = 0; i <= plan.entries.size(); i++) {
     bool is_list = i == plan.entries.size();
     if (is_list && !plan.list.present()) break;
-    std::string label = is_list ? plan.list.source : plan.entries[i].label;
+    std::string label = is_list ? std::string(kVerificationListName) +
+                                      " (the verification list from " +
+                                      plan.list.source + ")"
+                                : plan.entries[i].label;
     uint64_t size = is_list ? plan.list.Size() : plan.entries[i].size;
     if (size > 0xFFFFFFFFu) {
       ok = Refuse(label, "it is " + std::to_string(size) +

@@ -20,10 +20,10 @@
 #include "platform/tool_system.h"
 #include "testing/child_process.h"
 #include "testing/fake_platform.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 #include "tools/mkupdate/verification_list_file.h"
 
 namespace {
@@ -284,6 +284,23 @@ TEST(UpdateWriterFaultTest, EveryCallFailedOrCutLeavesTheOldOutputOrTheNew) {
       }
     }
   }
+}
+
+// What a killed pack left beside its output goes with the next pack to
+// that output; other files that only look alike stay.
+TEST_F(MkupdateTest, AKilledPacksTemporaryFileGoesWithTheNext) {
+  std::vector<std::string> left = {"setup.12345-0.tmp", "setup.7-3.tmp"};
+  std::vector<std::string> stay = {"setup.x-0.tmp", "setup.1-.tmp",
+                                   "other.1-0.tmp", "setup.1-0.tmp.keep"};
+  for (const std::string& name : left)
+    WriteFileOrDie(out_dir_ + "/" + name, "x");
+  for (const std::string& name : stay)
+    WriteFileOrDie(out_dir_ + "/" + name, "x");
+  ASSERT_EQ(Pack({src_ + "/a.arc"}, update_).status, 0);
+  std::vector<std::string> names = stay;
+  names.push_back("setup");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(FolderNames(out_dir_), names);
 }
 
 }  // namespace

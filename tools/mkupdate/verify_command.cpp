@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/tool_system.h"
 #include "tools/mkupdate/file_blocks.h"
 #include "tools/mkupdate/json.h"
 #include "tools/mkupdate/names.h"
@@ -113,11 +114,22 @@ void PrintSummary(const VerifyOptions& o, const size_t counts[4], size_t total,
 }  // namespace
 
 int RunVerify(const VerifyOptions& options) {
+  std::error_code ec;
+  bool list_is_folder = fs::is_directory(fs::u8path(options.list), ec);
+  bool dir_is_folder = fs::is_directory(fs::u8path(options.dir), ec);
+  if (list_is_folder && !dir_is_folder) {
+    Refuse(options.list,
+           "a folder, where the list or the update comes first: mkupdate "
+           "verify " +
+               ShellWord(options.dir) + " " + ShellWord(options.list));
+    return kExitCannotCheck;
+  }
   std::vector<VerificationRecord> records;
   if (!LoadList(options.list, &records)) return kExitCannotCheck;
-  std::error_code ec;
-  if (!fs::is_directory(fs::u8path(options.dir), ec)) {
-    Refuse(options.dir, "not a folder");
+  if (!dir_is_folder) {
+    Refuse(options.dir, fs::exists(fs::u8path(options.dir), ec)
+                            ? "not a folder"
+                            : "no such folder");
     return kExitCannotCheck;
   }
   size_t counts[4] = {};

@@ -9,9 +9,9 @@
 
 #include "payload/payload_archive.h"
 #include "testing/child_process.h"
+#include "testing/mkupdate_fixture.h"
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
-#include "tools/mkupdate/mkupdate_fixture.h"
 
 namespace {
 
@@ -103,9 +103,20 @@ TEST_F(InspectTest, VerifyTakesTheUpdateForItsList) {
     EXPECT_EQ(r.err.find("mkupdate: " + c.list + ": "), 0u) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
   }
-  ProcessResult r = Mk({"verify", update_, dir_.Sub("nofolder")});
-  EXPECT_EQ(r.status, 3);
-  EXPECT_NE(r.err.find("nofolder: not a folder"), std::string::npos);
+  // The folder missing, a file, or given first.
+  for (const Case& c : std::vector<Case>{
+           {dir_.Sub("nofolder"), "nofolder: no such folder"},
+           {stub_, "stub: not a folder"},
+           {"", src_ +
+                    ": a folder, where the list or the update comes first: "
+                    "mkupdate verify " +
+                    update_ + " " + src_},
+       }) {
+    ProcessResult r = c.list.empty() ? Mk({"verify", src_, update_})
+                                     : Mk({"verify", update_, c.list});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tools/mkupdate/mkupdate_fixture.h"
+#include "testing/mkupdate_fixture.h"
 
 #include <dirent.h>
 #include <string.h>

@@ -1,8 +1,8 @@
 // The worlds mkupdate's process tests run it in: a scratch folder with a
 // release folder (src/), an output folder (out/) and the native updater as
 // the stub; and two releases of the game.
-#ifndef TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
-#define TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
+#ifndef TESTING_MKUPDATE_FIXTURE_H_
+#define TESTING_MKUPDATE_FIXTURE_H_
 
 #include <stdint.h>
 
@@ -97,4 +97,4 @@ class ReleaseTest : public MkupdateTest {
   std::string new_ = dir_.Sub("new");
 };
 
-#endif  // TOOLS_MKUPDATE_MKUPDATE_FIXTURE_H_
+#endif  // TESTING_MKUPDATE_FIXTURE_H_
