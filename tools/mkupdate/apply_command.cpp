@@ -41,7 +41,7 @@ bool ToRunPath(const std::string& path, std::string* run, std::string* why) {
 // the converted path leads elsewhere. A link there is followed by both.
 bool RunReaches(const std::string& run_path, PathKind kind) {
   UsePathCoding(kUpdaterPaths);
-  PathKind found = Sys()->GetPathKind(run_path.c_str());
+  PathKind found = Sys()->GetPathKind(kNoFolder, run_path.c_str());
   UsePathCoding(kToolPaths);
   return found == kind || found == kPathLink;
 }

@@ -75,7 +75,7 @@ void RemoveLeftovers(const std::string& out) {
         middle.find('-', dash + 1) != std::string::npos) {
       continue;
     }
-    Sys()->RemoveFile(it->path().u8string().c_str());
+    Sys()->RemoveFile(kNoFolder, it->path().u8string().c_str());
   }
 }
 
