@@ -70,6 +70,10 @@ class PosixPlatform final : public Platform {
                         int lock);
 
   FileError last_error_ = kFileErrorNone;
+  // Files that moves replaced, still open: MoveFileOver.
+  static const int kMaxReplaced = 32;
+  int replaced_[kMaxReplaced];
+  int replaced_count_ = 0;
 };
 
 PosixPlatform g_posix;
@@ -342,6 +346,7 @@ void PosixPlatform::CloseFolder(FolderHandle folder) {
 int PosixPlatform::FlushFolder(FolderHandle folder) {
   // A folder's entries reach the disk only when the folder itself is
   // synced; its descriptor is the folder, wherever its name went.
+  while (replaced_count_ > 0) close(replaced_[--replaced_count_]);
   if (folder == kNoFolder) {
     errno = EBADF;
     return Failed();
@@ -391,7 +396,14 @@ int PosixPlatform::MoveFileOver(FolderHandle folder, const char* from,
   if (target == -2) return Failed();
   int moved = renameat(dir_from, posix_from, dir_to, posix_to) == 0;
   if (!moved) Failed();
-  if (target >= 0) close(target);
+  // The replaced file's last descriptor: closing it frees its blocks, some
+  // milliseconds for a large file, which would hold the next move back.
+  // It is closed once the moves are over, at the next FlushFolder.
+  if (target >= 0 && (!moved || replaced_count_ == kMaxReplaced)) {
+    close(target);
+  } else if (target >= 0) {
+    replaced_[replaced_count_++] = target;
+  }
   return moved;
 }
 
