@@ -6,6 +6,8 @@
 // them from being read as one.
 #include "control/texts.h"
 
+#include "platform/platform.h"
+
 const char kUpdaterMutexName[] = "Updater for Lumenhollow is executing.";
 const char kEngineMutexName[] = "Varnelix for Lumenhollow is executing.";
 const char kRegistryKeyPart1[] = "Software";
@@ -77,3 +79,22 @@ const char kTextUninstallFailed[] =
     "\x83\x56\x83\x87\x83\x93\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCC"
     "\x8D\x58\x90\x56\x82\xC9\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5"
     "\x82\xBD\x81\x40";
+
+const char* ResultText(ResultCode result, uint32_t* style) {
+  *style = kBoxWarning;
+  switch (result) {
+    case kResultOk:
+      *style = kBoxInformation;
+      return kTextDone;
+    case kResultPayloadUnreadable:
+    case kResultTooManyEntries:
+    case kResultChecksumMismatch:
+      return kTextCorrupt;
+    case kResultCannotWrite:
+      return kTextFailed;
+    case kResultUninstallListFailed:
+      return kTextUninstallFailed;
+    default:
+      return nullptr;
+  }
+}

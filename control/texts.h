@@ -3,6 +3,10 @@
 #ifndef CONTROL_TEXTS_H_
 #define CONTROL_TEXTS_H_
 
+#include <stdint.h>
+
+#include "payload/result_code.h"
+
 extern const char kUpdaterMutexName[];
 extern const char kEngineMutexName[];
 
@@ -21,5 +25,9 @@ extern const char kTextDone[];
 extern const char kTextCorrupt[];
 extern const char kTextFailed[];
 extern const char kTextUninstallFailed[];
+
+// The message box text for a run's result, or null for none, and in
+// *style the box's icon. mkupdate apply says the same.
+const char* ResultText(ResultCode result, uint32_t* style);
 
 #endif  // CONTROL_TEXTS_H_

@@ -7,25 +7,6 @@
 #include "platform/path.h"
 #include "platform/platform.h"
 
-const char* ResultText(ResultCode result, uint32_t* style) {
-  *style = kBoxWarning;
-  switch (result) {
-    case kResultOk:
-      *style = kBoxInformation;
-      return kTextDone;
-    case kResultPayloadUnreadable:
-    case kResultTooManyEntries:
-    case kResultChecksumMismatch:
-      return kTextCorrupt;
-    case kResultCannotWrite:
-      return kTextFailed;
-    case kResultUninstallListFailed:
-      return kTextUninstallFailed;
-    default:
-      return nullptr;
-  }
-}
-
 namespace {
 
 // Everything after the two mutexes are held.

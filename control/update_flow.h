@@ -14,9 +14,6 @@ const int kExitGameRunning = -2;
 const int kExitNotInstalled = -1;
 const int kExitDeclined = -3;
 
-// The message box text for a run's result, or null for none.
-const char* ResultText(ResultCode result, uint32_t* style);
-
 // Runs the whole update and returns the process exit code.
 int RunUpdateFlow();
 

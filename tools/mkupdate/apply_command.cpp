@@ -59,26 +59,6 @@ bool ToReachedRunPath(const std::string& path, PathKind kind,
   return true;
 }
 
-// The text the updater's box shows for a run's result. Taken from the
-// texts alone: the flow that shows them carries the stub marker, which
-// mkupdate must never carry.
-const char* UpdaterText(ResultCode result) {
-  switch (result) {
-    case kResultOk:
-      return kTextDone;
-    case kResultPayloadUnreadable:
-    case kResultTooManyEntries:
-    case kResultChecksumMismatch:
-      return kTextCorrupt;
-    case kResultCannotWrite:
-      return kTextFailed;
-    case kResultUninstallListFailed:
-      return kTextUninstallFailed;
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 bool ApplyUpdate(const std::string& update, const std::string& folder,
@@ -96,7 +76,8 @@ bool ApplyUpdate(const std::string& update, const std::string& folder,
 }
 
 std::string DescribeResult(ResultCode result) {
-  const char* text = UpdaterText(result);
+  uint32_t style;
+  const char* text = ResultText(result, &style);
   std::string shown;
   if (text == nullptr || !CodePage932ToText(text, false, &shown)) {
     shown = "no message";

@@ -196,6 +196,19 @@ int TakeOption(const std::vector<std::string>& args, size_t* i,
   return 1;
 }
 
+// --from, once for each release the players may have, and --exclude, once
+// for each pattern, as TakeOption takes one.
+int TakeRepeatedOption(const std::vector<std::string>& args, size_t* i,
+                       std::vector<std::string>* from,
+                       std::vector<std::string>* exclude) {
+  std::string release, pattern;
+  int taken = TakeOption(args, i, "--from", &release);
+  if (taken > 0) from->push_back(release);
+  if (taken == 0) taken = TakeOption(args, i, "--exclude", &pattern);
+  if (taken > 0 && !pattern.empty()) exclude->push_back(pattern);
+  return taken;
+}
+
 // The options of pack; returns -1 when all were taken, else an exit code.
 int TakePackOption(const std::vector<std::string>& args, size_t* i,
                    PackOptions* o) {
@@ -220,13 +233,7 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
     *i += 2;
     return -1;
   }
-  // --from once for each release the players may have; --exclude once for
-  // each pattern.
-  std::string from, exclude;
-  int taken = TakeOption(args, i, "--from", &from);
-  if (taken > 0) o->from.push_back(from);
-  if (taken == 0) taken = TakeOption(args, i, "--exclude", &exclude);
-  if (taken > 0 && !exclude.empty()) o->exclude.push_back(exclude);
+  int taken = TakeRepeatedOption(args, i, &o->from, &o->exclude);
   for (auto option :
        {std::make_pair("--stub", &o->stub), std::make_pair("--out", &o->out),
         std::make_pair("--verify-dir", &o->verify_dir),
@@ -374,11 +381,7 @@ int TakeCheckOption(const std::vector<std::string>& args, size_t* i,
     o->json = true;
     return -1;
   }
-  std::string from, exclude;
-  int taken = TakeOption(args, i, "--from", &from);
-  if (taken > 0) o->from.push_back(from);
-  if (taken == 0) taken = TakeOption(args, i, "--exclude", &exclude);
-  if (taken > 0 && !exclude.empty()) o->exclude.push_back(exclude);
+  int taken = TakeRepeatedOption(args, i, &o->from, &o->exclude);
   if (taken == 0) taken = TakeOption(args, i, "--to", &o->to);
   if (taken < 0)
     return Usage("missing or repeated value: " + args[*i], "check");
