@@ -90,18 +90,6 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
   return kNameSound;
 }
 
-// Windows ignores case (a name that ends in dots or blanks is refused
-// before this is asked).
-bool EndsAsTemporary(const char* name) {
-  size_t n = strlen(name);
-  size_t suffix = sizeof(kTempSuffix) - 1;
-  if (n < suffix) return false;
-  for (size_t i = 0; i < suffix; i++) {
-    if (Upper(name[n - suffix + i]) != Upper(kTempSuffix[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool IsForbiddenNameByte(unsigned char c) {
@@ -130,7 +118,7 @@ EntryNameFault FindEntryNameFault(const char* name) {
       part = p + 1;
       continue;
     }
-    if (EndsAsTemporary(name)) return kNameTemporary;
+    if (HasTempSuffix(name)) return kNameTemporary;
     return SameEntryFile(name, kUninstallListName) ? kNameReserved : kNameSound;
   }
 }

@@ -37,7 +37,6 @@ struct InstallPlan {
     const char* name;  // the last part of the entry's stored name
     char temp[kMaxPath];
   } entries[kMaxEntries];
-  char list_temp[kMaxPath];
 };
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -183,8 +182,9 @@ ResultCode MakePlan(const Payload& payload, const char* install_folder,
   plan->folder_lengths[0] = 0;
   plan->moved_into[0] = false;
   SweepLeftovers(plan->folders[0], kSweepDepth);
-  if (!TempPathFor(kUninstallListName, plan->list_temp) ||
-      !FreeTempName(plan->folders[0], plan->list_temp)) {
+  char list_temp[kMaxPath];
+  if (!TempPathFor(kUninstallListName, list_temp) ||
+      !FreeTempName(plan->folders[0], list_temp)) {
     return kResultCannotWrite;
   }
   for (uint32_t i = 0; i < payload.count; i++) {

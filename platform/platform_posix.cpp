@@ -65,7 +65,6 @@ class PosixPlatform final : public Platform {
  private:
   // Notes why the call that just failed did, from errno; returns failure.
   int Failed();
-  FolderHandle OpenFolderPath(const char* posix_path);
   FileHandle OpenLocked(FolderHandle folder, const char* name, int flags,
                         int lock);
 
@@ -320,12 +319,6 @@ FolderHandle PosixPlatform::OpenFolder(FolderHandle folder, const char* name) {
   return fd;
 }
 
-FolderHandle PosixPlatform::OpenFolderPath(const char* posix_path) {
-  int fd = open(posix_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) Failed();
-  return fd < 0 ? kNoFolder : fd;
-}
-
 FolderHandle PosixPlatform::OpenFolderOf(const char* path) {
   char posix_path[PATH_MAX];
   if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
@@ -334,9 +327,10 @@ FolderHandle PosixPlatform::OpenFolderOf(const char* path) {
     return kNoFolder;
   }
   char* slash = strrchr(posix_path, '/');
-  if (slash == nullptr) return OpenFolderPath(".");
+  if (slash == nullptr) return OpenFolder(kNoFolder, ".");
   slash[slash == posix_path ? 1 : 0] = '\0';  // the root keeps its slash
-  return OpenFolderPath(posix_path);
+  // Taken as a path again: converted once, it comes back as it is.
+  return OpenFolder(kNoFolder, posix_path);
 }
 
 void PosixPlatform::CloseFolder(FolderHandle folder) {

@@ -478,24 +478,42 @@ HeldFolder* NewHeldFolder(HANDLE h) {
 
 }  // namespace
 
+namespace {
+
+// Opens and holds the folder at a wide path, its links followed.
+FolderHandle HoldFolderAt(const wchar_t* path) {
+  HANDLE h =
+      CreateFileW(path, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kNoFolder;
+  HeldFolder* held = NewHeldFolder(h);
+  if (held != nullptr) return reinterpret_cast<FolderHandle>(held);
+  CloseHandle(h);
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return kNoFolder;
+}
+
+}  // namespace
+
 FolderHandle Win32Platform::OpenFolder(FolderHandle folder, const char* name) {
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Failed(), kNoFolder;
   // Without FILE_SHARE_DELETE: while held, the folder can be neither
-  // renamed nor removed, so every name checked in it stays in it. Below a
-  // held folder, a link or junction is opened as itself and refused.
+  // renamed nor removed, so every name checked in it stays in it.
+  if (folder == kNoFolder) {
+    FolderHandle held = HoldFolderAt(wide.get());
+    if (held == kNoFolder) Failed();
+    return held;
+  }
+  // Below a held folder, a link or junction is opened as itself and
+  // refused.
   HANDLE h =
-      folder != kNoFolder
-          ? OpenRelative(Held(folder)->handle, wide.part(), kFolderAccess,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
-                         kDirectoryFile | kOpenForBackup | kOpenReparsePoint, 0)
-          : CreateFileW(wide.get(), kFolderAccess,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      OpenRelative(Held(folder)->handle, wide.part(), kFolderAccess,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
+                   kDirectoryFile | kOpenForBackup | kOpenReparsePoint, 0);
   if (h == INVALID_HANDLE_VALUE) return Failed(), kNoFolder;
   HeldFolder* held = NewHeldFolder(h);
-  if (held == nullptr ||
-      (folder != kNoFolder && !IsPlainFolder(h, held->path, wide.get()))) {
+  if (held == nullptr || !IsPlainFolder(h, held->path, wide.get())) {
     if (held != nullptr) delete[] held->path;
     delete held;
     CloseHandle(h);
@@ -517,15 +535,7 @@ FolderHandle Win32Platform::OpenFolderOf(const char* path) {
   FolderHandle folder = kNoFolder;
   if (n != 0 && n < kLongestPath && file_part != nullptr) {
     *file_part = L'\0';
-    HANDLE h = CreateFileW(full, kFolderAccess,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    HeldFolder* held = h != INVALID_HANDLE_VALUE ? NewHeldFolder(h) : nullptr;
-    if (held != nullptr) {
-      folder = reinterpret_cast<FolderHandle>(held);
-    } else if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-    }
+    folder = HoldFolderAt(full);
   }
   if (folder == kNoFolder) Failed();
   delete[] full;
