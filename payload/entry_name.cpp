@@ -71,12 +71,26 @@ bool IsText(const char* name) {
 
 EntryNameFault FindPartFault(const char* part, size_t n) {
   if (n == 0) return kNameEmptyPart;
+  // Where the stem (the part up to its first dot) ends in a '~' of its own
+  // and digits, as Windows' short aliases do ("DATA1~1.ARC"); 0 for none.
+  size_t tilde = 0;
+  bool stem = true, alias = false;
   for (size_t i = 0; i < n; i++) {
     unsigned char c = static_cast<unsigned char>(part[i]);
     if (IsCodePage932LeadByte(c) && i + 1 < n) {
       i++;
-    } else if (IsForbiddenNameByte(c)) {
-      return kNameCharacter;
+      tilde = 0;
+      continue;
+    }
+    if (IsForbiddenNameByte(c)) return kNameCharacter;
+    if (!stem) continue;
+    if (c == '.') {
+      stem = false;
+      alias = tilde != 0 && i > tilde;
+    } else if (c == '~') {
+      tilde = i + 1;
+    } else if (c < '0' || c > '9') {
+      tilde = 0;
     }
   }
   size_t dots_and_blanks = 0;
@@ -87,7 +101,8 @@ EntryNameFault FindPartFault(const char* part, size_t n) {
   if (dots_and_blanks == n) return kNameDotPart;
   if (IsDeviceName(part, n)) return kNameDevice;
   if (part[n - 1] == '.' || part[n - 1] == ' ') return kNamePartEnd;
-  return kNameSound;
+  if (stem) alias = tilde != 0 && n > tilde;
+  return alias ? kNameShortAlias : kNameSound;
 }
 
 }  // namespace

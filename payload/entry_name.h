@@ -28,6 +28,9 @@ enum EntryNameFault {
                      // would be one file
   kNameReserved,     // the uninstall list's own name, which the run writes
                      // itself
+  kNameShortAlias,   // a part shaped as Windows' 8.3 alias of a longer name
+                     // ("DATA1~1.ARC", "UNINST~1.UPD"): it may name another
+                     // file of the folder, a temporary one included
 };
 
 // Checks a NUL-terminated stored name: the one rule of the updater and the

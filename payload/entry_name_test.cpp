@@ -25,7 +25,15 @@ TEST(EntryNameTest, NamesInsideTheFolderAreSound) {
                            "updating",
                            "\x83\x5C.dat",
                            "\x83\x7C.dat",  // the second byte of "po" is '|'
-                           "sub\\uninst.lst", "uninst.lst.x"}) {
+                           "sub\\uninst.lst",
+                           "uninst.lst.x",
+                           "a~b.arc",
+                           "a~.arc",
+                           "~",
+                           "x.a~1",
+                           "a~1a.arc",
+                           "\x83\x7E"
+                           "1.arc"}) {  // mi (83 7E) and a digit
 
     EXPECT_EQ(FindEntryNameFault(name), kNameSound) << name;
   }
@@ -95,6 +103,14 @@ TEST(EntryNameTest, NamesThatLeaveTheFolderAreRefused) {
       {"say\"hi\"", kNameCharacter},
       {"tab\there", kNameCharacter},
       {"\x1F", kNameCharacter},
+      // Windows' short aliases of longer names: the file they name is not
+      // the one the name says.
+      {"DATA1~1.ARC", kNameShortAlias},
+      {"uninst~1.upd", kNameShortAlias},
+      {"MOVIE~12\\op.dat", kNameShortAlias},
+      {"movie\\OP~1", kNameShortAlias},
+      {"a~1.tar.gz", kNameShortAlias},
+      {"\x83\x7E~3.arc", kNameShortAlias},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindEntryNameFault(c.name), c.fault) << c.name;

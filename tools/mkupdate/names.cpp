@@ -68,6 +68,10 @@ const char* SharedRuleReason(EntryNameFault fault) {
     case kNameReserved:
       return "the name is the game's uninstall list, which the updater "
              "merges the installed names into; it must never be replaced";
+    case kNameShortAlias:
+      return "the name has a part shaped as a Windows short name (a '~' and "
+             "digits before the extension, as in DATA1~1.ARC), which may "
+             "name another file of the folder";
     case kNameSound:
       break;
   }
