@@ -167,6 +167,9 @@ TEST(InstallationAttackTest, LeftoversOfAnyRunAreSwept) {
                  kOutside + std::string("\\op.dat"));
     fake.AddLink(InGame("sys.updating"), kOutside);
     fake.AddFile(InGame("kept.updating\\inside.updating"), "a folder's");
+    // Game files whose names only hold the suffix are the game's.
+    fake.AddFile(InGame("a.updating.x"), "a game file");
+    fake.AddFile(InGame("movie\\x.UPDATINGx"), "a game file");
     std::map<std::string, std::string> outside = fake.Snapshot(kOutside);
     UsePlatform(&fake);
     ResultCode result = InstallPayload(kOwnPath, kGame);
@@ -178,6 +181,8 @@ TEST(InstallationAttackTest, LeftoversOfAnyRunAreSwept) {
       EXPECT_EQ(game.count(gone), 0u) << gone << " damaged " << damaged;
     }
     EXPECT_EQ(game["kept.updating"], "<folder>");
+    EXPECT_EQ(game["a.updating.x"], "a game file");
+    EXPECT_EQ(game["movie\\x.UPDATINGx"], "a game file");
     EXPECT_EQ(fake.Snapshot(kOutside), outside);
     // A run that fails before its moves leaves the game's files as they were.
     EXPECT_EQ(game["data1.arc"], damaged ? "old data" : Entries()[0].data);
