@@ -6,11 +6,13 @@
 #include "payload/installation_run.h"
 #include "platform/path.h"
 #include "platform/platform.h"
+#include "platform/seq_file.h"
 
 namespace {
 
-// Everything after the two mutexes are held.
-int RunGuarded() {
+// Everything after the two mutexes are held; own is the updater's own file,
+// open or not.
+int RunGuarded(SeqFile* own) {
   char folder[kMaxPath];
   if (!FindInstallFolder(folder)) {
     Sys()->ShowMessageBox(kTextNotInstalled, kCaption, kBoxWarning);
@@ -20,7 +22,7 @@ int RunGuarded() {
       kAnswerYes) {
     return kExitDeclined;
   }
-  ResultCode result = RunInstallation(folder);
+  ResultCode result = RunInstallation(own, folder);
   uint32_t style;
   const char* text = ResultText(result, &style);
   if (text != nullptr) Sys()->ShowMessageBox(text, kCaption, style);
@@ -32,6 +34,13 @@ int RunGuarded() {
 int RunUpdateFlow() {
   KeepStubMarker();
   Sys()->HardenProcess();
+  // The file the player started, held from the first moment to the last,
+  // sharing nothing but reading: what the question asks about is what is
+  // installed, whatever is put at its name meanwhile. One that cannot be
+  // had is reported as the update being damaged, once the player has said
+  // Yes.
+  SeqFile own;
+  own.OpenOwnExecutable();
   uint32_t error = 0;
   MutexHandle updater = Sys()->CreateNamedMutex(kUpdaterMutexName, &error);
   if (error != 0) {
@@ -46,7 +55,7 @@ int RunUpdateFlow() {
     Sys()->ShowMessageBox(kTextBusy, kCaption, kBoxWarning);
     exit_code = kExitGameRunning;
   } else {
-    exit_code = RunGuarded();
+    exit_code = RunGuarded(&own);
   }
   Sys()->CloseNamedMutex(engine);
   Sys()->CloseNamedMutex(updater);

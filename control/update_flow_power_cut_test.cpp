@@ -301,8 +301,8 @@ TEST(UpdateFlowPowerCutTest, EveryCallIsACrashPoint) {
     mixed_points++;
   }
   // The moves: one stretch of crash points, no longer than two calls for
-  // each move of an entry or the list (the move, and the attributes cleared
-  // before it or a folder's sync after them all).
+  // each move of an entry or the list (the move, and a folder's sync after
+  // them all).
   EXPECT_EQ(mixed_points, first_mixed == 0 ? 0 : last_mixed - first_mixed + 1)
       << "the game was mixed at crash points " << first_mixed << " to "
       << last_mixed << " with old or new between";
@@ -396,13 +396,11 @@ TEST(UpdateFlowPowerCutTest, CleanRunMovesInOneStretch) {
   ASSERT_NE(clean.first_move, 0u);
   ASSERT_LT(clean.first_move, clean.list_move);
   ASSERT_LT(clean.list_move, clean.last_sync);
-  // From the first move to the last sync, nothing but the moves, the
-  // attributes they clear and the folders' syncs: nothing to read, write or
-  // wait for.
+  // From the first move to the last sync, nothing but the moves and the
+  // folders' syncs: nothing to read, write or wait for.
   for (size_t i = clean.first_move; i <= clean.last_sync; i++) {
     const std::string& name = clean.trace[i - 1].name;
-    EXPECT_TRUE(name == "MoveFileOver" || name == "ClearFileAttributes" ||
-                name == "FlushFolder")
+    EXPECT_TRUE(name == "MoveFileOver" || name == "FlushFolder")
         << "call " << i << " in the moves: " << name;
   }
   RecordProperty("calls", static_cast<int>(clean.trace.size()));
@@ -443,8 +441,7 @@ Outcome Expect(size_t n) {
   }
   if (name == "CloseFileHandle" || name == "CloseNamedMutex" ||
       name == "CloseRegistryKey" || name == "FreePages" || name == "Sleep" ||
-      name == "HardenProcess" || name == "ClearFileAttributes" ||
-      name == "RestoreFileAttributes" || name == "RemoveFile" ||
+      name == "HardenProcess" || name == "RemoveFile" ||
       (name == "GetPathKind" && IsTemporary(call.path))) {
     // Closing, freeing, waiting, and clearing a temporary file's name,
     // which is looked at again: nothing to fail.
@@ -468,7 +465,7 @@ Outcome Expect(size_t n) {
              (name == "OpenFolder" && in_sweep)) {
     // The sweep of what killed runs left is done as far as it can be.
     return kComplete;
-  } else if (name == "OpenFolder") {
+  } else if (name == "OpenFolder" || name == "OpenFolderWithoutLinks") {
     unwritten.code = static_cast<int>(kResultCannotWrite);
   } else if (name == "AllocatePages") {
     unwritten.code = static_cast<int>(kResultPayloadUnreadable);
@@ -486,7 +483,7 @@ Outcome Expect(size_t n) {
   } else if (subject == kEntryFile &&
              (name == "GetPathKind" || name == "CreateNewFile" ||
               name == "WriteFileBytes" || name == "FlushFileToDisk" ||
-              name == "FileIsFree" || name == "MoveFileOver")) {
+              name == "CanMoveOver" || name == "MoveFileOver")) {
     unwritten.code = static_cast<int>(kResultCannotWrite);
     for (size_t i = 0; name == "MoveFileOver" && i < clean.targets.size();
          i++) {
@@ -538,7 +535,7 @@ TEST(UpdateFlowPowerCutTest, BusyFilesAreWaitedFor) {
   const CleanRun& clean = Clean();
   for (size_t n = 1; n <= clean.trace.size(); n++) {
     const std::string& name = clean.trace[n - 1].name;
-    if (name != "CreateNewFile" && name != "FileIsFree" &&
+    if (name != "CreateNewFile" && name != "CanMoveOver" &&
         name != "MoveFileOver") {
       continue;
     }

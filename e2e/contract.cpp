@@ -53,6 +53,16 @@ class Win32Scene : public ContractScene {
     return fgets(answer, sizeof(answer), stdin) != nullptr &&
            strncmp(answer, "ok", 2) == 0;
   }
+  bool MakeHardLink(const std::string& name,
+                    const std::string& existing) override {
+    return CreateHardLinkA(Path(name).c_str(), Path(existing).c_str(),
+                           nullptr) != 0;
+  }
+  bool IsReadOnly(const std::string& name) override {
+    DWORD attributes = GetFileAttributesA(Path(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
   std::string Read(const std::string& name) override {
     HANDLE h =
         CreateFileA(Path(name).c_str(), GENERIC_READ,

@@ -95,10 +95,12 @@ bool PlaceEntry(InstallPlan* plan, const PayloadEntry& entry,
 }
 
 // True when what stands at the entry's name can be replaced: nothing, a
-// file, or a link, which is replaced itself.
+// link, which is replaced itself, or a file, read-only too unless it has
+// other names, whose attribute would change. A file another process holds
+// now is waited for before the moves.
 bool CanReplace(FolderHandle folder, const char* name) {
-  PathKind kind = Sys()->GetPathKind(folder, name);
-  return kind == kPathMissing || kind == kPathFile || kind == kPathLink;
+  return Sys()->CanMoveOver(folder, name, true) ||
+         Sys()->LastFileError() == kFileErrorBusy;
 }
 
 // True once nothing stands at a temporary file's name: a link is removed
@@ -106,7 +108,6 @@ bool CanReplace(FolderHandle folder, const char* name) {
 // would only follow) keeps the name taken.
 bool FreeTempName(FolderHandle folder, const char* temp) {
   if (Sys()->GetPathKind(folder, temp) == kPathMissing) return true;
-  Sys()->ClearFileAttributes(folder, temp);
   Sys()->RemoveFile(folder, temp);
   return Sys()->GetPathKind(folder, temp) == kPathMissing;
 }
@@ -146,7 +147,6 @@ int SweepOne(void* context, const char* name, PathKind kind) {
       Sys()->CloseFolder(below);
     }
   } else if ((kind == kPathFile || kind == kPathLink) && HasTempSuffix(name)) {
-    Sys()->ClearFileAttributes(at->folder, name);
     Sys()->RemoveFile(at->folder, name);
   }
   return 0;
@@ -161,9 +161,10 @@ void SweepLeftovers(FolderHandle folder, int depth) {
 const int kSweepDepth = 130;
 
 // What can be known before anything is written: every entry lies within
-// the updater's file; every folder part is a real folder, now held; every
-// entry ends at a file (or nothing, or a link, which is replaced itself);
-// and every temporary file's name is free.
+// the updater's file; the install folder is the one its path names, no
+// link on the way, and it and every folder part are real folders, now
+// held; every entry ends at a file it may replace (or nothing, or a link,
+// which is replaced itself); and every temporary file's name is free.
 ResultCode MakePlan(const Payload& payload, const char* install_folder,
                     InstallPlan* plan) {
   for (uint32_t i = 0; i < payload.count; i++) {
@@ -175,7 +176,10 @@ ResultCode MakePlan(const Payload& payload, const char* install_folder,
     if (!PathFits(install_folder, payload.entries[i]))
       return kResultCannotWrite;
   }
-  plan->folders[0] = Sys()->OpenFolder(kNoFolder, install_folder);
+  // A link in any part of the install folder's path, which someone who may
+  // write a folder above it could put there, is never followed: the run
+  // would write and sweep wherever it leads.
+  plan->folders[0] = Sys()->OpenFolderWithoutLinks(install_folder);
   if (plan->folders[0] == kNoFolder) return kResultCannotWrite;
   plan->folder_count = 1;
   plan->folder_names[0] = nullptr;
@@ -274,7 +278,7 @@ ResultCode MoveAll(const Payload& payload, InstallPlan* plan) {
   for (uint32_t i = 0; i < payload.count; i++) {
     const InstallPlan::Place& place = plan->entries[i];
     FolderHandle folder = plan->folders[place.folder];
-    if (!CanReplace(folder, place.name) || !WaitUntilFree(folder, place.name)) {
+    if (!WaitUntilFree(folder, place.name, true)) {
       RemoveTempFiles(*plan, 0, payload.count);
       return kResultCannotWrite;
     }
@@ -323,10 +327,8 @@ ResultCode InstallPlanned(SeqFile* updater, const Payload& payload,
 
 }  // namespace
 
-ResultCode RunInstallation(const char* install_folder) {
-  SeqFile updater;
-  updater.OpenOwnExecutable();
-  return InstallPayload(&updater, install_folder);
+ResultCode RunInstallation(SeqFile* own, const char* install_folder) {
+  return InstallPayload(own, install_folder);
 }
 
 ResultCode InstallPayload(SeqFile* updater, const char* install_folder) {

@@ -6,8 +6,10 @@
 #include "payload/result_code.h"
 #include "platform/seq_file.h"
 
-// Installs the payload carried by the running updater's own file.
-ResultCode RunInstallation(const char* install_folder);
+// Installs the payload carried by the running updater's own file, which
+// the caller opened (SeqFile::OpenOwnExecutable) and holds; one that is not
+// open gives kResultPayloadUnreadable.
+ResultCode RunInstallation(SeqFile* own, const char* install_folder);
 
 // Installs the payload of the open updater file into the folder, whole or
 // not at all. Before anything is written it refuses an entry that reaches

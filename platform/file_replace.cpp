@@ -31,7 +31,6 @@ int CreateTempFile(FolderHandle folder, const char* temp, SeqFile* file) {
   for (int tries = 0;;) {
     // A file left by a killed run is ours to replace, read-only or not; a
     // link keeps whatever it leads to as it was.
-    Sys()->ClearFileAttributes(folder, temp);
     if (Sys()->RemoveFile(folder, temp) ||
         Sys()->LastFileError() != kFileErrorBusy) {
       // Anything that appears at the name from here on makes this fail.
@@ -41,23 +40,19 @@ int CreateTempFile(FolderHandle folder, const char* temp, SeqFile* file) {
   }
 }
 
-int WaitUntilFree(FolderHandle folder, const char* name) {
+int WaitUntilFree(FolderHandle folder, const char* name,
+                  bool replace_read_only) {
   for (int tries = 0;;) {
-    if (Sys()->FileIsFree(folder, name)) return 1;
+    if (Sys()->CanMoveOver(folder, name, replace_read_only)) return 1;
     if (!PauseWhileBusy(Sys()->LastFileError(), &tries)) return 0;
   }
 }
 
 int MoveTempOver(FolderHandle folder, const char* temp, const char* name,
-                 bool clear_attributes) {
+                 bool replace_read_only) {
   for (int tries = 0;;) {
-    uint32_t attributes = clear_attributes
-                              ? Sys()->ClearFileAttributes(folder, name)
-                              : kNoFileAttributes;
-    if (Sys()->MoveFileOver(folder, temp, name)) return 1;
-    FileError error = Sys()->LastFileError();
-    Sys()->RestoreFileAttributes(folder, name, attributes);
-    if (!PauseWhileBusy(error, &tries)) return 0;
+    if (Sys()->MoveFileOver(folder, temp, name, replace_read_only)) return 1;
+    if (!PauseWhileBusy(Sys()->LastFileError(), &tries)) return 0;
   }
 }
 

@@ -33,25 +33,26 @@ const uint32_t kBusyPauseMs = 100;
 bool PauseWhileBusy(FileError error, int* tries);
 
 // Creates a new temporary file at temp in folder and opens file on it.
-// Whatever stands there first (a file a killed run left, or a link) is
-// removed, the link itself and never what it leads to; the file is then
-// created only if the name is free, never through a link. Returns nonzero
-// when file is open.
+// Whatever stands there first (a file a killed run left, read-only or not,
+// or a link) is removed, the link itself and never what it leads to; the
+// file is then created only if the name is free, never through a link.
+// Returns nonzero when file is open.
 int CreateTempFile(FolderHandle folder, const char* temp, SeqFile* file);
 
-// Nonzero when no other process holds the file, waiting a while for one
-// that does.
-int WaitUntilFree(FolderHandle folder, const char* name);
+// Nonzero when a move could replace what stands at name now
+// (Platform::CanMoveOver), waiting a while for a file that another process
+// holds.
+int WaitUntilFree(FolderHandle folder, const char* name,
+                  bool replace_read_only);
 
 // Moves the finished temporary file over name in folder in one step,
 // waiting a while for a target that another process holds. With
-// clear_attributes, an existing file loses its read-only (on Windows also
-// hidden and system) attributes just before the move, and has them back if
-// the move fails. Returns nonzero on success; on failure the target is as
-// it was and the temporary file is still there. The move is durable once
-// the folder is flushed.
+// replace_read_only a read-only target is replaced too
+// (Platform::MoveFileOver). Returns nonzero on success; on failure the
+// target is as it was and the temporary file is still there. The move is
+// durable once the folder is flushed.
 int MoveTempOver(FolderHandle folder, const char* temp, const char* name,
-                 bool clear_attributes);
+                 bool replace_read_only);
 
 // Writes the n bytes of data to name's temporary file (CreateTempFile) and
 // flushes them to the disk. Returns nonzero when it is there, whole; on

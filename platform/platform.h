@@ -38,10 +38,6 @@ enum FileError {
   kFileErrorOther,
 };
 
-// What ClearFileAttributes returns when there is no file or it could not
-// read its attributes.
-const uint32_t kNoFileAttributes = 0xFFFFFFFFu;
-
 // A named, machine-wide mutex; kNoMutex when none was obtained.
 typedef intptr_t MutexHandle;
 const MutexHandle kNoMutex = 0;
@@ -78,12 +74,22 @@ class Platform {
   // (UsePathCoding).
 
   // Opens an existing file for sequential reading, shared with other
-  // readers. Returns kInvalidFileHandle on failure.
+  // readers. In a held folder the name is opened as itself: a link there,
+  // or a file that has other names (hard links), is never opened, since
+  // what it leads to may lie outside. Returns kInvalidFileHandle on failure.
   virtual FileHandle OpenFileForRead(FolderHandle folder, const char* name) = 0;
 
-  // Opens the running program's own file for reading, by its full name in
-  // the system's own characters, so that it opens from any folder.
+  // Opens the running program's own file for reading, shared with readers
+  // only, by the name the system gives for it in its own characters, so
+  // that it opens from any folder. Until it is closed nobody can change,
+  // rename or remove it (on Windows; the POSIX stand-in opens the image
+  // itself).
   virtual FileHandle OpenOwnExecutable() = 0;
+
+  // Nonzero when the open file is the image the running program was
+  // started from, whatever its name is now: a file put at the program's
+  // name after it started is never taken for it.
+  virtual int IsOwnImage(FileHandle file) = 0;
 
   // Creates a new file for sequential writing, with no sharing. Fails with
   // kFileErrorExists when anything stands at the name, a link included,
@@ -118,10 +124,17 @@ class Platform {
 
   // Opens and holds the folder at name in folder, never through a link or
   // junction: anything but a real folder there fails. With kNoFolder, name
-  // is a path, whose links are followed (the install folder may itself be
-  // reached through one); what is held is the folder it leads to. Returns
-  // kNoFolder on failure.
+  // is a path, whose links are followed; what is held is the folder it
+  // leads to. Returns kNoFolder on failure.
   virtual FolderHandle OpenFolder(FolderHandle folder, const char* name) = 0;
+
+  // Opens and holds the folder at path only when path names it itself: no
+  // part of it is a link or junction, so the folder held is the one at that
+  // path and not one a link in a folder above could lead to. Told from the
+  // held folder's own final name, compared with path as the system makes
+  // it whole (letter case, separators and a trailing one aside). Returns
+  // kNoFolder otherwise.
+  virtual FolderHandle OpenFolderWithoutLinks(const char* path) = 0;
 
   // Opens and holds, as OpenFolder with kNoFolder, the folder that holds
   // the file at path (the working folder when path names none).
@@ -135,15 +148,14 @@ class Platform {
   // durable only once their folder is flushed (some systems make them so
   // sooner, in order); moves that must follow each other closely are made
   // first and their folders flushed after. POSIX: fsync of the folder.
-  // Windows has no call for one folder: the backend returns at once and
-  // relies on each move being made with MOVEFILE_WRITE_THROUGH. Windows
-  // documents that flag only for a move made as a copy and a delete (to
-  // another volume); a rename within the volume, as every move here is, is
-  // a change NTFS writes to its journal in order with creations and
-  // removals, so a power cut keeps an in-order prefix of them, but no
-  // document says the rename is on the disk when the call returns. Only
+  // Windows: FlushFileBuffers on the folder's handle, which Windows
+  // documents for files and volumes only; Wine syncs the folder for it, and
+  // NTFS keeps a rename in its journal in order with creations and
+  // removals, so that a power cut keeps an in-order prefix of them. Where
+  // the file system refuses the call there is nothing more one folder's
+  // handle can do: the backend goes on as if it had been made. Only
   // FlushFileBuffers on the volume (administrators only, and every file of
-  // the volume) would promise it.
+  // the volume) is documented to put every rename on the disk.
   virtual int FlushFolder(FolderHandle folder) = 0;
 
   // Calls fn for every name in the folder but "." and "..", in no set
@@ -152,35 +164,38 @@ class Platform {
                          void* context) = 0;
 
   // Moves the file from over the file to (which may not exist yet), both
-  // in folder, in one step; nonzero on success. A link at to is replaced
-  // itself, never what it leads to. Fails, leaving both as they were, when
-  // to is read-only, held open by another process, or a folder.
+  // in folder (with kNoFolder, two paths of one folder), in one step;
+  // nonzero on success. Only a file is moved: a link at from is never
+  // moved, nor what it leads to. A link at to is replaced itself, never
+  // what it leads to. A read-only file at to is refused, unless
+  // replace_read_only: then it is replaced, and no file that stays loses
+  // the attribute; one that has other names (hard links) is refused all
+  // the same, since Windows lets a read-only file be replaced only once its
+  // attribute is cleared, which its other names would see. Fails, leaving
+  // both as they were, when to is held open by another process
+  // (kFileErrorBusy), read-only, or a folder.
   virtual int MoveFileOver(FolderHandle folder, const char* from,
-                           const char* to) = 0;
+                           const char* to, bool replace_read_only) = 0;
 
-  // Deletes the file, or the link itself; nonzero on success.
+  // Deletes the file, read-only or not, or the link itself, never what a
+  // link leads to; nonzero on success. A read-only file that has other
+  // names is refused, for the reason MoveFileOver gives.
   virtual int RemoveFile(FolderHandle folder, const char* name) = 0;
 
-  // What stands at the name, links not followed.
+  // What stands at the name, links not followed, told from a handle opened
+  // on it as itself.
   virtual PathKind GetPathKind(FolderHandle folder, const char* name) = 0;
 
-  // Nonzero when the file could be moved over now: no other process holds
-  // it open.
-  virtual int FileIsFree(FolderHandle folder, const char* name) = 0;
+  // Nonzero when MoveFileOver with replace_read_only could replace what
+  // stands at name now: nothing, a link, or a file no other process holds
+  // open that such a move replaces. Fails with kFileErrorBusy while another
+  // process holds the file, kFileErrorOther for what the move refuses
+  // whoever holds it (a folder, a read-only file it may not replace).
+  virtual int CanMoveOver(FolderHandle folder, const char* name,
+                          bool replace_read_only) = 0;
 
   // Why the last file call that failed did.
   virtual FileError LastFileError() = 0;
-
-  // Clears the read-only (and on Windows hidden and system) attributes of
-  // an existing file, never through a link, and returns the attributes it
-  // had, for RestoreFileAttributes; failure is harmless.
-  virtual uint32_t ClearFileAttributes(FolderHandle folder,
-                                       const char* name) = 0;
-
-  // Gives the file back attributes that ClearFileAttributes returned; does
-  // nothing for kNoFileAttributes.
-  virtual void RestoreFileAttributes(FolderHandle folder, const char* name,
-                                     uint32_t attributes) = 0;
 
   // Gives the file the permissions of a new program (everyone may run it,
   // less the umask), for the update mkupdate writes; nonzero on success.

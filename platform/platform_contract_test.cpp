@@ -23,6 +23,7 @@ class FakeScene : public ContractScene {
  public:
   explicit FakeScene(FakePlatform* fake) : fake_(fake) {
     fake_->AddFolder(root_);
+    fake_->SetOwnExecutable("C:\\Downloads\\setup.exe", "MZ the image");
   }
   std::string Root() override { return root_; }
   bool MakeFile(const std::string& name, const std::string& data,
@@ -38,6 +39,14 @@ class FakeScene : public ContractScene {
     std::string path = Path(name);
     fake_->AddLink(path, path.substr(0, path.rfind('\\') + 1) + target);
     return true;
+  }
+  bool MakeHardLink(const std::string& name,
+                    const std::string& existing) override {
+    fake_->AddHardLink(Path(name), Path(existing));
+    return true;
+  }
+  bool IsReadOnly(const std::string& name) override {
+    return fake_->IsReadOnly(Path(name));
   }
   std::string Read(const std::string& name) override {
     return fake_->KindOf(Path(name)) == kPathMissing
@@ -73,6 +82,14 @@ class PosixScene : public ContractScene {
   }
   bool MakeLink(const std::string& name, const std::string& target) override {
     return symlink(target.c_str(), Path(name).c_str()) == 0;
+  }
+  bool MakeHardLink(const std::string& name,
+                    const std::string& existing) override {
+    return link(Path(existing).c_str(), Path(name).c_str()) == 0;
+  }
+  bool IsReadOnly(const std::string& name) override {
+    struct stat st;
+    return stat(Path(name).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
   }
   std::string Read(const std::string& name) override {
     return access(Path(name).c_str(), F_OK) == 0 ? ReadFileOrEmpty(Path(name))

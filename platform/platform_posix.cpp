@@ -26,6 +26,7 @@ class PosixPlatform final : public Platform {
  public:
   FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
+  int IsOwnImage(FileHandle file) override;
   FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
@@ -36,18 +37,17 @@ class PosixPlatform final : public Platform {
   int FlushFileToDisk(FileHandle file) override;
   FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
   FolderHandle OpenFolderOf(const char* path) override;
+  FolderHandle OpenFolderWithoutLinks(const char* path) override;
   void CloseFolder(FolderHandle folder) override;
   int FlushFolder(FolderHandle folder) override;
   int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
-  int MoveFileOver(FolderHandle folder, const char* from,
-                   const char* to) override;
+  int MoveFileOver(FolderHandle folder, const char* from, const char* to,
+                   bool replace_read_only) override;
   int RemoveFile(FolderHandle folder, const char* name) override;
   PathKind GetPathKind(FolderHandle folder, const char* name) override;
-  int FileIsFree(FolderHandle folder, const char* name) override;
+  int CanMoveOver(FolderHandle folder, const char* name,
+                  bool replace_read_only) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
-  void RestoreFileAttributes(FolderHandle folder, const char* name,
-                             uint32_t attributes) override;
   int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -66,7 +66,7 @@ class PosixPlatform final : public Platform {
   // Notes why the call that just failed did, from errno; returns failure.
   int Failed();
   FileHandle OpenLocked(FolderHandle folder, const char* name, int flags,
-                        int lock);
+                        int lock, bool as_itself);
 
   FileError last_error_ = kFileErrorNone;
   // Files that moves replaced, still open: MoveFileOver.
@@ -157,23 +157,31 @@ int PosixPlatform::Failed() {
   return 0;
 }
 
+// With as_itself, the name is opened as itself: a link there fails
+// (O_NOFOLLOW), and so does a file with other names, told from the open
+// descriptor.
 FileHandle PosixPlatform::OpenLocked(FolderHandle folder, const char* name,
-                                     int flags, int lock) {
+                                     int flags, int lock, bool as_itself) {
   char posix_name[PATH_MAX];
   int dir;
   if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
     Failed();
     return kInvalidFileHandle;
   }
-  int fd = openat(dir, posix_name, flags | O_CLOEXEC, 0666);
+  int fd = openat(dir, posix_name,
+                  flags | O_CLOEXEC | (as_itself ? O_NOFOLLOW : 0), 0666);
   if (fd < 0) {
     Failed();
     return kInvalidFileHandle;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-      (S_ISREG(st.st_mode) && flock(fd, lock | LOCK_NB) != 0)) {
-    if (S_ISDIR(st.st_mode)) errno = EISDIR;
+  int refused = fstat(fd, &st) != 0                                     ? errno
+                : S_ISDIR(st.st_mode)                                   ? EISDIR
+                : as_itself && st.st_nlink > 1                          ? EMLINK
+                : S_ISREG(st.st_mode) && flock(fd, lock | LOCK_NB) != 0 ? errno
+                                                                        : 0;
+  if (refused != 0) {
+    errno = refused;
     Failed();
     close(fd);
     return kInvalidFileHandle;
@@ -183,18 +191,26 @@ FileHandle PosixPlatform::OpenLocked(FolderHandle folder, const char* name,
 
 FileHandle PosixPlatform::OpenFileForRead(FolderHandle folder,
                                           const char* name) {
-  return OpenLocked(folder, name, O_RDONLY, LOCK_SH);
+  return OpenLocked(folder, name, O_RDONLY, LOCK_SH, folder != kNoFolder);
 }
 
 FileHandle PosixPlatform::OpenOwnExecutable() {
-  return OpenLocked(kNoFolder, "/proc/self/exe", O_RDONLY, LOCK_SH);
+  // The image itself, whatever became of the name it was started by.
+  return OpenLocked(kNoFolder, "/proc/self/exe", O_RDONLY, LOCK_SH, false);
+}
+
+int PosixPlatform::IsOwnImage(FileHandle file) {
+  struct stat image, st;
+  return stat("/proc/self/exe", &image) == 0 &&
+         fstat(static_cast<int>(file), &st) == 0 && st.st_dev == image.st_dev &&
+         st.st_ino == image.st_ino;
 }
 
 FileHandle PosixPlatform::CreateNewFile(FolderHandle folder, const char* name) {
   // O_EXCL fails on anything at the name, a dangling link included, and
   // O_NOFOLLOW makes sure no link is ever followed.
   return OpenLocked(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                    LOCK_EX);
+                    LOCK_EX, false);
 }
 
 uint32_t PosixPlatform::ReadFileBytes(FileHandle file, void* buffer,
@@ -252,11 +268,14 @@ namespace {
 
 // Windows refuses to replace a file that has the read-only attribute, even
 // for an administrator, or that another process holds open. The owner's
-// write bit plays the attribute; the lock taken here plays the sharing
-// check, and is held until the old file is gone. A link is replaced itself
-// and so never opened. Returns the descriptor that holds the lock, -1 when
-// there is nothing to hold, -2 when the target is refused (errno says why).
-int LockTargetForReplace(int dir, const char* name) {
+// write bit plays the attribute: such a file is replaced only with
+// replace_read_only, and not when it has other names, as on Windows, where
+// the attribute would have to be cleared first (rename(2) itself needs no
+// mode change). The lock taken here plays the sharing check, and is held
+// until the old file is gone. A link is replaced itself and so never
+// opened. Returns the descriptor that holds the lock, -1 when there is
+// nothing to hold, -2 when the target is refused (errno says why).
+int LockTargetForReplace(int dir, const char* name, bool replace_read_only) {
   int fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ELOOP ? -1 : -2;
   struct stat st;
@@ -265,8 +284,10 @@ int LockTargetForReplace(int dir, const char* name) {
     refused = errno;
   } else if (!S_ISREG(st.st_mode)) {
     refused = EISDIR;
-  } else if ((st.st_mode & S_IWUSR) == 0) {
-    refused = EACCES;
+  } else if ((st.st_mode & S_IWUSR) == 0 && !replace_read_only) {
+    refused = EROFS;  // refused whoever holds it: not "busy"
+  } else if ((st.st_mode & S_IWUSR) == 0 && st.st_nlink > 1) {
+    refused = EMLINK;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     refused = EWOULDBLOCK;
   }
@@ -274,23 +295,6 @@ int LockTargetForReplace(int dir, const char* name) {
   close(fd);
   errno = refused;
   return -2;
-}
-
-// The file at name opened without following a link, for its mode; -1 for
-// a link or no file. The mode is changed through the descriptor, so that a
-// link put at the name in between is never followed either.
-int OpenForMode(FolderHandle folder, const char* name, struct stat* st) {
-  char posix_name[PATH_MAX];
-  int dir;
-  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) return -1;
-  int fd =
-      openat(dir, posix_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 PathKind KindOfMode(mode_t mode) {
@@ -331,6 +335,67 @@ FolderHandle PosixPlatform::OpenFolderOf(const char* path) {
   slash[slash == posix_path ? 1 : 0] = '\0';  // the root keeps its slash
   // Taken as a path again: converted once, it comes back as it is.
   return OpenFolder(kNoFolder, posix_path);
+}
+
+namespace {
+
+// The absolute form of a POSIX path as the system takes it apart, without
+// asking the disk: the working folder before a relative one, no empty or
+// "." part, ".." taking the part before it away.
+bool AbsolutePath(const char* path, std::string* out) {
+  std::string whole;
+  if (path[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr) return false;
+    whole = std::string(cwd) + "/";
+  }
+  whole += path;
+  out->clear();
+  for (size_t start = 0; start < whole.size();) {
+    size_t end = whole.find('/', start);
+    if (end == std::string::npos) end = whole.size();
+    std::string part = whole.substr(start, end - start);
+    if (part == "..") {
+      out->resize(out->rfind('/') == std::string::npos ? 0 : out->rfind('/'));
+    } else if (!part.empty() && part != ".") {
+      *out += "/" + part;
+    }
+    start = end + 1;
+  }
+  if (out->empty()) *out = "/";
+  return true;
+}
+
+}  // namespace
+
+FolderHandle PosixPlatform::OpenFolderWithoutLinks(const char* path) {
+  char posix_path[PATH_MAX];
+  int dir;
+  std::string wanted;
+  if (!PlaceOf(kNoFolder, path, &dir, posix_path, sizeof(posix_path)) ||
+      !AbsolutePath(posix_path, &wanted)) {
+    Failed();
+    return kNoFolder;
+  }
+  int fd = openat(dir, posix_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Failed();
+    return kNoFolder;
+  }
+  // The kernel names a descriptor's folder by the way to it that has no
+  // link: the same as the path only when no part of the path is one.
+  char proc[32];
+  char real[PATH_MAX];
+  snprintf(proc, sizeof(proc), "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(proc, real, sizeof(real));
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof(real) ||
+      wanted != std::string(real, static_cast<size_t>(n))) {
+    close(fd);
+    errno = ELOOP;
+    Failed();
+    return kNoFolder;
+  }
+  return fd;
 }
 
 void PosixPlatform::CloseFolder(FolderHandle folder) {
@@ -377,16 +442,24 @@ int PosixPlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
 }
 
 int PosixPlatform::MoveFileOver(FolderHandle folder, const char* from,
-                                const char* to) {
+                                const char* to, bool replace_read_only) {
   char posix_from[PATH_MAX];
   char posix_to[PATH_MAX];
   int dir_from;
   int dir_to;
+  struct stat st;
   if (!PlaceOf(folder, from, &dir_from, posix_from, sizeof(posix_from)) ||
       !PlaceOf(folder, to, &dir_to, posix_to, sizeof(posix_to))) {
     return Failed();
   }
-  int target = LockTargetForReplace(dir_to, posix_to);
+  // Only a file is moved, as the Win32 backend does; rename(2) would move a
+  // link itself, never what it leads to.
+  if (fstatat(dir_from, posix_from, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    if (errno != ENOENT) errno = EINVAL;
+    return Failed();
+  }
+  int target = LockTargetForReplace(dir_to, posix_to, replace_read_only);
   if (target == -2) return Failed();
   int moved = renameat(dir_from, posix_from, dir_to, posix_to) == 0;
   if (!moved) Failed();
@@ -404,7 +477,15 @@ int PosixPlatform::MoveFileOver(FolderHandle folder, const char* from,
 int PosixPlatform::RemoveFile(FolderHandle folder, const char* name) {
   char posix_name[PATH_MAX];
   int dir;
+  struct stat st;
   if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
+    return Failed();
+  }
+  // unlink(2) needs no mode change, and removes a link itself; a read-only
+  // file with other names is refused as the Win32 backend must.
+  if (fstatat(dir, posix_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0 && st.st_nlink > 1) {
+    errno = EMLINK;
     return Failed();
   }
   return unlinkat(dir, posix_name, 0) == 0 ? 1 : Failed();
@@ -423,37 +504,17 @@ PathKind PosixPlatform::GetPathKind(FolderHandle folder, const char* name) {
   return KindOfMode(st.st_mode);
 }
 
-int PosixPlatform::FileIsFree(FolderHandle folder, const char* name) {
+int PosixPlatform::CanMoveOver(FolderHandle folder, const char* name,
+                               bool replace_read_only) {
   char posix_name[PATH_MAX];
   int dir;
-  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) return 0;
-  int fd =
-      openat(dir, posix_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 1;  // nothing there, or a link, which nobody holds
-  int is_free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (!is_free) Failed();
-  close(fd);
-  return is_free;
-}
-
-uint32_t PosixPlatform::ClearFileAttributes(FolderHandle folder,
-                                            const char* name) {
-  struct stat st;
-  int fd = OpenForMode(folder, name, &st);
-  if (fd < 0) return kNoFileAttributes;
-  fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
-  close(fd);
-  return st.st_mode & 07777;
-}
-
-void PosixPlatform::RestoreFileAttributes(FolderHandle folder, const char* name,
-                                          uint32_t attributes) {
-  struct stat st;
-  if (attributes == kNoFileAttributes) return;
-  int fd = OpenForMode(folder, name, &st);
-  if (fd < 0) return;
-  fchmod(fd, static_cast<mode_t>(attributes & 07777));
-  close(fd);
+  if (!PlaceOf(folder, name, &dir, posix_name, sizeof(posix_name))) {
+    return Failed();
+  }
+  int fd = LockTargetForReplace(dir, posix_name, replace_read_only);
+  if (fd == -2) return Failed();
+  if (fd >= 0) close(fd);
+  return 1;
 }
 
 int PosixPlatform::MakeExecutable(const char* path) {

@@ -20,6 +20,7 @@ class Win32Platform final : public Platform {
  public:
   FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
+  int IsOwnImage(FileHandle file) override;
   FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
@@ -30,18 +31,17 @@ class Win32Platform final : public Platform {
   int FlushFileToDisk(FileHandle file) override;
   FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
   FolderHandle OpenFolderOf(const char* path) override;
+  FolderHandle OpenFolderWithoutLinks(const char* path) override;
   void CloseFolder(FolderHandle folder) override;
   int FlushFolder(FolderHandle folder) override;
   int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
-  int MoveFileOver(FolderHandle folder, const char* from,
-                   const char* to) override;
+  int MoveFileOver(FolderHandle folder, const char* from, const char* to,
+                   bool replace_read_only) override;
   int RemoveFile(FolderHandle folder, const char* name) override;
   PathKind GetPathKind(FolderHandle folder, const char* name) override;
-  int FileIsFree(FolderHandle folder, const char* name) override;
+  int CanMoveOver(FolderHandle folder, const char* name,
+                  bool replace_read_only) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
-  void RestoreFileAttributes(FolderHandle folder, const char* name,
-                             uint32_t attributes) override;
   int MakeExecutable(const char*) override { return 1; }
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -191,22 +191,12 @@ WidePlace::WidePlace(FolderHandle folder, const char* name)
   wmemcpy(joined_ + base_length + 1, part, n + 1);
 }
 
-// The name the system resolves path to, links followed, into out
-// (kLongestPath characters). Returns its length, 0 when it cannot be had.
+// The name the system resolves the handle's file to ("\\?\C:\..."), links
+// followed, into out (kLongestPath characters). Returns its length, 0 when
+// it cannot be had.
 DWORD FinalNameOf(HANDLE h, wchar_t* out) {
   DWORD n = GetFinalPathNameByHandleW(h, out, kLongestPath, 0);
   return n < kLongestPath ? n : 0;
-}
-
-DWORD FinalName(const wchar_t* path, wchar_t* out) {
-  HANDLE h =
-      CreateFileW(path, FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  DWORD n = FinalNameOf(h, out);
-  CloseHandle(h);
-  return n;
 }
 
 // NtCreateFile's options and dispositions, which the user-mode headers
@@ -285,56 +275,87 @@ HANDLE OpenRelative(HANDLE root, const wchar_t* part, ACCESS_MASK access,
   return INVALID_HANDLE_VALUE;
 }
 
-// True when the file at path is a link whose attributes do not show it:
-// Wine shows a link to a file as the file itself, and deletes or moves
-// what it leads to. Such a file resolves to another name than its folder's
-// with its own name after it. A name that cannot be resolved counts as a
-// link, so that nothing is done through it.
-bool HiddenLink(const wchar_t* path) {
-  size_t n = wcslen(path);
-  wchar_t* buffer =
-      n < kLongestPath ? new (std::nothrow) wchar_t[3 * kLongestPath] : nullptr;
-  if (buffer == nullptr) return true;
-  wchar_t* wide = buffer;
-  wchar_t* file_name = buffer + kLongestPath;
-  wchar_t* folder_name = buffer + 2 * kLongestPath;
-  bool hidden = true;
-  wmemcpy(wide, path, n + 1);
-  wchar_t* slash = wcsrchr(wide, L'\\');
-  wchar_t* other = wcsrchr(wide, L'/');
-  if (other > slash) slash = other;
-  DWORD file_length = FinalName(wide, file_name);
-  if (slash != nullptr && file_length != 0) {
-    *slash = L'\0';
-    DWORD folder_length = FinalName(wide, folder_name);
-    const wchar_t* own = slash + 1;
-    size_t own_length = wcslen(own);
-    hidden = folder_length == 0 ||
-             folder_length + 1 + own_length != file_length ||
-             CompareStringOrdinal(file_name, folder_length, folder_name,
-                                  folder_length, TRUE) != CSTR_EQUAL ||
-             file_name[folder_length] != L'\\' ||
-             CompareStringOrdinal(file_name + folder_length + 1, own_length,
-                                  own, own_length, TRUE) != CSTR_EQUAL;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens the name in folder: by its part relative to the held folder's
+// handle, or by the path with kNoFolder, whose links are followed but the
+// last one's where kOpenReparsePoint asks. options are NtCreateFile's.
+HANDLE OpenPlace(FolderHandle folder, const WidePlace& place,
+                 ACCESS_MASK access, ULONG options) {
+  if (folder != kNoFolder) {
+    return OpenRelative(Held(folder)->handle, place.part(), access, kShareAll,
+                        kFileOpen, options, 0);
   }
-  delete[] buffer;
-  return hidden;
+  DWORD flags =
+      ((options & kOpenReparsePoint) != 0 ? FILE_FLAG_OPEN_REPARSE_POINT : 0) |
+      ((options & kNonDirectoryFile) != 0 ? 0 : FILE_FLAG_BACKUP_SEMANTICS);
+  return CreateFileW(place.get(), access, kShareAll, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
 }
 
-// What stands at path, and its attributes (INVALID_FILE_ATTRIBUTES when
-// nothing does).
-PathKind KindOf(const wchar_t* path, DWORD* attributes) {
-  *attributes = GetFileAttributesW(path);
-  if (*attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? kPathMissing
-               : kPathOther;
+// True when the handle's file resolves to the held folder's name with part
+// after it. Wine shows a link as what it leads to, attributes and all, and
+// renames or deletes that when asked to rename or delete the link; such a
+// file resolves elsewhere.
+bool ResolvesTo(HANDLE h, const HeldFolder* held, const wchar_t* part) {
+  wchar_t* resolved = new (std::nothrow) wchar_t[kLongestPath];
+  size_t n = resolved != nullptr ? FinalNameOf(h, resolved) : 0;
+  size_t base = wcslen(held->path);
+  size_t own = wcslen(part);
+  // A drive's root resolves with its separator: "\\?\C:\".
+  size_t start = base > 0 && held->path[base - 1] == L'\\' ? base : base + 1;
+  bool same =
+      n == start + own &&
+      CompareStringOrdinal(resolved, static_cast<int>(base), held->path,
+                           static_cast<int>(base), TRUE) == CSTR_EQUAL &&
+      resolved[start - 1] == L'\\' &&
+      CompareStringOrdinal(resolved + start, static_cast<int>(own), part,
+                           static_cast<int>(own), TRUE) == CSTR_EQUAL;
+  delete[] resolved;
+  return same;
+}
+
+// What the handle, opened on place's name in folder without following a
+// link, is: told from the handle alone. *info receives what the system
+// tells of the file.
+PathKind KindOfOpened(HANDLE h, FolderHandle folder, const WidePlace& place,
+                      BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(h, info)) return kPathOther;
+  DWORD a = info->dwFileAttributes;
+  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (folder != kNoFolder && !ResolvesTo(h, Held(folder), place.part()))) {
+    return kPathLink;
   }
-  if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kPathLink;
-  if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return kPathFolder;
-  if (*attributes & FILE_ATTRIBUTE_DEVICE) return kPathOther;
-  return HiddenLink(path) ? kPathLink : kPathFile;
+  if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) return kPathFolder;
+  return (a & FILE_ATTRIBUTE_DEVICE) != 0 ? kPathOther : kPathFile;
+}
+
+bool IsReadOnlyFile(PathKind kind, const BY_HANDLE_FILE_INFORMATION& info) {
+  return kind == kPathFile &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Sets the file's attributes through the handle: the file it is open on,
+// whatever its name is by then.
+bool SetAttributes(HANDLE h, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};  // times of zero are left as they are
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic));
+}
+
+// Opens the name as itself with access, and with the right to change its
+// attributes where that can be had: Wine grants no such right on a
+// read-only file, and changes attributes through any handle (its own
+// SetFileAttributesW does so).
+HANDLE OpenForAttributes(FolderHandle folder, const WidePlace& place,
+                         ACCESS_MASK access, ULONG options) {
+  access |= FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  HANDLE h = OpenPlace(folder, place, access | FILE_WRITE_ATTRIBUTES,
+                       options | kOpenReparsePoint);
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    h = OpenPlace(folder, place, access, options | kOpenReparsePoint);
+  }
+  return h;
 }
 
 }  // namespace
@@ -361,9 +382,20 @@ FileHandle Win32Platform::OpenFileForRead(FolderHandle folder,
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
   if (folder != kNoFolder) {
-    return Opened(OpenRelative(
+    // As itself: a link, or a file with other names, is never read.
+    HANDLE h = OpenRelative(
         Held(folder)->handle, wide.part(), GENERIC_READ, FILE_SHARE_READ,
-        kFileOpen, kNonDirectoryFile | kSequentialOnly, FILE_ATTRIBUTE_NORMAL));
+        kFileOpen, kNonDirectoryFile | kSequentialOnly | kOpenReparsePoint,
+        FILE_ATTRIBUTE_NORMAL);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h != INVALID_HANDLE_VALUE &&
+        (KindOfOpened(h, folder, wide, &info) != kPathFile ||
+         info.nNumberOfLinks != 1)) {
+      CloseHandle(h);
+      h = INVALID_HANDLE_VALUE;
+      SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return Opened(h);
   }
   return Opened(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, kSequentialArchive, nullptr));
@@ -383,6 +415,30 @@ FileHandle Win32Platform::OpenOwnExecutable() {
   }
   delete[] path;
   return Opened(h);
+}
+
+int Win32Platform::IsOwnImage(FileHandle file) {
+  // The image is mapped from the file the program was started from, and
+  // stays so whatever names change. A view of the open file is of the same
+  // file only if it is that one. Names could not tell: Wine gives a mapped
+  // image the name it was opened by, even once that name is another
+  // file's.
+  typedef LONG(WINAPI * SameFilesFn)(PVOID, PVOID);
+  FARPROC proc = NtdllFunction("NtAreMappedFilesTheSame");
+  HANDLE mapping =
+      CreateFileMappingW(ToHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  void* view = mapping != nullptr
+                   ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 1)
+                   : nullptr;
+  int same = 0;
+  if (proc != nullptr && view != nullptr) {
+    SameFilesFn same_files;
+    memcpy(&same_files, &proc, sizeof(same_files));
+    same = same_files(GetModuleHandleW(nullptr), view) >= 0;
+  }
+  if (view != nullptr) UnmapViewOfFile(view);
+  if (mapping != nullptr) CloseHandle(mapping);
+  return same;
 }
 
 FileHandle Win32Platform::CreateNewFile(FolderHandle folder, const char* name) {
@@ -439,26 +495,9 @@ int Win32Platform::FlushFileToDisk(FileHandle file) {
 namespace {
 
 // The rights a held folder is opened with: enough to list it, open what is
-// in it and read what it is, and no more.
-const DWORD kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-// True when the folder handle h, which the system resolved to resolved, is
-// the real folder named path: not a link or junction, which its attributes
-// show on Windows, nor one that they hide, as Wine's do, which resolves
-// elsewhere than the name it was opened by.
-bool IsPlainFolder(HANDLE h, const wchar_t* resolved, const wchar_t* path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return false;
-  }
-  int n = static_cast<int>(wcslen(resolved));
-  int length = static_cast<int>(wcslen(path));
-  return n == length &&
-         CompareStringOrdinal(resolved, n, path, length, TRUE) == CSTR_EQUAL;
-}
+// in it, read what it is and flush the names made in it, and no more.
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE |
+                            FILE_ADD_FILE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 // The folder h resolves to, as a new HeldFolder that owns h; nullptr when
 // it cannot be had.
@@ -513,7 +552,8 @@ FolderHandle Win32Platform::OpenFolder(FolderHandle folder, const char* name) {
                    kDirectoryFile | kOpenForBackup | kOpenReparsePoint, 0);
   if (h == INVALID_HANDLE_VALUE) return Failed(), kNoFolder;
   HeldFolder* held = NewHeldFolder(h);
-  if (held == nullptr || !IsPlainFolder(h, held->path, wide.get())) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (held == nullptr || KindOfOpened(h, folder, wide, &info) != kPathFolder) {
     if (held != nullptr) delete[] held->path;
     delete held;
     CloseHandle(h);
@@ -542,6 +582,57 @@ FolderHandle Win32Platform::OpenFolderOf(const char* path) {
   return folder;
 }
 
+namespace {
+
+// A Windows path as the system makes it whole and names it back: without
+// the "\\?\" prefix ("\\?\UNC\" is "\\"), or a separator at its end.
+// Returns its length in out (kLongestPath characters), 0 when it has none.
+size_t PlainPath(const wchar_t* path, wchar_t* out) {
+  size_t n = GetFullPathNameW(path, kLongestPath, out, nullptr);
+  if (n == 0 || n >= kLongestPath) return 0;
+  size_t skip = 0;
+  if (wcsncmp(out, L"\\\\?\\UNC\\", 8) == 0) {
+    skip = 6;
+    out[skip] = L'\\';
+  } else if (wcsncmp(out, L"\\\\?\\", 4) == 0) {
+    skip = 4;
+  }
+  wmemmove(out, out + skip, n - skip + 1);
+  n -= skip;
+  while (n > 0 && out[n - 1] == L'\\') out[--n] = L'\0';
+  return n;
+}
+
+// True when the held folder's own final name is path's: no link or
+// junction in any part of path led elsewhere.
+bool IsNamedBy(const HeldFolder* held, const wchar_t* path) {
+  wchar_t* buffer = new (std::nothrow) wchar_t[2 * kLongestPath];
+  if (buffer == nullptr) return false;
+  size_t a = PlainPath(held->path, buffer);
+  size_t b = PlainPath(path, buffer + kLongestPath);
+  bool same =
+      a != 0 && a == b &&
+      CompareStringOrdinal(buffer, static_cast<int>(a), buffer + kLongestPath,
+                           static_cast<int>(b), TRUE) == CSTR_EQUAL;
+  delete[] buffer;
+  return same;
+}
+
+}  // namespace
+
+FolderHandle Win32Platform::OpenFolderWithoutLinks(const char* path) {
+  WidePath wide(path);
+  if (wide.get() == nullptr) return Failed(), kNoFolder;
+  FolderHandle folder = HoldFolderAt(wide.get());
+  if (folder != kNoFolder && !IsNamedBy(Held(folder), wide.get())) {
+    CloseFolder(folder);
+    folder = kNoFolder;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+  }
+  if (folder == kNoFolder) Failed();
+  return folder;
+}
+
 void Win32Platform::CloseFolder(FolderHandle folder) {
   if (folder == kNoFolder) return;
   CloseHandle(Held(folder)->handle);
@@ -550,12 +641,15 @@ void Win32Platform::CloseFolder(FolderHandle folder) {
 }
 
 int Win32Platform::FlushFolder(FolderHandle folder) {
-  // Every move is made with MOVEFILE_WRITE_THROUGH and is on the disk when
-  // it returns; NTFS logs a file's creation and removal in its journal,
-  // which no call short of flushing the whole volume forces out. So there
-  // is nothing left here to flush.
-  return folder != kNoFolder ? 1
-                             : (SetLastError(ERROR_INVALID_HANDLE), Failed());
+  if (folder == kNoFolder) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Failed();
+  }
+  // The folder's handle is opened for adding files, which the call needs.
+  // A file system that refuses it leaves nothing more to do for one folder:
+  // not a failure of the update.
+  FlushFileBuffers(Held(folder)->handle);
+  return 1;
 }
 
 namespace {
@@ -602,87 +696,249 @@ int Win32Platform::ListFolder(FolderHandle folder, FolderEntryFn fn,
   return listed;
 }
 
+namespace {
+
+// A read-only attribute a move cleared on its target, to give back to that
+// same file if the move fails.
+struct ClearedTarget {
+  bool cleared = false;
+  DWORD attributes = 0;
+  BY_HANDLE_FILE_INFORMATION file;
+};
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a,
+              const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Makes what stands at to ready to be replaced by a move. Nothing, a link
+// or a file that may be written needs nothing. A read-only file, where the
+// move may replace one and it has no other name, has the attribute cleared
+// through a handle on it: Windows replaces no read-only file, and then no
+// other file than this one loses its attribute. False, with the reason as
+// the last error, when the move must not be made.
+bool ClearTarget(FolderHandle folder, const WidePlace& to,
+                 bool replace_read_only, ClearedTarget* target) {
+  HANDLE h = OpenForAttributes(folder, to, 0, kOpenForBackup);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  BY_HANDLE_FILE_INFORMATION info;
+  PathKind kind = KindOfOpened(h, folder, to, &info);
+  DWORD refusal = 0;
+  if (kind == kPathFolder || kind == kPathOther) {
+    refusal = ERROR_CANT_ACCESS_FILE;
+  } else if (IsReadOnlyFile(kind, info)) {
+    if (!replace_read_only || info.nNumberOfLinks != 1) {
+      refusal = ERROR_CANT_ACCESS_FILE;
+    } else if (!SetAttributes(
+                   h, info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+      refusal = GetLastError();
+    } else {
+      target->cleared = true;
+      target->attributes = info.dwFileAttributes;
+      target->file = info;
+    }
+  }
+  CloseHandle(h);
+  SetLastError(refusal);
+  return refusal == 0;
+}
+
+// Gives the attribute ClearTarget cleared back to the file it cleared it
+// on, if that file is still the one at to.
+void RestoreTarget(FolderHandle folder, const WidePlace& to,
+                   const ClearedTarget& target) {
+  if (!target.cleared) return;
+  DWORD error = GetLastError();
+  HANDLE h = OpenForAttributes(folder, to, 0, kNonDirectoryFile);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h != INVALID_HANDLE_VALUE) {
+    if (KindOfOpened(h, folder, to, &info) == kPathFile &&
+        SameFile(info, target.file)) {
+      SetAttributes(h, target.attributes);
+    }
+    CloseHandle(h);
+  }
+  SetLastError(error);
+}
+
+// to as a rename through a handle names it: a part of the held folder, or
+// the whole path as the system's own ("\??\C:\..."). nullptr when it has
+// none; the caller frees it.
+wchar_t* RenameTarget(FolderHandle folder, const WidePlace& to) {
+  wchar_t* full = new (std::nothrow) wchar_t[kLongestPath + 8];
+  if (full == nullptr) return nullptr;
+  if (folder != kNoFolder) {
+    wcscpy(full, to.part());
+    return full;
+  }
+  size_t n = GetFullPathNameW(to.get(), kLongestPath, full + 8, nullptr);
+  const wchar_t* rest = full + 8;
+  const wchar_t* prefix = L"\\??\\";
+  if (wcsncmp(rest, L"\\\\?\\", 4) == 0) {
+    rest += 4;
+  } else if (wcsncmp(rest, L"\\\\", 2) == 0) {
+    rest += 2;
+    prefix = L"\\??\\UNC\\";
+  }
+  if (n == 0 || n >= kLongestPath) {
+    delete[] full;
+    return nullptr;
+  }
+  size_t p = wcslen(prefix);
+  wmemmove(full + p, rest, wcslen(rest) + 1);
+  wmemcpy(full, prefix, p);
+  return full;
+}
+
+// Renames the file open as source (with DELETE access) over to in one step,
+// by NtSetInformationFile itself: Wine's SetFileInformationByHandle makes
+// the new name a path of the working folder, whatever folder it is given.
+bool RenameOver(HANDLE source, FolderHandle folder, const WidePlace& to) {
+  typedef LONG(WINAPI * SetInformationFn)(HANDLE, IoStatus*, void*, ULONG,
+                                          ULONG);
+  typedef ULONG(WINAPI * StatusToErrorFn)(LONG);
+  const ULONG kFileRenameInformation = 10;
+  FARPROC set_proc = NtdllFunction("NtSetInformationFile");
+  FARPROC error_proc = NtdllFunction("RtlNtStatusToDosError");
+  wchar_t* name = RenameTarget(folder, to);
+  size_t n = name != nullptr ? wcslen(name) : 0;
+  size_t size = sizeof(FILE_RENAME_INFO) + n * sizeof(wchar_t);
+  char* buffer = name != nullptr ? new (std::nothrow) char[size] : nullptr;
+  bool renamed = false;
+  if (buffer == nullptr || set_proc == nullptr || error_proc == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  } else {
+    FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    memset(buffer, 0, size);
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = folder != kNoFolder ? Held(folder)->handle : nullptr;
+    info->FileNameLength = static_cast<DWORD>(n * sizeof(wchar_t));
+    wmemcpy(info->FileName, name, n + 1);
+    SetInformationFn set_information;
+    StatusToErrorFn to_error;
+    memcpy(&set_information, &set_proc, sizeof(set_information));
+    memcpy(&to_error, &error_proc, sizeof(to_error));
+    IoStatus io = {0, 0};
+    LONG status = set_information(source, &io, info, static_cast<ULONG>(size),
+                                  kFileRenameInformation);
+    renamed = status >= 0;
+    if (!renamed) SetLastError(to_error(status));
+  }
+  delete[] buffer;
+  delete[] name;
+  return renamed;
+}
+
+}  // namespace
+
 int Win32Platform::MoveFileOver(FolderHandle folder, const char* from,
-                                const char* to) {
-  // MOVEFILE_WRITE_THROUGH: each move is on the disk when it returns.
+                                const char* to, bool replace_read_only) {
   WidePlace wide_from(folder, from);
   WidePlace wide_to(folder, to);
   if (wide_from.get() == nullptr || wide_to.get() == nullptr) return Failed();
-  // Windows refuses to replace a read-only file; Wine does not, so the
-  // backend refuses it itself, the same on both.
-  DWORD attributes;
-  if (KindOf(wide_to.get(), &attributes) == kPathFile &&
-      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return Failed();
+  // Moved through a handle on it, opened as itself and told a file from
+  // that handle: Wine, asked to move a link, would move what it leads to,
+  // from wherever that lies, into the folder.
+  HANDLE source =
+      OpenPlace(folder, wide_from, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                kNonDirectoryFile | kOpenReparsePoint);
+  if (source == INVALID_HANDLE_VALUE) return Failed();
+  BY_HANDLE_FILE_INFORMATION info;
+  ClearedTarget target;
+  bool moved = false;
+  if (KindOfOpened(source, folder, wide_from, &info) != kPathFile) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+  } else if (ClearTarget(folder, wide_to, replace_read_only, &target)) {
+    // A rename within the volume: it has no write-through of its own; the
+    // folder's flush after the moves is what asks for it.
+    moved = RenameOver(source, folder, wide_to);
+    if (!moved) RestoreTarget(folder, wide_to, target);
   }
-  return MoveFileExW(wide_from.get(), wide_to.get(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 1
-             : Failed();
+  DWORD error = GetLastError();
+  CloseHandle(source);
+  SetLastError(error);
+  return moved ? 1 : Failed();
 }
 
 int Win32Platform::RemoveFile(FolderHandle folder, const char* name) {
-  // Windows deletes a link itself, which its attributes show; a link they
-  // hide would have what it leads to deleted instead, and is left alone.
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Failed();
-  DWORD attributes;
-  if (KindOf(wide.get(), &attributes) == kPathLink &&
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+  // Deleted through a handle on it, opened as itself: Windows deletes a
+  // link itself, which its attributes show; a link they hide (Wine's) would
+  // have what it leads to deleted, and is left alone. A read-only file goes
+  // too, its attribute cleared through that handle, unless it has other
+  // names, which would see the attribute go.
+  HANDLE h = OpenForAttributes(folder, wide, DELETE, kNonDirectoryFile);
+  if (h == INVALID_HANDLE_VALUE) return Failed();
+  BY_HANDLE_FILE_INFORMATION info;
+  PathKind kind = KindOfOpened(h, folder, wide, &info);
+  bool read_only = IsReadOnlyFile(kind, info);
+  bool itself = kind == kPathFile ||
+                (kind == kPathLink &&
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  bool removed = false;
+  if (!itself || (read_only && info.nNumberOfLinks != 1)) {
     SetLastError(ERROR_CANT_ACCESS_FILE);
-    return Failed();
+  } else if (!read_only || SetAttributes(h, info.dwFileAttributes &
+                                                ~FILE_ATTRIBUTE_READONLY)) {
+    removed = SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
+                                         sizeof(dispose)) != 0;
+    DWORD error = GetLastError();
+    if (!removed && read_only) SetAttributes(h, info.dwFileAttributes);
+    SetLastError(error);
   }
-  return DeleteFileW(wide.get()) ? 1 : Failed();
+  DWORD error = GetLastError();
+  CloseHandle(h);
+  SetLastError(error);
+  return removed ? 1 : Failed();
 }
 
 PathKind Win32Platform::GetPathKind(FolderHandle folder, const char* name) {
   WidePlace wide(folder, name);
-  DWORD attributes;
-  return wide.get() == nullptr ? kPathOther : KindOf(wide.get(), &attributes);
+  if (wide.get() == nullptr) return kPathOther;
+  HANDLE h = OpenPlace(folder, wide, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                       kOpenReparsePoint | kOpenForBackup);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? kPathMissing
+               : kPathOther;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  PathKind kind = KindOfOpened(h, folder, wide, &info);
+  CloseHandle(h);
+  return kind;
 }
 
-int Win32Platform::FileIsFree(FolderHandle folder, const char* name) {
-  // The move opens the target for deleting; a handle of another process
+int Win32Platform::CanMoveOver(FolderHandle folder, const char* name,
+                               bool replace_read_only) {
+  WidePlace wide(folder, name);
+  if (wide.get() == nullptr) return Failed();
+  HANDLE h = OpenPlace(folder, wide, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                       kOpenReparsePoint | kOpenForBackup);
+  if (h == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : Failed();
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  PathKind kind = KindOfOpened(h, folder, wide, &info);
+  CloseHandle(h);
+  if (kind == kPathFolder || kind == kPathOther ||
+      (IsReadOnlyFile(kind, info) &&
+       (!replace_read_only || info.nNumberOfLinks != 1))) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return Failed();
+  }
+  if (kind != kPathFile) return 1;
+  // The move opens its target for deleting; a handle of another process
   // that does not share deleting makes that fail, and so this open too.
-  WidePlace wide(folder, name);
-  if (wide.get() == nullptr) return 1;  // the move itself reports it
-  HANDLE h = CreateFileW(wide.get(), DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    CloseHandle(h);
-    return 1;
-  }
-  DWORD error = GetLastError();
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-    return 1;  // nothing there, or a refusal that the move itself reports
-  }
-  return Failed();
-}
-
-uint32_t Win32Platform::ClearFileAttributes(FolderHandle folder,
-                                            const char* name) {
-  // A link is replaced as it is: its attributes might be those of what it
-  // leads to.
-  WidePlace wide(folder, name);
-  DWORD attributes;
-  if (wide.get() == nullptr || KindOf(wide.get(), &attributes) != kPathFile) {
-    return kNoFileAttributes;
-  }
-  SetFileAttributesW(wide.get(), FILE_ATTRIBUTE_NORMAL);
-  return attributes;
-}
-
-void Win32Platform::RestoreFileAttributes(FolderHandle folder, const char* name,
-                                          uint32_t attributes) {
-  if (attributes == kNoFileAttributes) return;
-  WidePlace wide(folder, name);
-  DWORD now;
-  if (wide.get() != nullptr && KindOf(wide.get(), &now) == kPathFile) {
-    SetFileAttributesW(wide.get(), attributes);
-  }
+  h = OpenPlace(folder, wide, DELETE | SYNCHRONIZE,
+                kNonDirectoryFile | kOpenReparsePoint);
+  if (h == INVALID_HANDLE_VALUE) return Failed();
+  CloseHandle(h);
+  return 1;
 }
 
 void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }

@@ -9,7 +9,12 @@ int SeqFile::OpenRead(FolderHandle folder, const char* name) {
 
 int SeqFile::OpenOwnExecutable() {
   if (IsOpen()) return 0;
-  return Open(Sys()->OpenOwnExecutable());
+  // What was put at the program's name after it started is somebody else's
+  // update, however alike.
+  if (Open(Sys()->OpenOwnExecutable()) && !Sys()->IsOwnImage(handle_)) {
+    Close();
+  }
+  return IsOpen();
 }
 
 int SeqFile::CreateNew(FolderHandle folder, const char* name) {

@@ -22,7 +22,9 @@ class SeqFile {
   // OpenRead.
   int OpenRead(FolderHandle folder, const char* name);
 
-  // Opens the running program's own file for reading, as OpenRead.
+  // Opens the running program's own file for reading, shared with readers
+  // only (Platform::OpenOwnExecutable), and only if it is the image the
+  // program was started from.
   int OpenOwnExecutable();
 
   // Creates a new file for writing, unshared, at name in folder (or at the

@@ -61,12 +61,13 @@ TEST(SeqFileTest, HeldFilesAndSharing) {
   WriteFileOrDie(path, "keep me");
   WriteFileOrDie(temp, "new");
   pid_t holder = HoldFlock(path);
-  EXPECT_EQ(Sys()->FileIsFree(kNoFolder, path.c_str()), 0);
-  EXPECT_EQ(Sys()->MoveFileOver(kNoFolder, temp.c_str(), path.c_str()), 0);
+  EXPECT_EQ(Sys()->CanMoveOver(kNoFolder, path.c_str(), false), 0);
+  EXPECT_EQ(Sys()->MoveFileOver(kNoFolder, temp.c_str(), path.c_str(), false),
+            0);
   EXPECT_EQ(Sys()->LastFileError(), kFileErrorBusy);
   StopProcess(holder);
   EXPECT_EQ(ReadFileOrEmpty(path), "keep me");
-  EXPECT_NE(Sys()->FileIsFree(kNoFolder, path.c_str()), 0);
+  EXPECT_NE(Sys()->CanMoveOver(kNoFolder, path.c_str(), false), 0);
 
   SeqFile reader1, reader2, writer, late_reader;
   ASSERT_NE(reader1.OpenRead(path.c_str()), 0);

@@ -78,10 +78,19 @@ void FakePlatform::AddLink(const std::string& path, const std::string& target) {
   AddName(path, node);
 }
 
+void FakePlatform::AddHardLink(const std::string& path,
+                               const std::string& existing) {
+  const Entry* entry = Find(existing, true);
+  if (entry == nullptr) return;
+  AddFolder(Parent(path));
+  AddName(path, entry->node);
+}
+
 void FakePlatform::SetOwnExecutable(const std::string& path,
                                     const std::string& data) {
   AddFile(path, data);
   own_path_ = path;
+  own_node_ = nodes_.size() - 1;
 }
 
 void FakePlatform::SetRegistryValue(const std::string& key,
@@ -129,6 +138,22 @@ PathKind FakePlatform::KindOf(const std::string& path) const {
 std::string FakePlatform::DataOf(const std::string& path) const {
   const Entry* entry = Find(path, true);
   return entry != nullptr ? nodes_[entry->node].data : "";
+}
+
+bool FakePlatform::IsReadOnly(const std::string& path) const {
+  const Entry* entry = Find(path, true);
+  return entry != nullptr && nodes_[entry->node].read_only;
+}
+
+size_t FakePlatform::LinkCount(const std::string& path) const {
+  const Entry* entry = Find(path, true);
+  return entry != nullptr ? NamesOf(entry->node) : 0;
+}
+
+size_t FakePlatform::NamesOf(size_t node) const {
+  size_t n = 0;
+  for (const auto& name : names_) n += name.second.node == node ? 1 : 0;
+  return n;
 }
 
 size_t FakePlatform::KeptChanges(CrashNames names, size_t n, size_t index) {
@@ -264,6 +289,23 @@ bool FakePlatform::Resolve(const std::string& path, bool follow_last,
     if (last) break;
     auto it = names_.find(current);
     if (it == names_.end() || nodes_[it->second.node].kind != kFolder) {
+      return false;
+    }
+  }
+  *key = current;
+  return true;
+}
+
+bool FakePlatform::ResolveWithoutLinks(const std::string& path,
+                                       std::string* key) const {
+  std::string current;
+  std::vector<std::string> parts = Split(path);
+  if (parts.size() > 1 && parts.back().empty()) parts.pop_back();
+  for (const std::string& part : parts) {
+    if (part.empty()) return false;
+    current = current.empty() ? Fold(part) : current + "\\" + Fold(part);
+    auto it = names_.find(current);
+    if (it != names_.end() && nodes_[it->second.node].kind == kLink) {
       return false;
     }
   }
@@ -416,10 +458,16 @@ FileHandle FakePlatform::OpenFileForRead(FolderHandle folder,
   if (!Enter("OpenFileForRead", path)) return kInvalidFileHandle;
   std::string key;
   const Entry* entry = nullptr;
-  if (Place(folder, name, true, &key) && names_.count(key) != 0) {
+  // In a held folder the name is opened as itself: never a link's target.
+  bool as_itself = folder != kNoFolder;
+  if (Place(folder, name, !as_itself, &key) && names_.count(key) != 0) {
     entry = &names_[key];
   }
   if (entry == nullptr) return Fail(kFileErrorOther), kInvalidFileHandle;
+  if (as_itself &&
+      (nodes_[entry->node].kind == kLink || NamesOf(entry->node) > 1)) {
+    return Fail(kFileErrorOther), kInvalidFileHandle;
+  }
   // Windows answers access denied for a folder opened as a file.
   if (nodes_[entry->node].kind != kFile ||
       !SharingAllows(entry->node, kRead, kRead)) {
@@ -435,6 +483,12 @@ FileHandle FakePlatform::OpenOwnExecutable() {
     return Fail(kFileErrorOther), kInvalidFileHandle;
   }
   return NewHandle(entry->node, kRead, kRead, own_path_);
+}
+
+int FakePlatform::IsOwnImage(FileHandle file) {
+  Handle* h = HandleOf(file);
+  if (!Enter("IsOwnImage", h ? h->path : "")) return 0;
+  return h != nullptr && h->node == own_node_;
 }
 
 FileHandle FakePlatform::CreateNewFile(FolderHandle folder, const char* name) {
@@ -512,11 +566,25 @@ int FakePlatform::FlushFileToDisk(FileHandle file) {
   return 1;
 }
 
+FileError FakePlatform::ReplaceRefusal(size_t node, bool replace_read_only) {
+  const Node& old = nodes_[node];
+  const int kAll = kRead | kWrite | kDelete;
+  // A link is replaced itself; a folder never; a read-only file only when
+  // asked to, and not when it has other names.
+  if (old.kind == kLink) return kFileErrorNone;
+  if (old.kind == kFolder ||
+      (old.read_only && (!replace_read_only || NamesOf(node) > 1))) {
+    return kFileErrorOther;
+  }
+  return SharingAllows(node, kDelete, kAll) ? kFileErrorNone : kFileErrorBusy;
+}
+
 int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
-                               const char* to) {
+                               const char* to, bool replace_read_only) {
   if (!Enter("MoveFileOver", Shown(folder, to))) return 0;
   std::string from_key, to_key;
   if (!Place(folder, from, false, &from_key) || names_.count(from_key) == 0 ||
+      nodes_[names_[from_key].node].kind != kFile ||
       !Place(folder, to, false, &to_key) || !ParentIsFolder(to_key)) {
     return Fail(kFileErrorOther);
   }
@@ -526,14 +594,8 @@ int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
   if (!SharingAllows(moved.node, kDelete, kAll)) return Fail(kFileErrorBusy);
   auto target = names_.find(to_key);
   if (target != names_.end() && target->second.node != moved.node) {
-    const Node& old = nodes_[target->second.node];
-    // A link is replaced itself; a folder or a read-only file never.
-    if (old.kind == kFolder ||
-        (old.kind == kFile &&
-         (old.read_only ||
-          !SharingAllows(target->second.node, kDelete, kAll)))) {
-      return Fail(kFileErrorBusy);
-    }
+    FileError refusal = ReplaceRefusal(target->second.node, replace_read_only);
+    if (refusal != kFileErrorNone) return Fail(refusal);
   }
   moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
   names_.erase(from_key);
@@ -557,6 +619,17 @@ FolderHandle FakePlatform::OpenFolder(FolderHandle folder, const char* name) {
 FolderHandle FakePlatform::OpenFolderOf(const char* path) {
   std::string folder = Split(path).size() > 1 ? Parent(Fold(path)) : "";
   return OpenFolder(kNoFolder, folder.c_str());
+}
+
+FolderHandle FakePlatform::OpenFolderWithoutLinks(const char* path) {
+  if (!Enter("OpenFolderWithoutLinks", path)) return kNoFolder;
+  std::string key;
+  if (!ResolveWithoutLinks(path, &key) || names_.count(key) == 0 ||
+      nodes_[names_[key].node].kind != kFolder) {
+    return Fail(kFileErrorOther), kNoFolder;
+  }
+  folders_[next_handle_] = std::make_pair(names_[key].node, key);
+  return next_handle_++;
 }
 
 void FakePlatform::CloseFolder(FolderHandle folder) {
@@ -614,10 +687,15 @@ int FakePlatform::RemoveFile(FolderHandle folder, const char* name) {
   if (!Place(folder, name, false, &key) || names_.count(key) == 0) {
     return Fail(kFileErrorOther);
   }
-  const Node& node = nodes_[names_[key].node];
-  if (node.kind == kFolder || node.read_only ||
-      !SharingAllows(names_[key].node, kDelete, kRead | kWrite | kDelete)) {
+  size_t node = names_[key].node;
+  if (nodes_[node].kind == kFolder ||
+      !SharingAllows(node, kDelete, kRead | kWrite | kDelete)) {
     return Fail(kFileErrorBusy);
+  }
+  // A read-only file goes too, but not one with other names, which would
+  // see its attribute change on a system that must clear it first.
+  if (nodes_[node].read_only && NamesOf(node) > 1) {
+    return Fail(kFileErrorOther);
   }
   names_.erase(key);
   pending_.push_back(NameChange{Parent(key), key, "", Entry()});
@@ -642,42 +720,13 @@ const FakePlatform::Entry* FakePlatform::FindIn(FolderHandle folder,
   return it == names_.end() ? nullptr : &it->second;
 }
 
-int FakePlatform::FileIsFree(FolderHandle folder, const char* name) {
-  if (!Enter("FileIsFree", Shown(folder, name))) return 0;
+int FakePlatform::CanMoveOver(FolderHandle folder, const char* name,
+                              bool replace_read_only) {
+  if (!Enter("CanMoveOver", Shown(folder, name))) return 0;
   const Entry* entry = FindIn(folder, name);
-  if (entry == nullptr || nodes_[entry->node].kind != kFile) return 1;
-  if (!SharingAllows(entry->node, kDelete, kRead | kWrite | kDelete)) {
-    return Fail(kFileErrorBusy);
-  }
-  return 1;
-}
-
-uint32_t FakePlatform::ClearFileAttributes(FolderHandle folder,
-                                           const char* name) {
-  if (!Enter("ClearFileAttributes", Shown(folder, name))) {
-    return kNoFileAttributes;
-  }
-  const Entry* entry = FindIn(folder, name);
-  if (entry == nullptr || nodes_[entry->node].kind != kFile) {
-    return kNoFileAttributes;
-  }
-  Node& node = nodes_[entry->node];
-  uint32_t attributes =
-      kAttributeArchive | (node.read_only ? kAttributeReadOnly : 0);
-  node.read_only = false;
-  return attributes;
-}
-
-void FakePlatform::RestoreFileAttributes(FolderHandle folder, const char* name,
-                                         uint32_t attributes) {
-  if (!Enter("RestoreFileAttributes", Shown(folder, name)) ||
-      attributes == kNoFileAttributes) {
-    return;
-  }
-  const Entry* entry = FindIn(folder, name);
-  if (entry != nullptr && nodes_[entry->node].kind == kFile) {
-    nodes_[entry->node].read_only = (attributes & kAttributeReadOnly) != 0;
-  }
+  if (entry == nullptr) return 1;
+  FileError refusal = ReplaceRefusal(entry->node, replace_read_only);
+  return refusal == kFileErrorNone ? 1 : Fail(refusal);
 }
 
 int FakePlatform::MakeExecutable(const char* path) {

@@ -2,8 +2,11 @@
 // registry, named mutexes and message boxes. It follows Windows' rules where
 // the updater relies on them: names are compared without regard to case;
 // share modes decide which opens, moves and deletes a held file allows; a
-// read-only file is never replaced or deleted; a link in a folder part of a
-// path is followed, the last part's only when the call follows links.
+// read-only file is replaced or deleted only as the contract allows (never
+// when it has other names); a link in a folder part of a path is followed,
+// the last part's only when the call follows links. One file may have
+// several names (hard links). The program's own file is known by its name
+// and by the file it was started from, which another name may take.
 //
 // It also keeps what a power cut would leave. What FlushFileToDisk made
 // durable of a file's data, and what FlushFolder made durable of one
@@ -68,7 +71,11 @@ class FakePlatform final : public Platform {
   void AddFile(const std::string& path, const std::string& data,
                bool read_only = false);
   void AddLink(const std::string& path, const std::string& target);
-  // The updater's own file, opened by OpenOwnExecutable.
+  // A second name for the file at existing (a hard link); links in
+  // existing's path are followed.
+  void AddHardLink(const std::string& path, const std::string& existing);
+  // The updater's own file: the program was started from it, by that name,
+  // which OpenOwnExecutable opens (whatever stands there by then).
   void SetOwnExecutable(const std::string& path, const std::string& data);
   void SetRegistryValue(const std::string& key, const std::string& name,
                         uint32_t type, const std::string& bytes);
@@ -99,6 +106,10 @@ class FakePlatform final : public Platform {
   std::map<std::string, std::string> Snapshot(const std::string& folder) const;
   PathKind KindOf(const std::string& path) const;
   std::string DataOf(const std::string& path) const;
+  // Of the file at path, links followed: its read-only attribute, and how
+  // many names it has.
+  bool IsReadOnly(const std::string& path) const;
+  size_t LinkCount(const std::string& path) const;
 
   // Faults. Call n (counted from 1) fails once with the given error, and
   // changes nothing; or the power is cut at call n: it and every later call
@@ -133,6 +144,7 @@ class FakePlatform final : public Platform {
 
   FileHandle OpenFileForRead(FolderHandle folder, const char* name) override;
   FileHandle OpenOwnExecutable() override;
+  int IsOwnImage(FileHandle file) override;
   FileHandle CreateNewFile(FolderHandle folder, const char* name) override;
   uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t n) override;
   uint32_t WriteFileBytes(FileHandle file, const void* buffer,
@@ -143,18 +155,17 @@ class FakePlatform final : public Platform {
   int FlushFileToDisk(FileHandle file) override;
   FolderHandle OpenFolder(FolderHandle folder, const char* name) override;
   FolderHandle OpenFolderOf(const char* path) override;
+  FolderHandle OpenFolderWithoutLinks(const char* path) override;
   void CloseFolder(FolderHandle folder) override;
   int FlushFolder(FolderHandle folder) override;
   int ListFolder(FolderHandle folder, FolderEntryFn fn, void* context) override;
-  int MoveFileOver(FolderHandle folder, const char* from,
-                   const char* to) override;
+  int MoveFileOver(FolderHandle folder, const char* from, const char* to,
+                   bool replace_read_only) override;
   int RemoveFile(FolderHandle folder, const char* name) override;
   PathKind GetPathKind(FolderHandle folder, const char* name) override;
-  int FileIsFree(FolderHandle folder, const char* name) override;
+  int CanMoveOver(FolderHandle folder, const char* name,
+                  bool replace_read_only) override;
   FileError LastFileError() override { return last_error_; }
-  uint32_t ClearFileAttributes(FolderHandle folder, const char* name) override;
-  void RestoreFileAttributes(FolderHandle folder, const char* name,
-                             uint32_t attributes) override;
   int MakeExecutable(const char* path) override;
   void Sleep(uint32_t milliseconds) override;
   void* AllocatePages(size_t size) override;
@@ -200,6 +211,13 @@ class FakePlatform final : public Platform {
   // missing or not a folder.
   bool Resolve(const std::string& path, bool follow_last,
                std::string* key) const;
+  // Resolve, but false when any part of path is a link.
+  bool ResolveWithoutLinks(const std::string& path, std::string* key) const;
+  // How many names the node has.
+  size_t NamesOf(size_t node) const;
+  // Why a move with replace_read_only may not replace the node, or
+  // kFileErrorNone.
+  FileError ReplaceRefusal(size_t node, bool replace_read_only);
   const Entry* Find(const std::string& path, bool follow_last) const;
   // The key of a name in a held folder, or of a path with kNoFolder, as
   // Resolve; false for a folder no longer held or at its name, or a name
@@ -243,6 +261,7 @@ class FakePlatform final : public Platform {
   std::vector<NameChange> pending_;
   FileHandle next_handle_ = 100;
   std::string own_path_;
+  size_t own_node_ = 0;
   std::map<std::string, std::map<std::string, std::pair<uint32_t, std::string>>>
       registry_;
   std::map<RegistryKey, std::string> open_keys_;

@@ -98,7 +98,8 @@ std::string MoveReplacesALinkItself(Platform* p, ContractScene* scene, int) {
   check.Setup(scene->MakeFile("new", "new", false), "new");
   HeldRoot root(p, scene);
   if (root.get() == kNoFolder) return "the scene's folder cannot be held";
-  check.That(p->MoveFileOver(root.get(), "new", "link") != 0, "move failed");
+  check.That(p->MoveFileOver(root.get(), "new", "link", false) != 0,
+             "move failed");
   check.That(p->GetPathKind(root.get(), "link") == kPathFile,
              "the link is still there");
   check.That(scene->Read("link") == "new",
@@ -108,28 +109,45 @@ std::string MoveReplacesALinkItself(Platform* p, ContractScene* scene, int) {
   return check.Why();
 }
 
-// A read-only file, or a folder, is never moved over; both names stay.
-std::string MoveRefusesReadOnlyOrFolder(Platform* p, ContractScene* scene,
-                                        int) {
+// A read-only file, or a folder, is never moved over; both names stay. A
+// read-only file is, when the move may replace one and it has no other
+// name; one with other names is refused all the same, and keeps its
+// attribute and its bytes under them.
+std::string MoveOverReadOnlyOrFolder(Platform* p, ContractScene* scene, int) {
   Check check;
   check.Setup(scene->MakeFile("read-only", "old", true), "read-only");
+  check.Setup(scene->MakeFile("shared", "shared", true), "shared");
+  check.Setup(scene->MakeHardLink("other-name", "shared"), "other-name");
   check.Setup(scene->MakeFolder("folder"), "folder");
   check.Setup(scene->MakeFile("new", "new", false), "new");
   HeldRoot root(p, scene);
   if (root.get() == kNoFolder) return "the scene's folder cannot be held";
-  check.That(p->MoveFileOver(root.get(), "new", "read-only") == 0,
-             "a read-only file was replaced");
+  check.That(p->MoveFileOver(root.get(), "new", "read-only", false) == 0 &&
+                 p->LastFileError() == kFileErrorOther,
+             "a read-only file was replaced, or not refused as such");
+  check.That(p->CanMoveOver(root.get(), "read-only", false) == 0,
+             "a read-only file can be moved over");
   check.That(scene->Read("read-only") == "old" && scene->Read("new") == "new",
              Expected("both as they were", scene->Read("read-only")));
-  check.That(p->MoveFileOver(root.get(), "new", "folder") == 0,
+  check.That(p->MoveFileOver(root.get(), "new", "folder", true) == 0,
              "a folder was replaced");
+  check.That(p->CanMoveOver(root.get(), "folder", true) == 0 &&
+                 p->LastFileError() == kFileErrorOther,
+             "a folder can be moved over");
   check.That(p->GetPathKind(root.get(), "folder") == kPathFolder,
              "the folder is gone");
-  // Once the attribute is cleared it is an ordinary file.
-  uint32_t attributes = p->ClearFileAttributes(root.get(), "read-only");
-  check.That(attributes != kNoFileAttributes, "no attributes read");
-  check.That(p->MoveFileOver(root.get(), "new", "read-only") != 0,
-             "the file was refused with its attribute cleared");
+  check.That(p->CanMoveOver(root.get(), "shared", true) == 0 &&
+                 p->LastFileError() == kFileErrorOther,
+             "a read-only file with another name can be moved over");
+  check.That(p->MoveFileOver(root.get(), "new", "shared", true) == 0,
+             "a read-only file with another name was replaced");
+  check.That(
+      scene->IsReadOnly("other-name") && scene->Read("other-name") == "shared",
+      "the file's other name lost its attribute, or its bytes");
+  check.That(p->CanMoveOver(root.get(), "read-only", true) != 0,
+             "a read-only file cannot be moved over when it may");
+  check.That(p->MoveFileOver(root.get(), "new", "read-only", true) != 0,
+             "a read-only file was refused where it may be replaced");
   check.That(scene->Read("read-only") == "new",
              Expected("new", scene->Read("read-only")));
   return check.Why();
@@ -150,10 +168,10 @@ std::string HeldFileSharesReadingOnly(Platform* p, ContractScene* scene,
   FileHandle read = p->OpenFileForRead(root.get(), "held");
   check.That(read != kInvalidFileHandle, "a held file cannot be read");
   if (read != kInvalidFileHandle) p->CloseFileHandle(read);
-  check.That(p->FileIsFree(root.get(), "held") == 0 &&
+  check.That(p->CanMoveOver(root.get(), "held", true) == 0 &&
                  p->LastFileError() == kFileErrorBusy,
              "a held file is free");
-  check.That(p->MoveFileOver(root.get(), "new", "held") == 0 &&
+  check.That(p->MoveFileOver(root.get(), "new", "held", true) == 0 &&
                  p->LastFileError() == kFileErrorBusy,
              "a held file was moved over, or not as busy");
   int removed = p->RemoveFile(root.get(), "other");
@@ -165,8 +183,9 @@ std::string HeldFileSharesReadingOnly(Platform* p, ContractScene* scene,
   }
   scene->ReleaseOther();
   check.That(scene->Read("held") == "old", "the held file changed");
-  check.That(p->FileIsFree(root.get(), "held") != 0, "let go, still busy");
-  check.That(p->MoveFileOver(root.get(), "new", "held") != 0,
+  check.That(p->CanMoveOver(root.get(), "held", true) != 0,
+             "let go, still busy");
+  check.That(p->MoveFileOver(root.get(), "new", "held", true) != 0,
              "let go, still refused");
   check.That(scene->Read("held") == "new",
              Expected("new", scene->Read("held")));
@@ -222,7 +241,7 @@ std::string NamesComparedWithoutCase(Platform* p, ContractScene* scene,
   check.That((file != kInvalidFileHandle) == sensitive,
              sensitive ? "data.arc could not be made beside Data.Arc"
                        : "data.arc was made beside Data.Arc");
-  check.That(p->MoveFileOver(root.get(), "new", "DATA.ARC") != 0,
+  check.That(p->MoveFileOver(root.get(), "new", "DATA.ARC", false) != 0,
              "the move failed");
   check.That(scene->Read("Data.Arc") == (sensitive ? "old" : "new"),
              Expected("Data.Arc", scene->Read("Data.Arc")));
@@ -299,12 +318,160 @@ std::string FlushesFileAndFolder(Platform* p, ContractScene* scene, int) {
   return check.Why();
 }
 
+// A read-only file held by another process is not replaced, and keeps its
+// attribute: whatever was cleared to try is given back.
+std::string HeldReadOnlyFileKeepsItsAttribute(Platform* p, ContractScene* scene,
+                                              int) {
+  Check check;
+  check.Setup(scene->MakeFile("held", "old", true), "held");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.Setup(scene->HoldAsOther("held"), "hold");
+  check.That(p->MoveFileOver(root.get(), "new", "held", true) == 0 &&
+                 p->LastFileError() == kFileErrorBusy,
+             "a held read-only file was moved over, or not as busy");
+  scene->ReleaseOther();
+  check.That(scene->IsReadOnly("held") && scene->Read("held") == "old",
+             "the held file lost its attribute, or changed");
+  return check.Why();
+}
+
+// In a held folder a name is read as itself: a link there, or a file that
+// has other names, is never opened.
+std::string ReadOpensANameAsItself(Platform* p, ContractScene* scene, int) {
+  Check check;
+  check.Setup(scene->MakeFile("plain", "plain", false), "plain");
+  check.Setup(scene->MakeFile("target", "target", false), "target");
+  check.Setup(scene->MakeLink("link", "target"), "link");
+  check.Setup(scene->MakeFile("shared", "shared", false), "shared");
+  check.Setup(scene->MakeHardLink("other-name", "shared"), "other-name");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  for (const char* name : {"plain", "link", "other-name"}) {
+    FileHandle file = p->OpenFileForRead(root.get(), name);
+    if (file != kInvalidFileHandle) p->CloseFileHandle(file);
+    check.That((file != kInvalidFileHandle) == (name == std::string("plain")),
+               std::string(name) + (file != kInvalidFileHandle
+                                        ? " was opened"
+                                        : " could not be opened"));
+  }
+  return check.Why();
+}
+
+// A removal takes a read-only file too, and a link itself, but never what
+// a link leads to, nor a read-only file that has other names.
+std::string RemoveTakesOnlyTheName(Platform* p, ContractScene* scene, int) {
+  Check check;
+  check.Setup(scene->MakeFile("read-only", "old", true), "read-only");
+  check.Setup(scene->MakeFile("shared", "shared", true), "shared");
+  check.Setup(scene->MakeHardLink("other-name", "shared"), "other-name");
+  check.Setup(scene->MakeFile("target", "target", true), "target");
+  check.Setup(scene->MakeLink("link", "target"), "link");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.That(p->RemoveFile(root.get(), "read-only") != 0 &&
+                 scene->Read("read-only") == "<missing>",
+             "a read-only file was not removed");
+  check.That(p->RemoveFile(root.get(), "shared") == 0,
+             "a read-only file with another name was removed");
+  check.That(scene->Read("shared") == "shared" && scene->IsReadOnly("shared") &&
+                 scene->IsReadOnly("other-name"),
+             "a read-only file with another name changed");
+  // A link goes itself, or stays where the system would only follow it:
+  // what it leads to stays as it was either way.
+  p->RemoveFile(root.get(), "link");
+  check.That(scene->Read("target") == "target" && scene->IsReadOnly("target"),
+             "what a link led to was changed");
+  return check.Why();
+}
+
+// Only a file is moved: a link at the name moved from is never moved, nor
+// is what it leads to.
+std::string MoveNeverTakesALink(Platform* p, ContractScene* scene, int) {
+  Check check;
+  check.Setup(scene->MakeFile("target", "target", false), "target");
+  check.Setup(scene->MakeLink("link", "target"), "link");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.That(p->MoveFileOver(root.get(), "link", "moved", true) == 0,
+             "a link was moved");
+  check.That(
+      scene->Read("target") == "target" && scene->Read("moved") == "<missing>",
+      "what the link led to was moved");
+  return check.Why();
+}
+
+// The program's own file is told from any other, a copy of its bytes
+// included, by the file and not by its name.
+std::string OwnImageIsTold(Platform* p, ContractScene* scene, int) {
+  Check check;
+  FileHandle own = p->OpenOwnExecutable();
+  if (own == kInvalidFileHandle) return "the own file cannot be opened";
+  std::string bytes(65536, '\0');
+  uint32_t n = p->ReadFileBytes(own, &bytes[0], 65536);
+  bytes.resize(n);
+  check.That(n > 0, "the own file cannot be read");
+  check.That(p->IsOwnImage(own) != 0, "the own file is not the own image");
+  p->CloseFileHandle(own);
+  check.Setup(scene->MakeFile("copy", bytes, false), "copy");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  FileHandle copy = p->OpenFileForRead(root.get(), "copy");
+  check.That(copy != kInvalidFileHandle, "the copy cannot be opened");
+  if (copy != kInvalidFileHandle) {
+    check.That(p->IsOwnImage(copy) == 0, "a copy is taken for the own image");
+    p->CloseFileHandle(copy);
+  }
+  return check.Why();
+}
+
+// The folder a path names is held only when no part of the path is a
+// link; letter case (where names are compared without it) and a trailing
+// separator do not matter.
+std::string FolderWithoutLinks(Platform* p, ContractScene* scene,
+                               int differences) {
+  Check check;
+  check.Setup(scene->MakeFolder("real"), "real");
+  check.Setup(scene->MakeFolder("real\\sub"), "sub");
+  check.Setup(scene->MakeFile("real\\sub\\inside", "inside", false), "inside");
+  check.Setup(scene->MakeLink("link", "real"), "link");
+  bool sensitive = (differences & kCaseSensitiveNames) != 0;
+  std::string root = scene->Root();
+  const struct {
+    std::string path;
+    bool held;
+  } cases[] = {
+      {root + "\\real\\sub", true},
+      {root + (sensitive ? "\\real\\sub\\" : "\\REAL\\Sub\\"), true},
+      {root + "\\link\\sub", false},
+      {root + "\\link", false},
+      {root + "\\missing", false},
+  };
+  for (const auto& c : cases) {
+    FolderHandle folder = p->OpenFolderWithoutLinks(c.path.c_str());
+    check.That((folder != kNoFolder) == c.held,
+               c.path + (c.held ? " was refused" : " was held"));
+    if (folder == kNoFolder) continue;
+    check.That(p->GetPathKind(folder, "inside") == kPathFile,
+               c.path + " held another folder");
+    p->CloseFolder(folder);
+  }
+  return check.Why();
+}
+
 }  // namespace
 
 const ContractCase kContractCases[] = {
     {"CreateNewFailsOnAnything", CreateNewFailsOnAnything},
     {"MoveReplacesALinkItself", MoveReplacesALinkItself},
-    {"MoveRefusesReadOnlyOrFolder", MoveRefusesReadOnlyOrFolder},
+    {"MoveOverReadOnlyOrFolder", MoveOverReadOnlyOrFolder},
+    {"HeldReadOnlyFileKeepsItsAttribute", HeldReadOnlyFileKeepsItsAttribute},
+    {"ReadOpensANameAsItself", ReadOpensANameAsItself},
+    {"RemoveTakesOnlyTheName", RemoveTakesOnlyTheName},
+    {"MoveNeverTakesALink", MoveNeverTakesALink},
+    {"OwnImageIsTold", OwnImageIsTold},
+    {"FolderWithoutLinks", FolderWithoutLinks},
     {"HeldFileSharesReadingOnly", HeldFileSharesReadingOnly},
     {"HeldFolderIsNotRenamed", HeldFolderIsNotRenamed},
     {"NamesComparedWithoutCase", NamesComparedWithoutCase},

@@ -27,6 +27,11 @@ class ContractScene {
   // A symbolic link at name to target, itself relative to the link's
   // folder; target need not exist.
   virtual bool MakeLink(const std::string& name, const std::string& target) = 0;
+  // A second name for the file at existing (a hard link).
+  virtual bool MakeHardLink(const std::string& name,
+                            const std::string& existing) = 0;
+  // Whether the file at name is read-only, links followed.
+  virtual bool IsReadOnly(const std::string& name) = 0;
   // The file's bytes, links followed; "<missing>" when there is none.
   virtual std::string Read(const std::string& name) = 0;
   // Another process opens the file for reading, sharing reading only, and

@@ -15,6 +15,9 @@ namespace {
 
 // Reads the whole list into buffer; returns its text length (the stored
 // terminator excluded), or -1 if it cannot be read or breaks the format.
+// A link in its place, or a file with other names, is never read (the open
+// refuses it): its text, whatever it leads to, would be written into the
+// game's folder.
 int64_t ReadList(FolderHandle folder, char* buffer) {
   SeqFile file;
   if (!file.OpenRead(folder, kUninstallListName)) return -1;
@@ -70,11 +73,6 @@ bool MergeNames(char* buffer, uint32_t* length, const char* const* names) {
 }  // namespace
 
 int StageUninstallList(FolderHandle install_folder, const char* const* names) {
-  // A link in its place is never read: its text, whatever it leads to,
-  // would be written into the game's folder.
-  if (Sys()->GetPathKind(install_folder, kUninstallListName) != kPathFile) {
-    return 0;
-  }
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUninstallBufferSize]);
   if (!buffer) return 0;
   int64_t original = ReadList(install_folder, buffer.get());
