@@ -186,48 +186,67 @@ TEST_F(InstallationRunTest, LeftoverOfAKilledRunIsReplaced) {
 // there beforehand never has it write, move or read anything outside. A
 // link at a temporary name is removed, the link itself; a game file that is
 // a link is replaced by a real file; a folder part or an uninstall list that
-// is a link is refused before anything is written.
+// is a link is refused before anything is written. A hard link is a name
+// of the file outside: replaced as a name, read never, and a read-only one,
+// whose attribute Windows would have to clear, refused before anything is
+// written.
 TEST_F(InstallationRunTest, LinksInTheFolderAreNeverFollowed) {
   std::string outside = dir_.Sub("outside");
   mkdir(outside.c_str(), 0755);
   WriteFileOrDie(outside + "/file", "outside");
+  WriteFileOrDie(outside + "/read-only", "outside");
+  chmod((outside + "/read-only").c_str(), 0444);
   WriteFileOrDie(outside + "/uninst.lst", Z("outside list\n"));
   std::string payload = BuildPayload({{"a.arc", "new a"}, {"b.arc", "new b"}});
   const struct {
     const char* link;
     const char* target;
+    bool hard;
     ResultCode result;
   } cases[] = {
-      {"a.arc.updating", "/file", kResultOk},
-      {"a.arc", "/file", kResultOk},
-      {"uninst.lst.updating", "/uninst.lst", kResultOk},
-      {"uninst.lst", "/uninst.lst", kResultUninstallListFailed},
-      {"sub", "", kResultCannotWrite},
+      {"a.arc.updating", "/file", false, kResultOk},
+      {"a.arc", "/file", false, kResultOk},
+      {"uninst.lst.updating", "/uninst.lst", false, kResultOk},
+      {"uninst.lst", "/uninst.lst", false, kResultUninstallListFailed},
+      {"sub", "", false, kResultCannotWrite},
+      {"a.arc", "/file", true, kResultOk},
+      {"a.arc", "/read-only", true, kResultCannotWrite},
+      {"a.arc.updating", "/read-only", true, kResultCannotWrite},
+      {"uninst.lst", "/uninst.lst", true, kResultUninstallListFailed},
   };
   for (const auto& c : cases) {
     std::string link = folder_ + "/" + c.link;
+    std::string at = std::string(c.link) + (c.hard ? " hard" : "");
     unlink(link.c_str());
-    ASSERT_EQ(symlink((outside + c.target).c_str(), link.c_str()), 0) << c.link;
+    ASSERT_EQ(c.hard ? ::link((outside + c.target).c_str(), link.c_str())
+                     : symlink((outside + c.target).c_str(), link.c_str()),
+              0)
+        << at;
     std::string outside_before = SnapshotDir(outside);
     std::string game_before = SnapshotDir(folder_);
     bool in_sub = std::string(c.link) == "sub";
     EXPECT_EQ(Install(in_sub ? BuildPayload({{"sub\\x.dll", "X"}}) : payload),
               c.result)
-        << c.link;
-    EXPECT_EQ(SnapshotDir(outside), outside_before) << c.link;
-    EXPECT_FALSE(FileExists(outside + "/x.dll")) << c.link;
+        << at;
+    EXPECT_EQ(SnapshotDir(outside), outside_before) << at;
+    EXPECT_FALSE(FileExists(outside + "/x.dll")) << at;
     if (c.result == kResultCannotWrite) {
-      EXPECT_EQ(SnapshotDir(folder_), game_before) << c.link;
+      EXPECT_EQ(SnapshotDir(folder_), game_before) << at;
+      unlink(link.c_str());
       continue;
     }
     struct stat st;
     for (const char* name : {"a.arc", "b.arc"}) {
-      ASSERT_EQ(lstat((folder_ + "/" + name).c_str(), &st), 0) << c.link;
-      EXPECT_TRUE(S_ISREG(st.st_mode)) << c.link << " " << name;
+      ASSERT_EQ(lstat((folder_ + "/" + name).c_str(), &st), 0) << at;
+      EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1) << at << " " << name;
     }
-    EXPECT_EQ(Installed("a.arc"), "new a") << c.link;
-    EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating")) << c.link;
-    EXPECT_FALSE(FileExists(folder_ + "/uninst.lst.updating")) << c.link;
+    EXPECT_EQ(Installed("a.arc"), "new a") << at;
+    EXPECT_FALSE(FileExists(folder_ + "/a.arc.updating")) << at;
+    EXPECT_FALSE(FileExists(folder_ + "/uninst.lst.updating")) << at;
+    if (c.result == kResultUninstallListFailed) {
+      unlink(link.c_str());
+      WriteFileOrDie(folder_ + "/uninst.lst", kList);
+    }
   }
 }
 
