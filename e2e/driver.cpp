@@ -16,6 +16,12 @@
 //                            moment
 //     --second               at the question, start a second updater: it must
 //                            end at once, without a window, with -4
+//     --swap-own OTHER       at the question, play another program: rename
+//                            the updater's file to UPDATER.away and copy OTHER
+//                            to its name; say what it could do ("own file:
+//                            renamed", "own file: rename refused N")
+//     --swap-own-at-start OTHER  the same while the updater is created
+//                            suspended, before its first instruction
 //     --readonly PATH        PATH must be read-only and refuse writing
 //                            before the run, and be writable after it
 //     --timed                look for the box after a press every
@@ -83,6 +89,8 @@ struct Options {
   std::wstring hold_file;
   std::wstring readonly;
   bool second = false;
+  std::wstring swap_own;
+  bool swap_at_start = false;
   bool timed = false;
   // When nonzero: the updater is ended by TerminateProcess this long after
   // the last expected box was answered, as the task manager would end it.
@@ -154,12 +162,12 @@ std::wstring ClassName(HWND hwnd) {
 
 // --- processes --------------------------------------------------------
 
-PROCESS_INFORMATION StartProcess(const std::wstring& exe) {
+PROCESS_INFORMATION StartProcess(const std::wstring& exe, DWORD flags = 0) {
   std::wstring command = L"\"" + exe + L"\"";
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
+  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, flags,
                       nullptr, nullptr, &si, &pi)) {
     Check(false,
           "start " + Utf8(exe) + ": error " + std::to_string(GetLastError()));
@@ -448,6 +456,20 @@ void RunSecondUpdater(const std::wstring& updater) {
   CloseHandle(pi.hThread);
 }
 
+// Another program at the updater's own file: renamed away, and OTHER copied
+// to its name. Says what it could do.
+void SwapOwnFile(const Options& options) {
+  std::wstring away = options.updater + L".away";
+  if (!MoveFileExW(options.updater.c_str(), away.c_str(), 0)) {
+    Out("own file: rename refused " + std::to_string(GetLastError()) + "\n");
+    return;
+  }
+  bool copied =
+      CopyFileW(options.swap_own.c_str(), options.updater.c_str(), TRUE) != 0;
+  Out(std::string("own file: renamed") +
+      (copied ? ", another copied\n" : ", nothing copied\n"));
+}
+
 // Sends one request to the listening shell and waits for its answer.
 void AskShell(const std::string& request) {
   Out(request + "\n");
@@ -522,6 +544,9 @@ void HandleBox(const Options& options, int index, const Step& step, HWND box,
   if (step.kind == "question") {
     CheckEngineMutexTaken();
     if (options.second) RunSecondUpdater(options.updater);
+    if (!options.swap_own.empty() && !options.swap_at_start) {
+      SwapOwnFile(options);
+    }
   }
   Screenshot(options, index, step, box);
   QueryPerformanceCounter(pressed);
@@ -578,8 +603,13 @@ void TerminateAfter(const PROCESS_INFORMATION& pi, LARGE_INTEGER pressed,
 
 // Runs the updater through the expected boxes and checks its exit code.
 void RunUpdater(const Options& options) {
-  PROCESS_INFORMATION pi = StartProcess(options.updater);
+  PROCESS_INFORMATION pi = StartProcess(
+      options.updater, options.swap_at_start ? CREATE_SUSPENDED : 0);
   if (pi.hProcess == nullptr) return;
+  if (options.swap_at_start) {
+    SwapOwnFile(options);
+    ResumeThread(pi.hThread);
+  }
   int index = 0;
   LARGE_INTEGER frequency, pressed, found;
   QueryPerformanceFrequency(&frequency);
@@ -661,6 +691,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
     bool has_value = i + 1 < argc;
     if (arg == L"--second") {
       options->second = true;
+    } else if ((arg == L"--swap-own" || arg == L"--swap-own-at-start") &&
+               has_value) {
+      options->swap_own = argv[++i];
+      options->swap_at_start = arg == L"--swap-own-at-start";
     } else if (arg == L"--timed") {
       options->timed = true;
     } else if (arg == L"--box" && has_value) {
@@ -701,7 +735,8 @@ int wmain(int argc, wchar_t** argv) {
     Out("usage: e2e_driver [--box KIND:TEXT:PRESS]... [--exit CODE] "
         "[--hold-mutex NAME] [--hold-file PATH [--release-after-ms N]] "
         "[--readonly PATH] "
-        "[--second] [--timed] [--kill-after-ms N] [--shots NAME] UPDATER\n");
+        "[--second] [--swap-own[-at-start] OTHER] [--timed] "
+        "[--kill-after-ms N] [--shots NAME] UPDATER\n");
     return 2;
   }
   Holder holder;

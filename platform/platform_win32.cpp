@@ -442,8 +442,11 @@ int Win32Platform::IsOwnImage(FileHandle file) {
 }
 
 FileHandle Win32Platform::CreateNewFile(FolderHandle folder, const char* name) {
-  // CREATE_NEW fails on anything at the name; a link there is never
-  // followed, so nothing outside the folder can be written through it.
+  // CREATE_NEW fails on anything at the name, a link included, so nothing
+  // outside the folder can be written through one. FILE_OPEN_REPARSE_POINT
+  // is a second guard, for a system that would follow a link before it
+  // looks at the disposition; no test here can tell it apart, since Wine's
+  // create, like Windows', refuses a link by the disposition alone.
   WidePlace wide(folder, name);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
   if (folder != kNoFolder) {

@@ -43,6 +43,14 @@ class ContractScene {
                              const std::string& to) = 0;
 };
 
+// What no case can tell, on any backend: the Win32 create-new's
+// FILE_OPEN_REPARSE_POINT (a create that fails on any name refuses a link
+// without it), and whether a flush reaches the disk (the durability of the
+// flushes is the crash suite's, on the fake, and the Wine scenario's that
+// traces the syncs). A rename within a volume has no write-through of its
+// own on Windows (MOVEFILE_WRITE_THROUGH is for a move made as a copy and a
+// delete); a folder's flush is what asks for its renames.
+//
 // Where a backend differs from Windows, in what the updater does not rely
 // on; a bit set for each.
 enum ContractDifference {

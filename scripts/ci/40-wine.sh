@@ -42,7 +42,7 @@ if [ "${programs[0]}" = win32 ]; then
   cmake --build build/win32-trusting -j2 --target e2e_kernels >/dev/null
 fi
 cmake --preset native >/dev/null
-cmake --build --preset native --target mkupdate >/dev/null
+cmake --build --preset native --target mkupdate pause_shim >/dev/null
 
 WINE_PROGRAMS="${programs[*]}" /usr/bin/python3 scripts/wine/scenarios_test.py "$@"
 echo "screenshots: build/wine/shots"

@@ -8,6 +8,7 @@ line on its standard input: "SHOT NAME X Y W H", a screenshot of a box,
 and "KEY Return", a real key press (xdotool). It exits 0 only when every
 check passed.
 """
+import contextlib
 import os
 import pathlib
 import shutil
@@ -16,6 +17,9 @@ import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
+# testing/pause_shim.c, built by the native build: it stops a process before
+# one open of a named file.
+PAUSE_SHIM = ROOT / "build/native/libpause_shim.so"
 KEY = "HKLM\\Software\\Orvane\\ルーメンホロウ"
 DRIVER = "C:\\e2e\\e2e_driver.exe"
 DRIVER_TIMEOUT_S = 180
@@ -154,9 +158,29 @@ class Wine:
     def env_with(self, extra):
         return dict(self.env, **(extra or {}))
 
-    def wineserver(self, flag):
-        subprocess.run(self.nodac + ["wineserver", flag], env=self.env,
-                       stderr=subprocess.DEVNULL, check=False)
+    def wineserver(self, flag, env=None):
+        subprocess.run(self.nodac + ["wineserver", flag],
+                       env=self.env_with(env), stderr=subprocess.DEVNULL,
+                       check=False)
+
+    @contextlib.contextmanager
+    def paused_server(self, name, folder):
+        """Wine's server, which makes every open of the Windows programs,
+        stopped before its first open of a file named NAME: it then writes
+        FOLDER/paused and goes on once FOLDER/go exists
+        (testing/pause_shim.c). A plain server again afterwards."""
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        self.wineserver("-k")
+        # Persistent, so that it is the one the programs find; it is ready
+        # once the command returns.
+        self.wineserver("-p", env={
+            "LD_PRELOAD": str(PAUSE_SHIM), "PAUSE_SHIM_AT": name,
+            "PAUSE_SHIM_DIR": str(folder)})
+        try:
+            yield
+        finally:
+            self.wineserver("-k")
 
     def reg(self, *args, check=True):
         return self.run(["reg"] + list(args), check=check)
@@ -209,14 +233,19 @@ class Wine:
 
     # --- the driver -------------------------------------------------------
 
-    def drive(self, name, args, env=None):
+    def drive(self, name, args, env=None, tracer=()):
         """Runs e2e_driver with ARGS, answering its screenshot and key
-        requests. Wine's messages go to NAME.stderr, the driver's lines to
+        requests, under TRACER (a command and its options, such as strace)
+        if given. Wine's messages go to NAME.stderr, the driver's lines to
         NAME.out."""
         stderr_path = self.dir / (name + ".stderr")
+        command = self.command([DRIVER, "--shots", name] + list(args))
+        if tracer:
+            at = len(self.nodac)
+            command = command[:at] + list(tracer) + command[at:]
         with open(stderr_path, "wb") as stderr:
             driver = subprocess.Popen(
-                self.command([DRIVER, "--shots", name] + list(args)),
+                command,
                 env=self.env_with(env), stdin=subprocess.PIPE,
                 stdout=subprocess.PIPE, stderr=stderr)
             timer = threading.Timer(DRIVER_TIMEOUT_S, driver.kill)

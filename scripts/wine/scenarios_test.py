@@ -188,10 +188,11 @@ class Scenarios:
         wine.set_registry(kind, self.game_win, view or self.view)
 
     def drive(self, name, update, boxes, exit_code=None, options=(),
-              env=None):
+              env=None, tracer=()):
         """e2e_driver runs the update (a name in the updates folder, or a
         Windows path), expects BOXES in turn ("KIND:TEXT:PRESS") and the
-        exit code; every check of the driver must pass."""
+        exit code; every check of the driver must pass. TRACER: see
+        harness.Wine.drive."""
         args = list(options)
         for box in boxes:
             args += ["--box", box]
@@ -199,7 +200,8 @@ class Scenarios:
             args += ["--exit", str(exit_code)]
         if "\\" not in update:
             update = self.update_win(update)
-        run = wine.drive("%s-%s" % (self.program, name), args + [update], env)
+        run = wine.drive("%s-%s" % (self.program, name), args + [update], env,
+                         tracer)
         self.assertTrue(run.passed(), run.report())
         return run
 
@@ -263,12 +265,20 @@ class Scenarios:
 
     def test_complete_update_installs_every_entry(self):
         readonly = self.make_read_only("data1.arc")
+        # What a killed run of another update left is swept; game files
+        # whose names only hold the suffix are not.
+        write(self.game / "old.arc.updating", b"left by another update\n")
+        write(self.game / "a.updating.x", b"a game file\n")
+        write(self.game / "movie/x.UPDATINGx", b"a game file\n")
         self.install("complete", "complete.exe",
                      options=["--readonly", readonly])
         self.assert_complete_install()
         self.assertEqual(sorted(os.listdir(self.game)), [
-            "Patch01.DAT", "data1.arc", "game.exe", "movie", "readme.txt",
-            "uninst.lst", "vrx.hvl"], "created names keep their case")
+            "Patch01.DAT", "a.updating.x", "data1.arc", "game.exe", "movie",
+            "readme.txt", "uninst.lst", "vrx.hvl"],
+            "created names keep their case")
+        self.assertEqual(sorted(os.listdir(self.game / "movie")),
+                         ["Op.dat", "x.UPDATINGx"])
 
     def test_answering_no_writes_nothing(self):
         self.drive_untouched("declined", "complete.exe",
@@ -465,6 +475,151 @@ class Scenarios:
                 game_before["movie"] = "link to %s" % outside
                 self.assertEqual(tree(self.game), game_before, "as it was")
             self.assertEqual(tree(outside), outside_before, "nothing outside")
+
+    def test_own_file_swapped_by_another_program(self):
+        # Another Windows program renames the update the player started
+        # away and copies another update to its name. While the question is
+        # shown, the run holds its file, sharing only reading: the rename is
+        # refused and the started update installs. Before the program's
+        # first instruction (created suspended) the swap succeeds: the file
+        # then at the program's name is not the image it was started from,
+        # and the run is refused; the other update is never installed.
+        write(FILES / "other/Evil.dll", b"another update\n")
+        self.pack("other.exe", FILES / "other/Evil.dll")
+        folder = self.updates / "swap"
+        for at_start in (False, True):
+            self.reset_game()
+            shutil.rmtree(folder, ignore_errors=True)
+            folder.mkdir()
+            shutil.copy(self.updates / "complete.exe", folder / "setup.exe")
+            options = ["--swap-own-at-start" if at_start else "--swap-own",
+                       self.update_win("other.exe")]
+            exe = self.update_win("swap\\setup.exe")
+            if at_start:
+                run = self.drive_untouched(
+                    "swap-at-start", exe, [YES, "warning:corrupt:ok"],
+                    "0x80000001", options=options)
+                self.assertIn("own file: renamed, another copied", run.lines)
+            else:
+                run = self.install("swap-at-question", exe, options=options)
+                self.assertIn("own file: rename refused 32", run.lines)
+                self.assert_complete_install()
+            self.assertFalse((self.game / "Evil.dll").exists(), at_start)
+
+    def test_hard_links_change_nothing_outside(self):
+        # A hard link in the folder is a name of a file outside. Replaced as
+        # a name when it may be written; read-only, at a target or at a
+        # temporary name, the run refuses it before anything is written,
+        # since Windows would have the attribute of the file outside
+        # cleared to replace or remove it. The file outside never changes.
+        outside = wine.dir / "outside-hard"
+        cases = [
+            # (name in the folder, read-only outside, exit code, box)
+            ("data1.arc", True, "0x80000004", "warning:failed:ok"),
+            ("Data1.arc.updating", True, "0x80000004", "warning:failed:ok"),
+            ("data1.arc", False, 0, DONE),
+        ]
+        for name, read_only, code, box in cases:
+            shutil.rmtree(outside, ignore_errors=True)
+            write(outside / "file", b"outside\n")
+            if read_only:
+                (outside / "file").chmod(0o444)
+            self.reset_game()
+            path = self.game / name
+            if path.exists():
+                path.unlink()
+            os.link(outside / "file", path)
+            outside_before = self.modes(outside)
+            game_before = tree(self.game)
+            self.install("hard-" + name, "complete.exe", box, code)
+            self.assertEqual(self.modes(outside), outside_before, name)
+            if code != 0:
+                self.assertEqual(tree(self.game), game_before, name)
+            else:
+                self.assert_installed("data1.arc", FILES / "release/data1.arc")
+
+    def modes(self, folder):
+        """tree(FOLDER) with each file's mode."""
+        return {name: (value, (folder / name).stat().st_mode & 0o7777)
+                for name, value in tree(folder).items()}
+
+    def test_uninstall_list_swapped_for_a_link_at_its_read(self):
+        # Wine's server makes the opens of Windows programs: stopped before
+        # its open of uninst.lst (testing/pause_shim.c), it lets the list
+        # be swapped for a link (a Unix one, which Wine shows as the file
+        # it leads to) to a file only its owner may read, at that call and
+        # no other. The run must not read it: every entry in, 0x80000005,
+        # and the secret in no file the run wrote.
+        secret = wine.dir / "outside-list/secret"
+        write(secret, b"root's secret\n\0")
+        secret.chmod(0o600)
+        pause, list_path = wine.dir / "pause", self.game / "uninst.lst"
+
+        def swap():
+            if wait_for(pause / "paused"):
+                list_path.unlink()
+                list_path.symlink_to(secret)
+            write(pause / "go", b"")
+
+        with wine.paused_server("uninst.lst", pause):
+            swapper = threading.Thread(target=swap)
+            swapper.start()
+            self.install("list-swapped", "complete.exe",
+                         "warning:uninstallfailed:ok", "0x80000005")
+            swapper.join(60)
+        self.assertTrue(list_path.is_symlink(), "swapped at the read")
+        self.assert_installed("data1.arc", FILES / "release/data1.arc")
+        for path in self.game.rglob("*"):
+            if path.is_file() and not path.is_symlink():
+                self.assertNotIn(b"secret", path.read_bytes(), path)
+        self.assertEqual(secret.stat().st_mode & 0o777, 0o600)
+
+    def test_install_folder_reached_through_a_link_is_refused(self):
+        # Someone who may write C:\Games puts a link where the game's folder
+        # was (a Unix link, which Wine shows as the folder it leads to): the
+        # run would write and sweep wherever it leads. It is refused before
+        # anything is written, a link to the game's own folder too.
+        outside = wine.dir / "outside-folder"
+        shutil.rmtree(outside, ignore_errors=True)
+        write(outside / "data1.arc", b"system file\n")
+        write(outside / "movie/Op.dat", b"system file\n")
+        write(outside / "uninst.lst", UNINST)
+        write(outside / "cache.updating", b"system file\n")
+        (outside / "cache.updating").chmod(0o444)
+        real = self.game.with_name("Lumenhollow.real")
+        shutil.rmtree(real, ignore_errors=True)
+        self.game.rename(real)
+        try:
+            for target in (outside, real):
+                self.game.symlink_to(target)
+                before = self.modes(target)
+                self.install("folder-link-" + target.name, "complete.exe",
+                             "warning:failed:ok", "0x80000004")
+                self.assertEqual(self.modes(target), before, target)
+                self.game.unlink()
+        finally:
+            if self.game.is_symlink():
+                self.game.unlink()
+            real.rename(self.game)
+
+    def test_every_staged_file_is_flushed_before_its_move(self):
+        # The process tree under strace, Wine's server included (started
+        # anew under it): every temporary file is synced (FlushFileBuffers)
+        # before it is renamed over its target, and every folder a rename
+        # went into is synced (FlushFolder) after it, and before the
+        # uninstall list's rename, which is last; the install folder again
+        # after that.
+        log = wine.dir / "strace.log"
+        wine.wineserver("-k")
+        self.install("traced", "complete.exe", tracer=[
+            "strace", "-f", "-y", "-qq", "-s", "512", "-o", log, "-e",
+            "trace=fsync,fdatasync,rename,renameat,renameat2"])
+        wine.wineserver("-k")
+        self.assert_complete_install()
+        calls = traced_calls(log.read_text("utf-8", "replace"))
+        targets = ["data1.arc", "Patch01.DAT", "movie/Op.dat", "vrx.hvl",
+                   "uninst.lst"]
+        self.assertEqual(flush_then_move_faults(calls, self.game, targets), [])
 
     def test_signed_update_installs(self):
         readonly = self.make_read_only("data1.arc")
@@ -757,6 +912,61 @@ class Scenarios:
         # The last kill's leftovers, replaced by a complete run.
         self.install("kill-after", "kill.exe")
         self.assertEqual(kill.state(self.game), (5, 0, None))
+
+
+def traced_calls(text):
+    """(call, first path, second path) of each successful call in an strace
+    -f -y log: a descriptor's path for fsync, the names for rename."""
+    calls = []
+    for line in text.splitlines():
+        found = re.search(r" (fsync|fdatasync)\([0-9]+<([^>]*)>\) += 0", line)
+        if found:
+            calls.append(("sync", found.group(2), None))
+            continue
+        found = re.search(r' rename(?:at2?)?\((?:[^,]*, )?"([^"]*)", '
+                          r'(?:[^,]*, )?"([^"]*)".*\) += 0', line)
+        if found:
+            calls.append(("rename", found.group(1), found.group(2)))
+    return calls
+
+
+def flush_then_move_faults(calls, game, targets):
+    """What the traced calls do wrong: a target renamed over without its
+    temporary file synced first, a folder not synced after a rename into
+    it and before the list's, the list not renamed last, or the install
+    folder not synced after it."""
+    faults, synced, unsynced_folders = [], set(), set()
+    renamed = {}
+    for call, first, second in calls:
+        if not first.startswith(str(game)):
+            continue  # Wine's own files: its registry, saved by its server
+        if call == "sync":
+            synced.add(first)
+            unsynced_folders.discard(first)
+        else:
+            renamed[second] = first
+            if second == str(game / "uninst.lst") and unsynced_folders:
+                faults.append("the list renamed before %s was synced" %
+                              sorted(unsynced_folders))
+            unsynced_folders.add(os.path.dirname(second))
+            if first not in synced:
+                faults.append("%s renamed unsynced" % first)
+    for target in targets:
+        if str(game / target) not in renamed:
+            faults.append("%s never renamed over" % target)
+    if unsynced_folders:
+        faults.append("%s not synced after the last rename" %
+                      sorted(unsynced_folders))
+    return faults
+
+
+def wait_for(path):
+    """True once PATH exists, waiting a minute at most."""
+    for _ in range(60000):
+        if path.exists():
+            return True
+        time.sleep(0.001)
+    return False
 
 
 def swap_when_staging(staging, folder, target):
