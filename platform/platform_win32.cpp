@@ -141,38 +141,47 @@ bool StillNamesHeld(const HeldFolder* held) {
   return same;
 }
 
-// A file's place, named as the wide calls take it: a path, or a name in a
-// held folder, alone (part()) and joined to the folder's resolved name.
-// get() is nullptr, with the reason as the last error, when the name does
-// not convert, is no single part of a held folder, or the held folder's
-// name no longer leads to it.
+// A file's place, named as the wide calls take it: a path, or one name in
+// a held folder (part()), which the calls open relative to the folder's
+// handle. by_name is for a call that Wine carries out by the held folder's
+// resolved name however it is asked (a rename, a removal, the listing):
+// that name must still lead to the folder held, and get() is the name
+// joined to it. get() is nullptr, with the reason as the last error, when
+// the name does not convert, is no single part of a held folder, or the
+// held folder's name no longer leads to it.
 class WidePlace {
  public:
-  WidePlace(FolderHandle folder, const char* name);
+  WidePlace(FolderHandle folder, const char* name, bool by_name = false);
   ~WidePlace() { delete[] joined_; }
   WidePlace(const WidePlace&) = delete;
   WidePlace& operator=(const WidePlace&) = delete;
   const wchar_t* get() const {
-    return joined_ != nullptr ? joined_ : held_ ? nullptr : name_.get();
+    return !valid_ ? nullptr : joined_ != nullptr ? joined_ : name_.get();
   }
-  const wchar_t* part() const {
-    return get() != nullptr ? name_.get() : nullptr;
-  }
+  const wchar_t* part() const { return valid_ ? name_.get() : nullptr; }
 
  private:
   WidePath name_;
-  bool held_;
+  bool valid_ = false;
   wchar_t* joined_ = nullptr;
 };
 
-WidePlace::WidePlace(FolderHandle folder, const char* name)
-    : name_(name), held_(folder != kNoFolder) {
+WidePlace::WidePlace(FolderHandle folder, const char* name, bool by_name)
+    : name_(name) {
   const wchar_t* part = name_.get();
-  if (!held_ || part == nullptr) return;
+  if (part == nullptr) return;
+  if (folder == kNoFolder) {
+    valid_ = true;
+    return;
+  }
   size_t n = wcslen(part);
   if (n == 0 || wcspbrk(part, L"\\/") != nullptr || wcscmp(part, L".") == 0 ||
       wcscmp(part, L"..") == 0) {
     SetLastError(ERROR_INVALID_NAME);
+    return;
+  }
+  if (!by_name) {
+    valid_ = true;
     return;
   }
   if (!StillNamesHeld(Held(folder))) {
@@ -189,6 +198,7 @@ WidePlace::WidePlace(FolderHandle folder, const char* name)
   wmemcpy(joined_, base, base_length);
   joined_[base_length] = L'\\';
   wmemcpy(joined_ + base_length + 1, part, n + 1);
+  valid_ = true;
 }
 
 // The name the system resolves the handle's file to ("\\?\C:\..."), links
@@ -446,8 +456,10 @@ FileHandle Win32Platform::CreateNewFile(FolderHandle folder, const char* name) {
   // outside the folder can be written through one. FILE_OPEN_REPARSE_POINT
   // is a second guard, for a system that would follow a link before it
   // looks at the disposition; no test here can tell it apart, since Wine's
-  // create, like Windows', refuses a link by the disposition alone.
-  WidePlace wide(folder, name);
+  // create, like Windows', refuses a link by the disposition alone. Not
+  // made where Wine could not move or remove it after: a held folder whose
+  // name leads elsewhere.
+  WidePlace wide(folder, name, true);
   if (wide.get() == nullptr) return Opened(INVALID_HANDLE_VALUE);
   if (folder != kNoFolder) {
     return Opened(OpenRelative(
@@ -672,7 +684,7 @@ bool NarrowName(const wchar_t* wide, char* out, int out_size) {
 
 int Win32Platform::ListFolder(FolderHandle folder, FolderEntryFn fn,
                               void* context) {
-  WidePlace pattern(folder, "*");
+  WidePlace pattern(folder, "*", true);
   if (pattern.get() == nullptr) return Failed();
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW(pattern.get(), &found);
@@ -838,7 +850,8 @@ bool RenameOver(HANDLE source, FolderHandle folder, const WidePlace& to) {
 
 int Win32Platform::MoveFileOver(FolderHandle folder, const char* from,
                                 const char* to, bool replace_read_only) {
-  WidePlace wide_from(folder, from);
+  // Wine renames by the names of the file and the folder, held or not.
+  WidePlace wide_from(folder, from, true);
   WidePlace wide_to(folder, to);
   if (wide_from.get() == nullptr || wide_to.get() == nullptr) return Failed();
   // Moved through a handle on it, opened as itself and told a file from
@@ -866,7 +879,8 @@ int Win32Platform::MoveFileOver(FolderHandle folder, const char* from,
 }
 
 int Win32Platform::RemoveFile(FolderHandle folder, const char* name) {
-  WidePlace wide(folder, name);
+  // Wine deletes by the names of the file and the folder, held or not.
+  WidePlace wide(folder, name, true);
   if (wide.get() == nullptr) return Failed();
   // Deleted through a handle on it, opened as itself: Windows deletes a
   // link itself, which its attributes show; a link they hide (Wine's) would
@@ -918,7 +932,8 @@ PathKind Win32Platform::GetPathKind(FolderHandle folder, const char* name) {
 
 int Win32Platform::CanMoveOver(FolderHandle folder, const char* name,
                                bool replace_read_only) {
-  WidePlace wide(folder, name);
+  // As the move will be: by the held folder's name, which must lead to it.
+  WidePlace wide(folder, name, true);
   if (wide.get() == nullptr) return Failed();
   HANDLE h = OpenPlace(folder, wide, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                        kOpenReparsePoint | kOpenForBackup);
