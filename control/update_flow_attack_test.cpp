@@ -40,15 +40,10 @@ std::string Outside(const std::string& name) { return In(kOutside, name); }
 // folder, a new file and the verification list.
 const std::vector<TestEntry>& Started() {
   static const std::vector<TestEntry>* started = [] {
-    std::vector<TestEntry> entries = {{"data1.arc", Pattern(kPieceSize + 4096)},
-                                      {"movie\\op.dat", "new op"},
-                                      {"new.arc", "a new file"}};
-    std::vector<TestRecord> records;
-    for (const TestEntry& e : entries) {
-      records.push_back({e.name, ChecksumOf(e.data)});
-    }
-    entries.push_back({"vrx.hvl", BuildVerificationList(records)});
-    return new std::vector<TestEntry>(entries);
+    return new std::vector<TestEntry>(
+        WithListOfAll({{"data1.arc", Pattern(kPieceSize + 4096)},
+                       {"movie\\op.dat", "new op"},
+                       {"new.arc", "a new file"}}));
   }();
   return *started;
 }

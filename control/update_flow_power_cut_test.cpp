@@ -34,15 +34,9 @@ const char kOutside[] = "C:\\Windows\\system.ini";
 // The update: a data file of two and a half pieces, a read-only file in a
 // folder, a file the game did not have, and the verification list.
 std::vector<TestEntry> Entries() {
-  std::vector<TestEntry> entries = {{"data1.arc", Pattern(5 * kPieceSize / 2)},
-                                    {"movie\\op.dat", "new op"},
-                                    {"new.arc", "a new file"}};
-  std::vector<TestRecord> records;
-  for (const TestEntry& e : entries) {
-    records.push_back({e.name, ChecksumOf(e.data)});
-  }
-  entries.push_back({"vrx.hvl", BuildVerificationList(records)});
-  return entries;
+  return WithListOfAll({{"data1.arc", Pattern(5 * kPieceSize / 2)},
+                        {"movie\\op.dat", "new op"},
+                        {"new.arc", "a new file"}});
 }
 
 const char kOldList[] = "game.exe\ndata1.arc\nmovie\\op.dat\n";

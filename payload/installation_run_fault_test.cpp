@@ -79,13 +79,9 @@ class InstallationFaultTest : public ::testing::Test {
   InstallationFaultTest() {
     // An unprivileged updater must be able to reach the scratch folder.
     chmod(dir_.path().c_str(), 0755);
-    entries_ = {{"a.arc", "alpha"},
-                {"big.arc", Pattern(512 << 10)},
-                {"new.arc", "a file the game did not have"}};
-    std::vector<TestRecord> records;
-    for (const TestEntry& e : entries_)
-      records.push_back({e.name, ChecksumOf(e.data)});
-    entries_.push_back({"vrx.hvl", BuildVerificationList(records)});
+    entries_ = WithListOfAll({{"a.arc", "alpha"},
+                              {"big.arc", Pattern(512 << 10)},
+                              {"new.arc", "a file the game did not have"}});
   }
 
   void SetUpGame(const Game& game) {

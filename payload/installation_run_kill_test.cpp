@@ -65,10 +65,7 @@ class InstallationKillTest : public ::testing::Test, protected UpdaterWorld {
     old_ = {{"data1.arc", Noise(22 * kMiB, 11)},
             {"data2.arc", Noise(26 * kMiB, 12)},
             {"movie.arc", ""}};
-    std::vector<TestRecord> records;
-    for (const TestEntry& e : new_)
-      records.push_back({e.name, ChecksumOf(e.data)});
-    new_.push_back({"vrx.hvl", BuildVerificationList(records)});
+    new_ = WithListOfAll(new_);
     old_.push_back({"vrx.hvl", ""});
     old_list_ = Z("game.exe\ndata1.arc\ndata2.arc\n");
     new_list_ = Z("game.exe\ndata1.arc\ndata2.arc\nmovie.arc\nvrx.hvl\n");

@@ -27,6 +27,10 @@
 #   bash scripts/bench.sh                 # the figures in docs/performance.md
 #   RUNS=1 ENTRY_MIB=1 HUGE_MIB=0 CHECKSUM=short bash scripts/bench.sh
 #                                         # a smoke run
+#   BASE=../old/build bash scripts/bench.sh
+#                                         # and another build's updaters (an
+#                                         # older commit's) beside these,
+#                                         # run for run, in parts 2 and 4
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -86,6 +90,12 @@ done
 "$mkupdate" pack --stub build/native/updater --out "$work/setup" \
   --verify-dir "$work/src" "$work"/src/*.arc >/dev/null
 set_install_folder "$work/registry" "$PWD/$work/game"
+if [ -n "${BASE:-}" ]; then
+  mkdir -p "$work/base/game"
+  "$mkupdate" pack --stub "$BASE/native/updater" --out "$work/base/setup" \
+    --verify-dir "$work/src" "$work"/src/*.arc >/dev/null
+  set_install_folder "$work/base/registry" "$PWD/$work/base/game"
+fi
 
 # Warm the page cache for both sides alike.
 cat "$work/setup" "$work"/src/*.arc >/dev/null
@@ -138,6 +148,12 @@ for _ in $(seq 1 "$RUNS"); do
     XDG_RUNTIME_DIR="$work/run" "$work/setup" <"$work/yes"
   check_installed
   rm -f "$work"/game/*
+  if [ -n "${BASE:-}" ]; then
+    printf 'game.exe\n\0' >"$work/base/game/uninst.lst"
+    timed base env UPDATER_REGISTRY="$work/base/registry" \
+      XDG_RUNTIME_DIR="$work/run" "$work/base/setup" <"$work/yes"
+    rm -f "$work"/base/game/*
+  fi
   timed copy cp "$work"/src/*.arc "$work/copy/"
   rm -f "$work"/copy/*
   timed buffer build/native/bench/copy_through_buffer "$work/copy" \
@@ -184,6 +200,10 @@ row "cp + sync" copy
 row "its reads and writes, in place, no flush, + sync" buffer
 row "its reads and writes, replaced whole, flushed" whole
 ratio "updater / (cp + sync)" update copy
+if [ -n "${BASE:-}" ]; then
+  row "the other build's updater" base
+  ratio "updater / the other build's" update base
+fi
 ratio "the flushes: replaced whole / in place" whole buffer
 ratio "the checksum: updater / replaced whole" update whole
 awk -v up="$update_peak" 'BEGIN {

@@ -65,6 +65,15 @@ std::string BuildVerificationList(const std::vector<TestRecord>& records,
   return out;
 }
 
+std::vector<TestEntry> WithListOfAll(std::vector<TestEntry> entries) {
+  std::vector<TestRecord> records;
+  for (const TestEntry& e : entries) {
+    records.push_back({e.name, ChecksumOf(e.data)});
+  }
+  entries.push_back({"vrx.hvl", BuildVerificationList(records)});
+  return entries;
+}
+
 std::string Z(const std::string& text) { return text + std::string(1, '\0'); }
 
 std::string Pattern(size_t size, uint32_t state) {

@@ -36,6 +36,10 @@ struct TestRecord {
 std::string BuildVerificationList(const std::vector<TestRecord>& records,
                                   const char* magic = "KPL_____");
 
+// The entries and, last, the verification list "vrx.hvl" with a record
+// of each, as mkupdate packs a release.
+std::vector<TestEntry> WithListOfAll(std::vector<TestEntry> entries);
+
 // The checksum by the byte loop, the definition, so that what the updater
 // and the tools compute with the fast kernels is checked against it.
 EntryChecksum ChecksumOf(const std::string& data);

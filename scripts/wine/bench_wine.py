@@ -12,7 +12,9 @@ time goes, step by step (bench/install_steps.cpp). Prints Markdown tables.
 
 packs FILE... (with their verification list) on each program's updater;
 NATIVE_SECONDS, the native updater's median for the same files, is shown
-beside. WINE_PROGRAMS names the programs ("win32 win64" by default).
+beside. WINE_PROGRAMS names the programs ("win32 win64" by default). BASE,
+another build folder (an older commit's build/), has its updaters timed
+too, run for run beside these.
 """
 import os
 import pathlib
@@ -52,10 +54,10 @@ def mkupdate():
     return os.environ.get("MKUPDATE", harness.ROOT / "build/native/mkupdate")
 
 
-def pack(wine, program, name, files):
+def pack(wine, program, name, files, build_root=harness.ROOT / "build"):
     """An update of FILES (none: of one empty file) on the program's
-    updater, in its updates folder."""
-    build = harness.ROOT / "build" / program
+    updater (of the build in BUILD_ROOT), in its updates folder."""
+    build = pathlib.Path(build_root) / program
     updates = wine.c / "updates" / program
     updates.mkdir(parents=True, exist_ok=True)
     if files:
@@ -70,27 +72,37 @@ def pack(wine, program, name, files):
     return "C:\\updates\\%s\\%s" % (program, name)
 
 
-def install_seconds(wine, program, files, runs):
-    """The time from Yes to the done box of each of RUNS installs."""
-    update = pack(wine, program, "setup.exe" if files else "empty.exe", files)
+def install_seconds(wine, program, files, runs, base=None):
+    """The time from Yes to the done box of each of RUNS installs; with
+    BASE, a build folder, also of its updater's, run for run: (own, base)."""
+    updates = [pack(wine, program, "setup.exe" if files else "empty.exe",
+                    files)]
+    if base:
+        updates.append(pack(wine, program, "base.exe", files, base))
     game = wine.c / "Games/Lumenhollow"
     view = "/reg:32" if program == "win32" else "/reg:64"
     wine.set_registry("REG_SZ", "C:\\Games\\Lumenhollow", view)
-    seconds = []
+    seconds = [[] for _ in updates]
     for _ in range(runs):
-        shutil.rmtree(game, ignore_errors=True)
-        game.mkdir(parents=True)
-        (game / "uninst.lst").write_bytes(b"game.exe\n\0")
-        os.sync()
-        run = wine.drive("bench", [
-            "--timed", "--box", "question:confirm:yes", "--box",
-            "info:done:ok", "--exit", "0", update])
-        if not run.passed():
-            raise SystemExit("the %s updater failed under Wine\n%s" % (
-                program, run.report()))
-        seconds += [int(m.group(1)) / 1000 for m in map(
-            re.compile(r"box 2 after ([0-9]+) ms$").match, run.lines) if m]
-    return seconds
+        for update, times in zip(updates, seconds):
+            times += one_install(wine, program, update, game)
+    return seconds if base else seconds[0]
+
+
+def one_install(wine, program, update, game):
+    """The time from Yes to the done box of one install, as a list."""
+    shutil.rmtree(game, ignore_errors=True)
+    game.mkdir(parents=True)
+    (game / "uninst.lst").write_bytes(b"game.exe\n\0")
+    os.sync()
+    run = wine.drive("bench", [
+        "--timed", "--box", "question:confirm:yes", "--box", "info:done:ok",
+        "--exit", "0", update])
+    if not run.passed():
+        raise SystemExit("the %s updater failed under Wine\n%s" % (
+            program, run.report()))
+    return [int(m.group(1)) / 1000 for m in map(
+        re.compile(r"box 2 after ([0-9]+) ms$").match, run.lines) if m]
 
 
 def copy_seconds(wine, program, files, runs):
@@ -120,15 +132,20 @@ def install_table(wine, programs, files, runs, native):
     print("| %d × %d MiB under Wine, %d runs | median | MB/s | fastest |" % (
         len(files), files[0].stat().st_size >> 20, runs))
     print("|---|---|---|---|")
-    medians = {}
+    medians, base = {}, os.environ.get("BASE")
     for program in programs:
         for name, each in (("updater.exe", files), ("one empty file", [])):
-            seconds = install_seconds(wine, program, each, runs)
-            median = statistics.median_low(seconds)
-            medians[program, name] = median
-            print("| %s %s | %.3f s | %s | %.3f s |" % (
-                LABELS[program], name, median,
-                "%.0f" % (mb / median) if each else "", min(seconds)))
+            seconds = install_seconds(wine, program, each, runs, base)
+            sides = [(name, seconds)]
+            if base:
+                sides = [(name, seconds[0]),
+                         ("the other build's " + name, seconds[1])]
+            for label, times in sides:
+                median = statistics.median_low(times)
+                medians[program, label] = median
+                print("| %s %s | %.3f s | %s | %.3f s |" % (
+                    LABELS[program], label, median,
+                    "%.0f" % (mb / median) if each else "", min(times)))
     copies = {}
     for program in programs:
         copy = copy_seconds(wine, program, files, runs)
@@ -141,6 +158,10 @@ def install_table(wine, programs, files, runs, native):
     for program in programs:
         print("| %s updater.exe / (CopyFileW + sync) | %.2f× | | |" % (
             LABELS[program], medians[program, "updater.exe"] / copies[program]))
+        if base:
+            print("| %s updater.exe / the other build's | %.2f× | | |" % (
+                LABELS[program], medians[program, "updater.exe"] /
+                medians[program, "the other build's updater.exe"]))
     print()
 
 
