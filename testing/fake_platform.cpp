@@ -596,6 +596,9 @@ int FakePlatform::MoveFileOver(FolderHandle folder, const char* from,
   if (target != names_.end() && target->second.node != moved.node) {
     FileError refusal = ReplaceRefusal(target->second.node, replace_read_only);
     if (refusal != kFileErrorNone) return Fail(refusal);
+    // As Windows must: the attribute goes from the file before its name
+    // does, and from every other name of it.
+    nodes_[target->second.node].read_only = false;
   }
   moved.name = names_[Parent(to_key)].name + "\\" + Split(to).back();
   names_.erase(from_key);
@@ -697,6 +700,7 @@ int FakePlatform::RemoveFile(FolderHandle folder, const char* name) {
   if (nodes_[node].read_only && NamesOf(node) > 1) {
     return Fail(kFileErrorOther);
   }
+  nodes_[node].read_only = false;  // cleared first, as on Windows
   names_.erase(key);
   pending_.push_back(NameChange{Parent(key), key, "", Entry()});
   return 1;
