@@ -52,6 +52,25 @@ kernel_runs_i386() {
   [ "$code" = 42 ]
 }
 
+# On a kernel that runs no 32-bit programs, has every i386 program run
+# under qemu-i386 from now on (the kernel hands them to it through
+# binfmt_misc, so the suite's own children run there too), on the i386
+# runtime of the biarch packages (/lib32); EXIT takes it back.
+# Fails, saying why, where that cannot be done (not root, or no
+# binfmt_misc).
+run_i386_under_qemu() {
+  local misc=/proc/sys/fs/binfmt_misc entry=updater-qemu-i386
+  [ "$(id -u)" = 0 ] || { echo "not root: binfmt_misc is root's" >&2; return 1; }
+  if [ ! -e "$misc/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$misc" 2>/dev/null ||
+      { echo "binfmt_misc cannot be mounted" >&2; return 1; }
+  fi
+  [ -e "$misc/$entry" ] || printf '%s' ":$entry:M::"'\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$(command -v qemu-i386):F" \
+    >"$misc/register" || { echo "qemu-i386 cannot be registered" >&2; return 1; }
+  # shellcheck disable=SC2064  # the entry's path now, not at exit
+  trap "echo -1 >'$misc/$entry' 2>/dev/null || true" EXIT
+}
+
 # Checks that report and go on: each prints one line, "ok" or "FAIL", with
 # the current scope (a scenario, a program) before it; finish_checks lists
 # the failures again and fails when there was any.
