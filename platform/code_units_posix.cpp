@@ -23,6 +23,22 @@ int ConvertBytes(const char* to, const char* from, const char* in, size_t n,
   return ok ? static_cast<int>(out_size - dst_left) : -1;
 }
 
+// ASCII is the same bytes in code page 932 and in UTF-8 (0x5C is the
+// backslash and 0x7E the tilde in both, as Windows reads them): most names
+// need no converter at all.
+bool IsAscii(const char* bytes, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+int CopyAscii(const char* bytes, size_t n, char* out, size_t out_size) {
+  if (n > out_size || n > 0x7FFFFFFF) return -1;
+  memcpy(out, bytes, n);
+  return static_cast<int>(n);
+}
+
 }  // namespace
 
 int CodePage932ToUtf16(const char* bytes, size_t n, uint16_t* out,
@@ -36,4 +52,23 @@ int Utf16ToCodePage932(const uint16_t* units, size_t n, char* out,
                        size_t out_size) {
   return ConvertBytes("CP932", "UTF-16LE", reinterpret_cast<const char*>(units),
                       n * 2, out, out_size);
+}
+
+int CodePage932ToUtf8(const char* bytes, size_t n, char* out, size_t out_size) {
+  if (IsAscii(bytes, n)) return CopyAscii(bytes, n, out, out_size);
+  return ConvertBytes("UTF-8", "CP932", bytes, n, out, out_size);
+}
+
+int Utf8ToCodePage932(const char* bytes, size_t n, char* out, size_t out_size) {
+  if (IsAscii(bytes, n)) return CopyAscii(bytes, n, out, out_size);
+  int made = ConvertBytes("CP932", "UTF-8", bytes, n, out, out_size);
+  if (made < 0) return -1;
+  // iconv takes some characters one way only (the wave dash U+301C becomes
+  // 0x8160, the full-width tilde's byte): such a name is not this one.
+  char back[4096];
+  if (n > sizeof(back)) return -1;
+  int again = ConvertBytes("UTF-8", "CP932", out, static_cast<size_t>(made),
+                           back, sizeof(back));
+  return again == static_cast<int>(n) && memcmp(back, bytes, n) == 0 ? made
+                                                                     : -1;
 }

@@ -294,10 +294,13 @@ TEST_F(MkupdateTest, NamesAreStoredInCodePage932) {
         << out_text_;
     EXPECT_EQ(out_text_.find(kJapaneseCp932), std::string::npos);
   }
-  // The native updater hands the stored bytes to the file calls.
+  // The native updater creates the file under the name Windows would give
+  // it, in this disk's UTF-8, never under the stored bytes.
   UpdaterWorld world;
   ASSERT_EQ(RunProcess({update_}, world.Options("y\n")).status, 0);
-  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/" + kJapaneseCp932), "japanese");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/" + kJapaneseUtf8), "japanese");
+  EXPECT_EQ(FolderNames(world.folder()),
+            (std::vector<std::string>{"uninst.lst", "vrx.hvl", kJapaneseUtf8}));
   unlink(update_.c_str());
   // The limit counts code page 932 bytes: 7 characters and ".x" are 16
   // there (23 in UTF-8), 6 and ".xy" are 15 (21 in UTF-8).
