@@ -40,8 +40,8 @@ void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
     std::string from = input.link.empty()
                            ? input.path
                            : input.path + " (a link to " + input.link + ")";
-    Print(Format("  %-15s %12s  ", ShownName(input.name).c_str(),
-                 std::to_string(input.size).c_str()) +
+    Print("  " + PadTo(ShownName(input.name), 15) +
+          Format(" %12s  ", std::to_string(input.size).c_str()) +
           (input.state.empty() ? from : input.state + "  " + from) + "\n");
   }
   if (plan.list.present()) {
