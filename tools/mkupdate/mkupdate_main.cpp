@@ -258,16 +258,36 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
   return -1;
 }
 
-// The stub where the package installs it, if it is there.
-bool FindInstalledStub(std::string* stub) {
-  std::error_code ec;
-  std::string installed = MKUPDATE_INSTALLED_STUB;
-  if (installed.empty() || !std::filesystem::is_regular_file(
-                               std::filesystem::u8path(installed), ec)) {
-    return false;
+// The stub that goes with this mkupdate, where none is given: beside it
+// (the zip's updater.exe), under the prefix it is installed in
+// (../share/mkupdate/i686/, any prefix), then where the package puts it.
+// *places gets each place tried, for the message when none holds one.
+bool FindInstalledStub(PackOptions* o, std::string* places) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, const char*>> candidates;
+  std::string self;
+  if (OwnExecutablePath(&self)) {
+    fs::path dir = fs::u8path(self).parent_path();
+    candidates.push_back({(dir / "updater.exe").u8string(), "beside mkupdate"});
+    candidates.push_back(
+        {(dir / ".." / "share" / "mkupdate" / "i686" / "updater.exe")
+             .lexically_normal()
+             .u8string(),
+         "where mkupdate is installed"});
   }
-  *stub = installed;
-  return true;
+  if (MKUPDATE_INSTALLED_STUB[0] != '\0') {
+    candidates.push_back({MKUPDATE_INSTALLED_STUB, "the package's"});
+  }
+  for (const auto& candidate : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(fs::u8path(candidate.first), ec)) {
+      o->stub = candidate.first;
+      o->stub_from = candidate.second;
+      return true;
+    }
+    *places += (places->empty() ? "" : ", ") + candidate.first;
+  }
+  return false;
 }
 
 // Each release given once: the same folder twice (by any spelling) is a
@@ -295,11 +315,11 @@ int CheckReleasesDistinct(const std::vector<std::string>& from,
 
 int CheckPackOptions(PackOptions* options) {
   const PackOptions& o = *options;
-  if (o.stub.empty() && !FindInstalledStub(&options->stub)) {
-    return Usage(
-        "--stub is missing, and no stub is installed where the package puts "
-        "it",
-        "pack");
+  std::string places;
+  if (o.stub.empty() && !FindInstalledStub(options, &places)) {
+    return Usage("--stub is missing, and no stub lies where mkupdate looks (" +
+                     places + ")",
+                 "pack");
   }
   if (o.out.empty()) return Usage("--out is missing", "pack");
   if (!o.verify_dir.empty() && !o.verify_list.empty()) {

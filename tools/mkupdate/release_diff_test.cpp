@@ -14,7 +14,6 @@
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
 #include "uninstall/uninstall_list.h"
-#include "uninstall/uninstall_list.h"
 
 namespace {
 
