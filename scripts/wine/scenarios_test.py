@@ -592,7 +592,7 @@ class Scenarios:
         both = ["--from", "C:\\releases\\old", "--to", "C:\\releases\\new"]
         packed = wine.run([tool, "pack", "--out", update] + both)
         self.assertEqual(packed.returncode, 0, packed.stderr)
-        self.assertIn(b"updater.exe (beside mkupdate; no --stub given)\n",
+        self.assertIn(b"updater.exe (beside mkupdate; no --stub given)",
                       packed.stdout)
         # An output inside a release, its folder spelled in other letter
         # case, is refused and writes nothing there.
