@@ -235,7 +235,7 @@ rm -rf "$work/sweep" "$work/small" "$work/src/small.dat"
 # (bench/names_bench.cpp); and the whole run of an update of five files of
 # 1 KiB named data1.arc ... into an ASCII folder, and of the same named
 # ルーメン1.dat ... into the folder ゲーム (install_steps takes the folder as
-# the updater does, in code page 932), 3 × RUNS runs each.
+# the updater does, in code page 932).
 build/native/bench/names_bench --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true --benchmark_format=csv \
   2>/dev/null >"$work.names.csv"
@@ -249,20 +249,28 @@ for i in 1 2 3 4 5; do
   head -c 1024 /dev/urandom >"$names/ascii-src/data$i.arc"
   cp "$names/ascii-src/data$i.arc" "$names/japanese-src/ルーメン$i.dat"
 done
-names_run() { # names_run KIND FOLDER: the median whole run, in ms
-  "$mkupdate" pack --quiet --stub build/native/updater --out "$names/$1.exe" \
-    --verify-dir "$names/$1-src" "$names/$1-src"/*
-  printf 'game.exe\n\0' >"$names/$2/uninst.lst"
+for kind in ascii japanese; do
+  "$mkupdate" pack --quiet --stub build/native/updater \
+    --out "$names/$kind.exe" --verify-dir "$names/$kind-src" "$names/$kind-src"/*
+done
+printf 'game.exe\n\0' >"$names/ascii/uninst.lst"
+printf 'game.exe\n\0' >"$names/ゲーム/uninst.lst"
+names_run() { # names_run KIND FOLDER: the median whole run of RUNS, in ms
   build/native/bench/install_steps "$names/$1.exe" \
-    "$(printf '%s' "$PWD/$names/$2" | iconv -t CP932)" $((3 * RUNS)) |
-    awk -F'\t' '$1 == "the whole run" {print $2}'
+    "$(printf '%s' "$PWD/$names/$2" | iconv -t CP932)" "$RUNS" |
+    awk -F'\t' '$1 == "the whole run" {print $2}' >>"$names/$1.times"
 }
+# Taken in turns, so that what else the machine does falls on both alike.
+for _ in 1 2 3 4 5; do
+  names_run ascii ascii
+  names_run japanese ゲーム
+done
 echo
 echo "| names on the stand-in | ASCII | Japanese |"
 echo "|---|---|---|"
 echo "| a call naming a file in a held folder | $(names_ns BM_NameAFile 0) ns | $(names_ns BM_NameAFile 1) ns |"
 echo "| a listing of five names | $(names_ns BM_ListFiveNames 0) ns | $(names_ns BM_ListFiveNames 1) ns |"
-echo "| the whole run, update of 5 × 1 KiB, median | $(names_run ascii ascii) ms | $(names_run japanese ゲーム) ms |"
+echo "| the whole run, update of 5 × 1 KiB, median of 5 × $RUNS | $(median <"$names/ascii.times") ms | $(median <"$names/japanese.times") ms |"
 rm -rf "$names"
 
 # The moves: from the first entry's rename to the last one's, the only time
