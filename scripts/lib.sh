@@ -28,11 +28,14 @@ require_japanese_locale() {
 }
 
 # Makes the native updater's stand-in registry under $1 name $2 as the
-# game's install folder (a REG_SZ value with its terminator).
+# game's install folder (a REG_SZ value with its terminator), in code page
+# 932 as a Japanese Windows gives the updater its value; the stand-in turns
+# it into this disk's UTF-8 name.
 set_install_folder() {
   local key="$1/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
   mkdir -p "$key" || return 1
-  printf '%s\0' "$2" >"$key/InstalledFolder.REG_SZ"
+  { printf '%s' "$2" | iconv -f UTF-8 -t CP932 && printf '\0'; } \
+    >"$key/InstalledFolder.REG_SZ"
 }
 
 # Whether this machine's kernel runs 32-bit x86 programs: a static i386
