@@ -216,6 +216,78 @@ TEST_F(UpdateFlowTest, RunFailuresAndTheirTexts) {
   EXPECT_EQ(ReadFileOrEmpty(folder() + "/a"), "A");
 }
 
+// The names Windows would give the files on its disk, in this disk's
+// UTF-8: the updater stores and merges code page 932, the stand-in creates,
+// finds and replaces the files under their UTF-8 names, as Windows does
+// under UTF-16 ones. ソ ends in 0x5C, the byte of a backslash.
+TEST_F(UpdateFlowTest, JapaneseNamesAreTheDisksOwn) {
+  const std::string kLumen = "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3";
+  const std::string kSave = "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96";  // セーブ
+  const std::string kHelp = "\xE8\xAA\xAC\xE6\x98\x8E.txt";          // 説明
+  const std::string kSoft = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88";  // ソフト
+  const std::string kLumenCp = "\x83\x8B\x81\x5B\x83\x81\x83\x93";
+  const std::string kSaveCp = "\x83\x5A\x81\x5B\x83\x75";
+  const std::string kHelpCp = "\x90\xE0\x96\xBE.txt";
+  const std::string kSoftCp = "\x83\x5C\x83\x74\x83\x67";
+  const std::vector<TestEntry> kEntries = {{kLumenCp + ".dat", "new lumen"},
+                                           {kSaveCp + "\\" + kHelpCp, "help"},
+                                           {kSoftCp + ".txt", "new soft"}};
+  struct {
+    const char* what;
+    std::string folder;      // on the disk, under the scratch world
+    std::string registered;  // the registry's value, after the world's path
+    std::vector<TestEntry> entries;
+    int status;
+  } cases[] = {
+      {"ASCII folder", "Game", "/Game", kEntries, 0},
+      {"Japanese folder", kSoft + "/" + kLumen, "/" + kSoftCp + "\\" + kLumenCp,
+       kEntries, 0},
+      // A new folder: the updater creates none, and changes nothing.
+      {"missing folder",
+       "Game",
+       "/Game",
+       {{kLumenCp + ".dat", "new lumen"}, {kHelpCp + "\\x", "x"}},
+       4},
+      // The folder's UTF-8 bytes read as other characters in code page 932,
+      // or as none: as on Windows, no such folder, and nothing written.
+      {"UTF-8 in the registry", kSoft + "/" + kLumen,
+       "/" + kSoft + "/" + kLumen, kEntries, 4},
+  };
+  for (const auto& c : cases) {
+    std::string game = dir().Sub(c.folder);
+    ASSERT_EQ(system(("mkdir -p '" + game + "/" + kSave + "'").c_str()), 0);
+    WriteFileOrDie(game + "/" + kLumen + ".dat", "old lumen");
+    WriteFileOrDie(game + "/" + kSave + "/" + kHelp, "old help");
+    WriteFileOrDie(game + "/" + kSoft + ".txt", "old soft");
+    WriteFileOrDie(game + "/uninst.lst",
+                   "game.exe\n" + kLumenCp + ".dat\n" + std::string(1, '\0'));
+    SetFolderValue("REG_SZ",
+                   dir().path() + c.registered + std::string(1, '\0'));
+    SetPayload(BuildPayload(c.entries));
+    std::string before = SnapshotDir(dir().path());
+    ProcessResult r = RunUpdate("y\n");
+    EXPECT_EQ(r.status, c.status) << c.what << r.err;
+    ScratchDir expect;
+    if (c.status == 0) {
+      mkdir(expect.Sub(kSave).c_str(), 0755);
+      WriteFileOrDie(expect.Sub(kLumen + ".dat"), "new lumen");
+      WriteFileOrDie(expect.Sub(kSave + "/" + kHelp), "help");
+      WriteFileOrDie(expect.Sub(kSoft + ".txt"), "new soft");
+      WriteFileOrDie(expect.Sub("uninst.lst"),
+                     "game.exe\n" + kLumenCp + ".dat\n" + kSaveCp + "\\" +
+                         kHelpCp + "\n" + kSoftCp + ".txt\n" +
+                         std::string(1, '\0'));
+      EXPECT_EQ(SnapshotDir(game), SnapshotDir(expect.path())) << c.what;
+    } else {
+      EXPECT_EQ(SnapshotDir(dir().path()), before) << c.what;
+    }
+    ASSERT_EQ(system(("rm -rf '" + dir().Sub(c.folder) + "' '" +
+                      dir().Sub(kSoft) + "'")
+                         .c_str()),
+              0);
+  }
+}
+
 TEST(ResultTextTest, EveryResultHasItsBox) {
   struct {
     ResultCode result;

@@ -52,6 +52,20 @@ void UpdateFiles(const std::string& out) {
   Put(out, t, "entry_of_4_gib", huge);
   Put(out, t, "name_without_terminator",
       BuildPayload({{"sixteen-chars.xx", "1"}}));
+  // A list whose count claims 2 GiB of records in an entry of one.
+  std::string claims = BuildVerificationList({{"a", ChecksumOf("a")}});
+  claims[12] = 3;
+  claims[15] = 2;
+  Put(out, t, "list_count_beyond_its_entry",
+      BuildPayload({{"a", "a"}, {"vrx.hvl", claims}}));
+  // A count that fits an entry which says it is 2 GiB long, past the end.
+  std::string fits = claims;
+  fits[12] = '\xF0';
+  fits[13] = fits[14] = '\xFF';
+  fits[15] = 1;
+  std::string past_end = BuildPayload({{"vrx.hvl", fits}});
+  PatchEntry(&past_end, 0, 0, 0x7FFFFF00u);
+  Put(out, t, "list_entry_past_the_end", past_end);
 }
 
 void VerificationLists(const std::string& out) {

@@ -82,12 +82,15 @@ void CheckList(const uint8_t* data, size_t size, const Payload& payload,
       at + sizeof(VerificationHeader) <= size &&
       memcmp(data + at, kVerificationMagic, 8) == 0) {
     uint64_t count = HeaderAt<VerificationHeader>(data + at).count;
-    if (at + sizeof(VerificationHeader) + count * sizeof(VerificationRecord) <=
-        size) {
+    uint64_t table = count * sizeof(VerificationRecord);
+    if (at + found->size <= size && found->size >= sizeof(VerificationHeader) &&
+        table <= found->size - sizeof(VerificationHeader) &&
+        at + sizeof(VerificationHeader) + table <= size) {
       expected = count;
     }
   }
-  Check(list.count == expected, "list loaded exactly when it is whole");
+  Check(list.count == expected,
+        "list loaded exactly when its entry holds it whole");
   if (expected == 0) return;
   Check(memcmp(list.records.get(), data + at + sizeof(VerificationHeader),
                list.count * sizeof(VerificationRecord)) == 0,

@@ -3,7 +3,6 @@
 // the updater file cut short. Each ends in its result code with the install
 // folder, byte for byte, as it was, and no temporary file left; only the
 // uninstall list, rewritten after every entry is in, can fail on its own.
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,25 +40,6 @@ void MakeGame(const std::string& dir, const Game& game) {
   WriteFileOrDie(dir + "/uninst.lst", game.list);
   chmod((dir + "/uninst.lst").c_str(), game.list_mode);
 }
-
-// A tmpfs of the given size on dir (root only); unmounted at the end.
-class SmallFilesystem {
- public:
-  SmallFilesystem(const std::string& dir, int kib) : dir_(dir) {
-    mkdir(dir.c_str(), 0755);
-    std::string options = "size=" + std::to_string(kib) + "k,mode=0777";
-    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                     options.c_str()) == 0;
-  }
-  ~SmallFilesystem() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string dir_;
-  bool mounted_;
-};
 
 // Fills the filesystem holding path until a write fails for want of space.
 void FillUp(const std::string& path) {

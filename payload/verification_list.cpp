@@ -26,15 +26,20 @@ void LoadListEntry(SeqFile* file, const Payload& payload,
                    const PayloadEntry& entry, VerificationList* list) {
   uint32_t position;
   VerificationHeader header;
-  if (!EntryDataPosition(payload, entry, &position) || !file->Seek(position) ||
+  if (!EntryInsideFile(payload, entry) ||
+      !EntryDataPosition(payload, entry, &position) || !file->Seek(position) ||
       file->Read(&header, sizeof(header)) != sizeof(header) ||
       memcmp(header.magic, kVerificationMagic, sizeof(header.magic)) != 0) {
     return;
   }
-  // A table too large for 32 bits cannot be read in one call: no list.
+  // The table lies within the list's own entry, and the entry within the
+  // file, or the list is damaged: the count bounds the allocation below
+  // only once it is checked against bytes that are really there.
   uint64_t table_size =
       static_cast<uint64_t>(header.count) * sizeof(VerificationRecord);
-  if (table_size > 0xFFFFFFFFu) return;
+  if (entry.size < sizeof(header) || table_size > entry.size - sizeof(header)) {
+    return;
+  }
   std::unique_ptr<VerificationRecord[]> records(
       new (std::nothrow) VerificationRecord[header.count]);
   uint32_t size = static_cast<uint32_t>(table_size);

@@ -49,7 +49,9 @@ bool SameNameIgnoringCase(const char* a, size_t a_size, const char* b,
                           size_t b_size);
 
 // Finds the first entry named "vrx.hvl" (any case) and loads its records.
-// Any problem leaves the list absent; it never fails the run.
+// Any problem leaves the list absent, an entry that ends past the file or a
+// record table larger than what the entry holds among them; it never fails
+// the run.
 void LoadVerificationList(SeqFile* file, const Payload& payload,
                           VerificationList* list);
 

@@ -63,6 +63,12 @@ TEST_F(VerificationListTest, BrokenListsAreAbsent) {
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
   Load({{"vrx.hvl", huge}});
   EXPECT_EQ(list_.count, 0u);
+  // The count claims a record that lies in the next entry's bytes: the
+  // list is damaged, whatever follows it in the file.
+  std::string claims_two = good;
+  claims_two[12] = 2;
+  Load({{"vrx.hvl", claims_two}, {"b", std::string(64, 'b')}});
+  EXPECT_EQ(list_.count, 0u);
   Load({{"vrx.hvl", good}});
   EXPECT_EQ(list_.count, 1u);
 }

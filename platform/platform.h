@@ -71,7 +71,10 @@ class Platform {
   // Files. A file is named by a folder and a name in it: with a held folder
   // the name is one part, no separator; with kNoFolder it is a path. Names
   // are narrow: code page 932 with backslashes, or the tool's text
-  // (UsePathCoding).
+  // (UsePathCoding). The system keeps names in its own characters (Windows
+  // UTF-16, the POSIX stand-in UTF-8), converted from and, when a folder is
+  // listed, back to code page 932. Windows compares names without regard to
+  // letter case; the stand-in's disk does not.
 
   // Opens an existing file for sequential reading, shared with other
   // readers. In a held folder the name is opened as itself: a link there,
@@ -265,7 +268,8 @@ Platform* SystemPlatform();
 enum PathCoding {
   // The updater's: code page 932 (on Windows the system's narrow code page,
   // as the narrow calls take it) with backslashes, which the POSIX stand-in
-  // turns into slashes.
+  // turns into UTF-8 with slashes; a name that is no code page 932 text
+  // names nothing there.
   kUpdaterPaths,
   // mkupdate's text (platform/code_page.h): UTF-8 on Windows; on POSIX the
   // bytes as they are, where a backslash is a character of a name.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/code_units.h"
 #include "testing/fake_platform.h"
 #include "testing/scratch_files.h"
 
@@ -110,9 +111,13 @@ class PosixScene : public ContractScene {
   }
 
  private:
-  std::string Path(std::string name) {
-    for (char& c : name) c = c == '\\' ? '/' : c;
-    return dir_.Sub(name);
+  // The disk's name: UTF-8, a slash between parts.
+  std::string Path(const std::string& name) {
+    char disk[4096];
+    int n = CodePage932ToUtf8(name.data(), name.size(), disk, sizeof(disk));
+    std::string utf8(disk, n > 0 ? n : 0);
+    for (char& c : utf8) c = c == '\\' ? '/' : c;
+    return dir_.Sub(utf8);
   }
   ScratchDir dir_;
   std::vector<int> held_;

@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "platform/code_page.h"
+#include "platform/code_units.h"
 #include "platform/platform.h"
 
 namespace {
@@ -67,6 +67,8 @@ class PosixPlatform final : public Platform {
   int Failed();
   FileHandle OpenLocked(FolderHandle folder, const char* name, int flags,
                         int lock, bool as_itself);
+  // Opens the folder at a name already on this disk's terms.
+  FolderHandle OpenFolderAt(int dir, const char* posix_name, bool below_held);
 
   FileError last_error_ = kFileErrorNone;
   // Files that moves replaced, still open: MoveFileOver.
@@ -93,42 +95,72 @@ bool CopyPath(const char* path, bool slashes, char* out, size_t out_size) {
   return true;
 }
 
-// The updater's paths use backslashes; it keeps building them that way and
-// they become slashes only here. The tool's are the system's own.
-bool ToPosixPath(const char* path, char* out, size_t out_size) {
-  return CopyPath(path, g_path_coding == kUpdaterPaths, out, out_size);
+// Converts code page 932 text to UTF-8; false if it does not convert or fit.
+bool Cp932ToUtf8(const char* text, char* out, size_t out_size) {
+  int n = CodePage932ToUtf8(text, strlen(text), out, out_size);
+  if (n < 0 || static_cast<size_t>(n) >= out_size) return false;
+  out[n] = '\0';
+  return true;
 }
 
-// Where a name lives for the *at calls: in a held folder's descriptor, as
-// it is (a part, no slash; a backslash there is a byte of the name), or a
+// The one door from a path the platform is given to a name on this disk.
+// The updater's paths are code page 932 with backslashes, as Windows' narrow
+// calls take them; Windows turns them into its UTF-16 names, and this
+// stand-in into UTF-8 ones, whose folders a slash separates. Converted
+// first, a 0x5C that is the second byte of a character stays in it. A path
+// that is no code page 932 text is refused, as the updater's rule for names
+// refuses it (EILSEQ). The tool's paths are this disk's already. False, with
+// errno set, when the path cannot be one.
+bool ToPosixPath(const char* path, char* out, size_t out_size) {
+  if (g_path_coding == kToolPaths) {
+    if (CopyPath(path, false, out, out_size)) return true;
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  int n = CodePage932ToUtf8(path, strlen(path), out, out_size);
+  if (n < 0) {
+    errno = strlen(path) < out_size ? EILSEQ : ENAMETOOLONG;
+    return false;
+  }
+  if (static_cast<size_t>(n) >= out_size) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  out[n] = '\0';
+  for (char* c = out; *c != '\0'; c++) {
+    if (*c == '\\') *c = '/';
+  }
+  return true;
+}
+
+// Where a name lives for the *at calls: in a held folder's descriptor, one
+// part (no separator: an updater's backslash is one, and refused), or a
 // path from the working folder. False, with errno set, for a name that
 // cannot be one.
 bool PlaceOf(FolderHandle folder, const char* name, int* dir, char* out,
              size_t out_size) {
-  if (folder == kNoFolder) {
-    *dir = AT_FDCWD;
-    if (ToPosixPath(name, out, out_size)) return true;
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  *dir = static_cast<int>(folder);
-  if (name[0] == '\0' || strchr(name, '/') != nullptr ||
-      strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+  *dir = folder == kNoFolder ? AT_FDCWD : static_cast<int>(folder);
+  if (!ToPosixPath(name, out, out_size)) return false;
+  if (folder != kNoFolder &&
+      (out[0] == '\0' || strchr(out, '/') != nullptr || strcmp(out, ".") == 0 ||
+       strcmp(out, "..") == 0)) {
     errno = EINVAL;
     return false;
   }
-  if (CopyPath(name, false, out, out_size)) return true;
-  errno = ENAMETOOLONG;
-  return false;
+  return true;
 }
 
-// Converts code page 932 text to UTF-8; false if it does not convert or fit.
-bool Cp932ToUtf8(const char* text, char* out, size_t out_size) {
-  std::string utf8;
-  if (!CodePage932ToText(text, true, &utf8) || utf8.size() >= out_size) {
-    return false;
-  }
-  memcpy(out, utf8.c_str(), utf8.size() + 1);
+// A name listed on this disk as the caller takes names: for the updater its
+// code page 932 form, and false for a name that has none exactly, or holds
+// a backslash, which no Windows name holds (Windows lists to a narrow
+// caller only what it can name).
+bool ListedName(const char* disk_name, char* out, size_t out_size) {
+  if (g_path_coding == kToolPaths)
+    return CopyPath(disk_name, false, out, out_size);
+  if (strchr(disk_name, '\\') != nullptr) return false;
+  int n = Utf8ToCodePage932(disk_name, strlen(disk_name), out, out_size);
+  if (n < 0 || static_cast<size_t>(n) >= out_size) return false;
+  out[n] = '\0';
   return true;
 }
 
@@ -312,9 +344,14 @@ FolderHandle PosixPlatform::OpenFolder(FolderHandle folder, const char* name) {
     Failed();
     return kNoFolder;
   }
+  return OpenFolderAt(dir, posix_name, folder != kNoFolder);
+}
+
+FolderHandle PosixPlatform::OpenFolderAt(int dir, const char* posix_name,
+                                         bool below_held) {
   // Below a held folder a link is never followed; a path's links are.
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  if (folder != kNoFolder) flags |= O_NOFOLLOW;
+  if (below_held) flags |= O_NOFOLLOW;
   int fd = openat(dir, posix_name, flags);
   if (fd < 0) {
     Failed();
@@ -326,15 +363,13 @@ FolderHandle PosixPlatform::OpenFolder(FolderHandle folder, const char* name) {
 FolderHandle PosixPlatform::OpenFolderOf(const char* path) {
   char posix_path[PATH_MAX];
   if (!ToPosixPath(path, posix_path, sizeof(posix_path))) {
-    errno = ENAMETOOLONG;
     Failed();
     return kNoFolder;
   }
   char* slash = strrchr(posix_path, '/');
-  if (slash == nullptr) return OpenFolder(kNoFolder, ".");
+  if (slash == nullptr) return OpenFolderAt(AT_FDCWD, ".", false);
   slash[slash == posix_path ? 1 : 0] = '\0';  // the root keeps its slash
-  // Taken as a path again: converted once, it comes back as it is.
-  return OpenFolder(kNoFolder, posix_path);
+  return OpenFolderAt(AT_FDCWD, posix_path, false);
 }
 
 namespace {
@@ -425,7 +460,10 @@ int PosixPlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
   int listed = 1;
   errno = 0;
   while (struct dirent* entry = readdir(listing)) {
-    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+    char name[NAME_MAX + 1];
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0 ||
+        !ListedName(entry->d_name, name, sizeof(name))) {
+      errno = 0;
       continue;
     }
     struct stat st;
@@ -433,7 +471,7 @@ int PosixPlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
                             AT_SYMLINK_NOFOLLOW) == 0
                         ? KindOfMode(st.st_mode)
                         : kPathOther;
-    if (fn(context, entry->d_name, kind) != 0) break;
+    if (fn(context, name, kind) != 0) break;
     errno = 0;
   }
   if (errno != 0) listed = Failed();
@@ -519,7 +557,7 @@ int PosixPlatform::CanMoveOver(FolderHandle folder, const char* name,
 
 int PosixPlatform::MakeExecutable(const char* path) {
   char posix_path[PATH_MAX];
-  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return 0;
+  if (!ToPosixPath(path, posix_path, sizeof(posix_path))) return Failed();
   // Single-threaded, so reading the umask this way is safe.
   mode_t mask = umask(0);
   umask(mask);

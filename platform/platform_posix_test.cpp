@@ -1,11 +1,14 @@
-// The POSIX stand-in's own contracts: named mutexes that interoperate with
-// flock(1), the registry folder tree, and pages for entry data.
+// The POSIX stand-in's own contracts: names in code page 932 on a UTF-8
+// disk, named mutexes that interoperate with flock(1), the registry folder
+// tree, and pages for entry data.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/platform.h"
@@ -14,6 +17,81 @@
 #include "testing/scratch_files.h"
 
 namespace {
+
+int AddName(void* names, const char* name, PathKind) {
+  static_cast<std::vector<std::string>*>(names)->push_back(name);
+  return 0;
+}
+
+// The names in the held folder as the platform lists them, sorted.
+std::vector<std::string> Listed(FolderHandle folder) {
+  std::vector<std::string> names;
+  EXPECT_NE(Sys()->ListFolder(folder, AddName, &names), 0);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The updater's names are code page 932, this disk's UTF-8, as Windows'
+// are UTF-16: a listing gives only the names that have an exact code page
+// 932 form, as Windows gives a narrow caller; a name that is no code page
+// 932 text names nothing and makes nothing; a 0x5C that ends a character
+// separates nothing. mkupdate's own paths are the disk's bytes.
+TEST(StandInNamesTest, CodePage932OnAUtf8Disk) {
+  ScratchDir dir;
+  const char kLumen[] = "\xE3\x83\xAB\xE3\x83\xBC\xE3\x83\xA1\xE3\x83\xB3";
+  const char kLumenCp[] = "\x83\x8B\x81\x5B\x83\x81\x83\x93";
+  const char kSoft[] = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88";  // ソフト
+  const char kSoftCp[] = "\x83\x5C\x83\x74\x83\x67";
+  for (const char* disk : {kLumen, "plain", "Zo\xC3\xAB",  // ë: no 932 form
+                           "a\\b",                         // no Windows name
+                           "\xE3\x80\x9C"}) {  // 〜 becomes ～ and back
+    WriteFileOrDie(dir.Sub(disk), disk);
+  }
+  ASSERT_EQ(mkdir(dir.Sub(kSoft).c_str(), 0755), 0);
+  WriteFileOrDie(dir.Sub(kSoft) + "/x", "x");
+  FolderHandle root = Sys()->OpenFolder(kNoFolder, dir.path().c_str());
+  ASSERT_NE(root, kNoFolder);
+  EXPECT_EQ(Listed(root),
+            (std::vector<std::string>{"plain", kSoftCp, kLumenCp}));
+
+  // Refused, as no code page 932 text: a lone lead byte, a byte that is no
+  // character; and a backslash, a separator, in one part.
+  for (const char* name : {"\x83", "a\x80", "\xFF", "new\\x"}) {
+    FileHandle file = Sys()->CreateNewFile(root, name);
+    EXPECT_EQ(file, kInvalidFileHandle) << name;
+    if (file != kInvalidFileHandle) Sys()->CloseFileHandle(file);
+    EXPECT_EQ(Sys()->LastFileError(), kFileErrorOther) << name;
+    EXPECT_EQ(Sys()->OpenFolder(root, name), kNoFolder) << name;
+  }
+  EXPECT_EQ(Listed(root).size(), 3u) << "a refused name made a file";
+
+  // Through a path too, with the 0x5C inside ソ.
+  std::string soft = dir.path() + "\\" + kSoftCp;
+  FolderHandle held = Sys()->OpenFolder(kNoFolder, soft.c_str());
+  ASSERT_NE(held, kNoFolder);
+  EXPECT_EQ(Listed(held), std::vector<std::string>{"x"});
+  Sys()->CloseFolder(held);
+  held = Sys()->OpenFolderOf((soft + "\\x").c_str());
+  EXPECT_EQ(Sys()->GetPathKind(held, "x"), kPathFile);
+  Sys()->CloseFolder(held);
+  FileHandle file = Sys()->OpenFileForRead(root, kLumenCp);
+  ASSERT_NE(file, kInvalidFileHandle);
+  char data[32] = {};
+  EXPECT_EQ(Sys()->ReadFileBytes(file, data, sizeof(data) - 1), strlen(kLumen));
+  EXPECT_STREQ(data, kLumen);
+  Sys()->CloseFileHandle(file);
+
+  // The tool's paths are taken as they are, a backslash a character.
+  UsePathCoding(kToolPaths);
+  file = Sys()->CreateNewFile(kNoFolder, dir.Sub("c\\d").c_str());
+  EXPECT_NE(file, kInvalidFileHandle);
+  if (file != kInvalidFileHandle) Sys()->CloseFileHandle(file);
+  std::vector<std::string> raw = Listed(root);
+  UsePathCoding(kUpdaterPaths);
+  EXPECT_EQ(raw.size(), 7u);
+  EXPECT_TRUE(FileExists(dir.Sub("c\\d")));
+  Sys()->CloseFolder(root);
+}
 
 TEST(NamedMutexTest, HeldByFlockOfAnotherProcess) {
   ScratchDir dir;

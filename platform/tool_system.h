@@ -47,6 +47,30 @@ bool ResolvedPath(const std::string& path, std::string* resolved);
 // The running process's number, which no other running process has.
 unsigned long CurrentProcessId();
 
+// When the process numbered pid started, in the system's own units: with
+// its number it tells this process from a later one that reuses the number.
+// False when no such process runs; kStartUnknown when one runs but its start
+// cannot be read.
+const uint64_t kStartUnknown = ~0ull;
+bool ProcessStartTime(unsigned long pid, uint64_t* start);
+
+// True when the folder at path, not followed if a link, is a real folder
+// of the user this process runs as (on Windows, whose temporary folders
+// are each user's own: any real folder).
+bool IsOwnFolder(const std::string& path);
+
+// The full path of the running program's own file, in the tool's text.
+bool OwnExecutablePath(std::string* path);
+
+// Why the last system call that failed did, in the tool's text, and whether
+// the cause lies with the machine rather than the files: no room left, a
+// read-only disk, an input/output error, no memory or handles left.
+struct SystemError {
+  std::string text;
+  bool machine = false;
+};
+SystemError LastSystemError();
+
 // Has path removed if the tool is interrupted (Ctrl-C, a termination
 // request, the terminal or console closing) before ForgetOnInterrupt; the
 // tool then ends as the interruption would have ended it. open is the
@@ -54,6 +78,10 @@ unsigned long CurrentProcessId();
 // no file that a handle without delete sharing holds, so it is closed first.
 void RemoveOnInterrupt(const std::string& path, FileHandle open);
 void ForgetOnInterrupt();
+
+// The same for a folder and everything in it, as far as the system lets
+// it go (Windows keeps what a handle holds; the next run removes that).
+void RemoveFolderOnInterrupt(const std::string& path);
 
 // True when the stream is an interactive terminal.
 bool IsTerminal(FILE* file);

@@ -11,8 +11,46 @@ namespace {
 wchar_t g_remove_path[32768];
 HANDLE g_remove_open = INVALID_HANDLE_VALUE;
 volatile LONG g_remove_set = 0;
+volatile LONG g_remove_folder = 0;
 // The thread that writes the file: the tool's only one.
 HANDLE g_writer = nullptr;
+
+// Removes the folder at g_remove_path (length characters of it) and what is
+// in it, without memory from the heap, whose lock the stopped thread may
+// hold. What a handle holds stays; the next run removes it. depth bounds
+// how far down it goes.
+void RemoveTreeAt(size_t length, int depth) {
+  if (depth < 0 || length + 3 >= 32768) return;
+  wcscpy(g_remove_path + length, L"\\*");
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(g_remove_path, &found);
+  g_remove_path[length] = L'\0';
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (wcscmp(found.cFileName, L".") == 0 ||
+          wcscmp(found.cFileName, L"..") == 0) {
+        continue;
+      }
+      size_t name = wcslen(found.cFileName);
+      if (length + 1 + name >= 32768) continue;
+      g_remove_path[length] = L'\\';
+      wcscpy(g_remove_path + length + 1, found.cFileName);
+      DWORD a = found.dwFileAttributes;
+      if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+          (a & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        RemoveTreeAt(length + 1 + name, depth - 1);
+      } else if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveDirectoryW(g_remove_path);  // a junction, never entered
+      } else {
+        SetFileAttributesW(g_remove_path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(g_remove_path);
+      }
+      g_remove_path[length] = L'\0';
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  RemoveDirectoryW(g_remove_path);
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
   // The event comes on a thread of its own. The writer is stopped first,
@@ -26,7 +64,9 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     GetThreadContext(g_writer, &context);
   }
   // The handle shares no deleting: it goes before the file.
-  if (g_remove_set) {
+  if (g_remove_set && g_remove_folder) {
+    RemoveTreeAt(wcslen(g_remove_path), 64);
+  } else if (g_remove_set) {
     if (g_remove_open != INVALID_HANDLE_VALUE) CloseHandle(g_remove_open);
     DeleteFileW(g_remove_path);
   }
@@ -96,7 +136,67 @@ bool ResolvedPath(const std::string& path, std::string* resolved) {
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
-void RemoveOnInterrupt(const std::string& path, FileHandle open) {
+bool ProcessStartTime(unsigned long pid, uint64_t* start) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    // Denied: someone else's process, running.
+    *start = kStartUnknown;
+    return GetLastError() == ERROR_ACCESS_DENIED;
+  }
+  FILETIME created, exited, kernel, user;
+  DWORD code = 0;
+  bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  *start = kStartUnknown;
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    *start = (static_cast<uint64_t>(created.dwHighDateTime) << 32) |
+             created.dwLowDateTime;
+  }
+  CloseHandle(process);
+  return running;
+}
+
+bool IsOwnFolder(const std::string& path) {
+  DWORD a = GetFileAttributesW(Wide(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (a & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool OwnExecutablePath(std::string* path) {
+  std::wstring wide(32768, L'\0');
+  DWORD n = GetModuleFileNameW(nullptr, &wide[0], 32768);
+  if (n == 0 || n >= 32768) return false;
+  wide.resize(n);
+  return Narrow(wide, CP_UTF8, path);
+}
+
+SystemError LastSystemError() {
+  SystemError error;
+  DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                 nullptr);
+  std::wstring wide = text != nullptr ? text : L"";
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' ||
+                           wide.back() == L'.')) {
+    wide.pop_back();
+  }
+  if (wide.empty() || !Narrow(wide, CP_UTF8, &error.text)) {
+    error.text = "system error " + std::to_string(code);
+  }
+  error.machine = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
+                  code == ERROR_WRITE_PROTECT || code == ERROR_IO_DEVICE ||
+                  code == ERROR_CRC || code == ERROR_NOT_ENOUGH_MEMORY ||
+                  code == ERROR_OUTOFMEMORY ||
+                  code == ERROR_TOO_MANY_OPEN_FILES;
+  return error;
+}
+
+namespace {
+
+void SetRemovePath(const std::string& path, FileHandle open, bool folder) {
   static bool installed = false;
   if (g_writer == nullptr) {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(),
@@ -109,7 +209,18 @@ void RemoveOnInterrupt(const std::string& path, FileHandle open) {
   if (wide.empty() || wide.size() >= 32768) return;
   memcpy(g_remove_path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
   g_remove_open = reinterpret_cast<HANDLE>(open);
+  InterlockedExchange(&g_remove_folder, folder ? 1 : 0);
   InterlockedExchange(&g_remove_set, 1);
+}
+
+}  // namespace
+
+void RemoveOnInterrupt(const std::string& path, FileHandle open) {
+  SetRemovePath(path, open, false);
+}
+
+void RemoveFolderOnInterrupt(const std::string& path) {
+  SetRemovePath(path, kInvalidFileHandle, true);
 }
 
 void ForgetOnInterrupt() { InterlockedExchange(&g_remove_set, 0); }

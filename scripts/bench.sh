@@ -13,8 +13,13 @@
 #     take, from the first rename to the last (strace); and one entry of
 #     HUGE_MIB MiB (1,145, 1.2 GB, by default; 0 leaves it out), for peak
 #     memory;
+#     what names cost: a call and a listing by ASCII and by Japanese names,
+#     which the stand-in converts, and the whole run of an update of five
+#     small files named in ASCII into an ASCII folder against the same
+#     named in Japanese into a Japanese folder;
 #  3. mkupdate pack, list and verify of 300 MB against `cp` of the same
-#     files;
+#     files; check of a release of part 2's files (200 MiB), one of them
+#     changed, against `cp -r` of that release;
 #  4. under Wine: each kernel in the i686 and x86-64 Windows programs, and
 #     the update of part 2 installed by both, against Wine's own `copy` of
 #     the same files and `sync`, and step by step (WINE_BENCH=0 leaves it
@@ -47,7 +52,7 @@ work=${BENCH_DIR:-build/bench}
 cmake --preset native >/dev/null
 # The publisher's tool packs the update; MKUPDATE may name another build.
 mkupdate=${MKUPDATE:-build/native/mkupdate}
-targets=(updater checksum_bench copy_through_buffer install_steps)
+targets=(updater checksum_bench names_bench copy_through_buffer install_steps)
 [ -n "${MKUPDATE:-}" ] || targets+=(mkupdate)
 cmake --build --preset native --target "${targets[@]}" >/dev/null
 
@@ -244,6 +249,50 @@ echo "| into a folder of nothing else | $empty ms |"
 echo "| into a folder of 10,000 files in 100 folders | $full ms |"
 rm -rf "$work/sweep" "$work/small" "$work/src/small.dat"
 
+# What the names cost: one call that names a file in a held folder and one
+# listing of five names, with ASCII names and with Japanese ones, which the
+# stand-in converts from code page 932 to UTF-8 and back
+# (bench/names_bench.cpp); and the whole run of an update of five files of
+# 1 KiB named data1.arc ... into an ASCII folder, and of the same named
+# ルーメン1.dat ... into the folder ゲーム (install_steps takes the folder as
+# the updater does, in code page 932).
+build/native/bench/names_bench --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=csv \
+  2>/dev/null >"$work.names.csv"
+names_ns() { # names_ns BENCHMARK ARG: the median time of one, in ns
+  awk -F, -v want="\"$1/$2_median\"" '$1 == want {printf "%.0f", $3}' \
+    "$work.names.csv"
+}
+names=$work/names
+mkdir -p "$names/ascii-src" "$names/japanese-src" "$names/ascii" "$names/ゲーム"
+for i in 1 2 3 4 5; do
+  head -c 1024 /dev/urandom >"$names/ascii-src/data$i.arc"
+  cp "$names/ascii-src/data$i.arc" "$names/japanese-src/ルーメン$i.dat"
+done
+for kind in ascii japanese; do
+  "$mkupdate" pack --quiet --stub build/native/updater \
+    --out "$names/$kind.exe" --verify-dir "$names/$kind-src" "$names/$kind-src"/*
+done
+printf 'game.exe\n\0' >"$names/ascii/uninst.lst"
+printf 'game.exe\n\0' >"$names/ゲーム/uninst.lst"
+names_run() { # names_run KIND FOLDER: the median whole run of RUNS, in ms
+  build/native/bench/install_steps "$names/$1.exe" \
+    "$(printf '%s' "$PWD/$names/$2" | iconv -t CP932)" "$RUNS" |
+    awk -F'\t' '$1 == "the whole run" {print $2}' >>"$names/$1.times"
+}
+# Taken in turns, so that what else the machine does falls on both alike.
+for _ in 1 2 3 4 5; do
+  names_run ascii ascii
+  names_run japanese ゲーム
+done
+echo
+echo "| names on the stand-in | ASCII | Japanese |"
+echo "|---|---|---|"
+echo "| a call naming a file in a held folder | $(names_ns BM_NameAFile 0) ns | $(names_ns BM_NameAFile 1) ns |"
+echo "| a listing of five names | $(names_ns BM_ListFiveNames 0) ns | $(names_ns BM_ListFiveNames 1) ns |"
+echo "| the whole run, update of 5 × 1 KiB, median of 5 × $RUNS | $(median <"$names/ascii.times") ms | $(median <"$names/japanese.times") ms |"
+rm -rf "$names"
+
 # The moves: from the first entry's rename to the last one's, the only time
 # the folder holds old and new files together (strace's time stamps; the
 # tracing itself slows each call).
@@ -322,6 +371,39 @@ bench_mkupdate() {
   ratio "verify / (cp + sync)" mk_verify mk_cp
 }
 bench_mkupdate
+
+# check of a release of part 2's files (ENTRIES × ENTRY_MIB MiB, 200 MiB by
+# default), one of them changed in the new release, against `cp -r` of the
+# old release: the copy check makes, the update installed into it and the
+# comparison with the new release, per old release. Its temporary folder
+# is on the same disk as cp's copy.
+bench_check() {
+  local ck=$work/ck runs=${MK_RUNS:-$RUNS}
+  rm -rf "$ck"
+  mkdir -p "$ck/old" "$ck/tmp"
+  cp "$work"/src/data*.arc "$ck/old/"
+  printf 'game.exe\n\0' >"$ck/old/uninst.lst"
+  cp -r "$ck/old" "$ck/new"
+  head -c $((ENTRY_MIB << 20)) /dev/urandom >"$ck/new/data1.arc"
+  "$mkupdate" pack --quiet --stub build/native/updater --out "$ck/setup" \
+    --from "$ck/old" --to "$ck/new"
+  cat "$ck"/old/* "$ck"/new/* "$ck/setup" >/dev/null
+  for _ in $(seq 1 "$runs"); do
+    timed ck_cp cp -r "$ck/old" "$ck/copy"
+    rm -rf "$ck/copy"
+    timed ck_check env TMPDIR="$ck/tmp" "$mkupdate" check "$ck/setup" \
+      --from "$ck/old" --to "$ck/new"
+  done
+  mb=$(awk -v mib=$((ENTRIES * ENTRY_MIB)) 'BEGIN {print mib * 1048576 / 1e6}')
+  echo
+  echo "| mkupdate check, a release of $ENTRIES × $ENTRY_MIB MiB, 1 changed, $runs runs, until on disk | median wall time | MB/s | fastest | processor time | peak memory |"
+  echo "|---|---|---|---|---|---|"
+  row "cp -r + sync" ck_cp
+  row "check (copy, update, compare)" ck_check
+  ratio "check / (cp -r + sync)" ck_check ck_cp
+  rm -rf "$ck"
+}
+bench_check
 
 # --- 4. The Windows programs under Wine ---------------------------------
 # Each kernel's GB/s in the i686 program (the product) and the x86-64 one,

@@ -113,7 +113,8 @@ if kernel_runs_i386; then
   fi
   wanted+=("${pkgs_native32_i386[@]}" "${pkgs_wine_i386[@]}")
 else
-  echo "this kernel runs no 32-bit programs: no i386 packages"
+  echo "this kernel runs no 32-bit programs: no i386 packages, the suite's i386 runtime for qemu"
+  wanted+=("${pkgs_native32_qemu[@]}")
 fi
 install_packages "${wanted[@]}" || exit 1
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then

@@ -28,11 +28,14 @@ require_japanese_locale() {
 }
 
 # Makes the native updater's stand-in registry under $1 name $2 as the
-# game's install folder (a REG_SZ value with its terminator).
+# game's install folder (a REG_SZ value with its terminator), in code page
+# 932 as a Japanese Windows gives the updater its value; the stand-in turns
+# it into this disk's UTF-8 name.
 set_install_folder() {
   local key="$1/HKEY_LOCAL_MACHINE/Software/Orvane/ルーメンホロウ"
   mkdir -p "$key" || return 1
-  printf '%s\0' "$2" >"$key/InstalledFolder.REG_SZ"
+  { printf '%s' "$2" | iconv -f UTF-8 -t CP932 && printf '\0'; } \
+    >"$key/InstalledFolder.REG_SZ"
 }
 
 # Whether this machine's kernel runs 32-bit x86 programs: a static i386
@@ -50,6 +53,25 @@ kernel_runs_i386() {
   fi
   rm -rf "$dir"
   [ "$code" = 42 ]
+}
+
+# On a kernel that runs no 32-bit programs, has every i386 program run
+# under qemu-i386 from now on (the kernel hands them to it through
+# binfmt_misc, so the suite's own children run there too), on the i386
+# runtime of the biarch packages (/lib32); EXIT takes it back.
+# Fails, saying why, where that cannot be done (not root, or no
+# binfmt_misc).
+run_i386_under_qemu() {
+  local misc=/proc/sys/fs/binfmt_misc entry=updater-qemu-i386
+  [ "$(id -u)" = 0 ] || { echo "not root: binfmt_misc is root's" >&2; return 1; }
+  if [ ! -e "$misc/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$misc" 2>/dev/null ||
+      { echo "binfmt_misc cannot be mounted" >&2; return 1; }
+  fi
+  [ -e "$misc/$entry" ] || printf '%s' ":$entry:M::"'\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$(command -v qemu-i386):F" \
+    >"$misc/register" || { echo "qemu-i386 cannot be registered" >&2; return 1; }
+  # shellcheck disable=SC2064  # the entry's path now, not at exit
+  trap "echo -1 >'$misc/$entry' 2>/dev/null || true" EXIT
 }
 
 # Checks that report and go on: each prints one line, "ok" or "FAIL", with

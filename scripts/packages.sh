@@ -12,6 +12,10 @@ pkgs_native=(cmake make g++ libgtest-dev util-linux bsdutils libc-bin strace bin
 # The same suite as i386 code (only where the kernel runs 32-bit programs).
 pkgs_native32=(g++-i686-linux-gnu googletest)
 pkgs_native32_i386=(libc6:i386 libstdc++6:i386 libgcc-s1:i386)
+# Where the kernel runs none, the suite runs under qemu-i386 on the biarch
+# runtime (amd64 packages that carry i386 libraries in /lib32). The
+# cross-compiler's own runtime will not do: its fork() hangs under qemu.
+pkgs_native32_qemu=(qemu-user libc6-i386 lib32stdc++6 lib32gcc-s1)
 # The Windows programs, cross-built with MinGW-w64, and their checks.
 pkgs_windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 python3-pefile qemu-user)

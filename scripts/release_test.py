@@ -184,14 +184,30 @@ def check_installed_tool(version, work):
 
 
 def check_new_commands(work, update, releases, schemas):
-    """pack without --stub, pack --json, check and apply, as installed."""
+    """pack without --stub (and from a prefix install), pack --json, check
+    and apply, as installed."""
     both = [a if a.startswith("--") else os.path.join(work, a)
             for a in releases]
     r = run("mkupdate", "pack", "--out", os.path.join(work, "default.exe"),
             *both)
-    check("pack takes the installed i686 stub when --stub is not given",
+    check("pack takes the installed i686 stub when --stub is not given, "
+          "and says so",
           r.returncode == 0 and read(os.path.join(work, "default.exe")) ==
-          read(update), r.stderr)
+          read(update) and r.stdout.startswith(
+              "stub: /usr/share/mkupdate/i686/updater.exe ("),
+          r.stdout + r.stderr)
+    # Installed under a prefix of the publisher's, beside the package, the
+    # tool takes its own stub.
+    prefix = os.path.join(work, "prefix")
+    r = run("cmake", "--install", BUILD, "--prefix", prefix)
+    own = os.path.join(prefix, "share", "mkupdate", "i686", "updater.exe")
+    if check("cmake --install --prefix", r.returncode == 0, r.stderr):
+        r = run(os.path.join(prefix, "bin", "mkupdate"), "pack", "--out",
+                os.path.join(work, "prefix.exe"), *both)
+        check("a prefix install packs with its own stub, and says so",
+              r.returncode == 0 and r.stdout.startswith(
+                  f"stub: {own} (where mkupdate is installed; no --stub "
+                  "given)\n"), r.stdout + r.stderr)
     for dry in (["--dry-run"], []):
         code, plan = json_of(f"pack --json {' '.join(dry)}", schemas["pack"],
                              "pack", "--out", os.path.join(work, "j.exe"),

@@ -154,7 +154,7 @@ void StopProcess(pid_t pid) {
 }
 
 pid_t HoldFlock(const std::string& path, const char* seconds) {
-  pid_t pid = StartProcess({"flock", "-n", "-F", path, "sleep", seconds});
+  pid_t pid = StartProcess({"flock", "-F", path, "sleep", seconds});
   // Wait until the lock is really taken: probe it ourselves.
   for (int i = 0; i < 500; i++) {
     int fd = open(path.c_str(), O_RDONLY);

@@ -51,9 +51,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 pid_t StartProcess(const std::vector<std::string>& argv);
 void StopProcess(pid_t pid);
 
-// Starts `flock -n -F path sleep SECONDS` and waits until it holds the lock:
+// Starts `flock -F path sleep SECONDS` and waits until it holds the lock:
 // another process holding the file, as a running game or a reader would,
-// for good or for a moment.
+// for good or for a moment. flock waits for the lock: with -n it gave up
+// when it came while this process's probe held the lock for an instant.
 pid_t HoldFlock(const std::string& path, const char* seconds = "60");
 
 // What a child of CallInChild may not do.

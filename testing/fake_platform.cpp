@@ -8,10 +8,22 @@ namespace {
 const uint32_t kAttributeReadOnly = 0x01;
 const uint32_t kAttributeArchive = 0x20;
 
+// The length of the character at path[i]: a code page 932 lead byte and
+// the byte after it are one, whatever that byte is (ソ is 83 5C, and ャ 83 61
+// is no small a), as Windows reads a narrow name.
+size_t CharAt(const std::string& path, size_t i) {
+  unsigned char c = static_cast<unsigned char>(path[i]);
+  bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  return lead && i + 1 < path.size() ? 2 : 1;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 // Windows compares names without regard to case, with either separator.
 std::string Fold(const std::string& path) {
   std::string folded = path;
-  for (char& c : folded) {
+  for (size_t i = 0; i < folded.size(); i += CharAt(folded, i)) {
+    char& c = folded[i];
     if (c == '/') c = '\\';
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
@@ -20,19 +32,20 @@ std::string Fold(const std::string& path) {
 
 std::vector<std::string> Split(const std::string& path) {
   std::vector<std::string> parts(1);
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
+  for (size_t i = 0; i < path.size(); i += CharAt(path, i)) {
+    if (IsSeparator(path[i])) {
       parts.emplace_back();
     } else {
-      parts.back() += c;
+      parts.back() += path.substr(i, CharAt(path, i));
     }
   }
   return parts;
 }
 
 std::string Parent(const std::string& key) {
-  size_t slash = key.rfind('\\');
-  return slash == std::string::npos ? "" : key.substr(0, slash);
+  std::vector<std::string> parts = Split(key);
+  return parts.size() < 2 ? ""
+                          : key.substr(0, key.size() - parts.back().size() - 1);
 }
 
 }  // namespace
@@ -325,9 +338,8 @@ bool FakePlatform::Place(FolderHandle folder, const std::string& name,
                          bool follow_last, std::string* key) const {
   if (folder == kNoFolder) return Resolve(name, follow_last, key);
   auto held = folders_.find(folder);
-  if (held == folders_.end() || name.empty() ||
-      name.find_first_of("\\/") != std::string::npos || name == "." ||
-      name == "..") {
+  if (held == folders_.end() || name.empty() || Split(name).size() > 1 ||
+      name == "." || name == "..") {
     return false;
   }
   auto at = names_.find(held->second.second);
@@ -668,7 +680,7 @@ int FakePlatform::ListFolder(FolderHandle folder, FolderEntryFn fn,
   std::vector<std::pair<std::string, PathKind>> listed;
   for (const auto& name : names_) {
     if (name.first.compare(0, prefix.size(), prefix) != 0 ||
-        name.first.find('\\', prefix.size()) != std::string::npos) {
+        Split(name.first.substr(prefix.size())).size() > 1) {
       continue;
     }
     NodeKind kind = nodes_[name.second.node].kind;

@@ -84,14 +84,13 @@ ProcessResult MkupdateTest::Mk(const std::vector<std::string>& args,
 }
 
 ProcessResult MkupdateTest::MkWithoutOverride(
-    const std::vector<std::string>& args) {
+    const std::vector<std::string>& args, ProcessOptions options) {
   std::vector<std::string> prefix;
   if (geteuid() == 0) {
     prefix = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
               "--bounding-set=-dac_override,-dac_read_search", "--"};
   }
-  return RunTool(prefix, args, ProcessOptions(), dir_.Sub("stdout"),
-                 &out_text_);
+  return RunTool(prefix, args, options, dir_.Sub("stdout"), &out_text_);
 }
 
 ProcessResult MkupdateTest::Pack(const std::vector<std::string>& entries,

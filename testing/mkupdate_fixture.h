@@ -15,7 +15,6 @@
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 
-
 uint32_t U32At(const std::string& bytes, size_t at);
 
 // The checksum as mkupdate prints it.
@@ -56,7 +55,8 @@ class MkupdateTest : public ::testing::Test {
 
   // Mk without the power to ignore file modes when the tests run as root,
   // so that a file of mode 000 cannot be read, as for anyone else.
-  ProcessResult MkWithoutOverride(const std::vector<std::string>& args);
+  ProcessResult MkWithoutOverride(const std::vector<std::string>& args,
+                                  ProcessOptions options = ProcessOptions());
 
   ScratchDir dir_;
   std::string src_ = dir_.Sub("src");

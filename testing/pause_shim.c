@@ -1,15 +1,18 @@
 /* pause_shim: stops a process at one exact call, so that a test can act as
  * an attacker at that moment and at no other. Preloaded into the program
  * under test (LD_PRELOAD), it watches every open: the PAUSE_SHIM_NTH-th
- * (first by default) open of a name whose last part is $PAUSE_SHIM_AT
- * waits before it is made. The shim then writes the name into
- * $PAUSE_SHIM_DIR/paused and waits until $PAUSE_SHIM_DIR/go exists (a
- * minute at most); every other call passes straight through. It serves the
+ * (first by default) open of a name whose last part is $PAUSE_SHIM_AT (or,
+ * when that starts with '*', ends in the rest of it) waits before it is
+ * made. The shim then writes the name into $PAUSE_SHIM_DIR/paused and waits
+ * until $PAUSE_SHIM_DIR/go exists (a minute at most); without
+ * PAUSE_SHIM_DIR the process stops itself (SIGSTOP) until a SIGCONT. Every
+ * other call passes straight through. It serves the
  * native updater and Wine's server, which makes the opens of Windows
  * programs. */
 #undef _FILE_OFFSET_BITS /* open and open64 are each defined here */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -27,6 +30,14 @@ static const char* LastPart(const char* path) {
   return slash != NULL ? slash + 1 : path;
 }
 
+static int Matches(const char* path, const char* at) {
+  const char* last = LastPart(path);
+  size_t n = strlen(last), m;
+  if (at[0] != '*') return strcmp(last, at) == 0;
+  m = strlen(at + 1);
+  return n >= m && strcmp(last + n - m, at + 1) == 0;
+}
+
 static void PauseAt(const char* path) {
   const char* at = getenv("PAUSE_SHIM_AT");
   const char* dir = getenv("PAUSE_SHIM_DIR");
@@ -34,12 +45,15 @@ static void PauseAt(const char* path) {
   char temp[4096], paused[4096], go[4096];
   FILE* f;
   int i;
-  if (g_done || at == NULL || dir == NULL || path == NULL ||
-      strcmp(LastPart(path), at) != 0 ||
+  if (g_done || at == NULL || path == NULL || !Matches(path, at) ||
       ++g_seen < (nth != NULL ? atoi(nth) : 1)) {
     return;
   }
   g_done = 1; /* before the shim's own opens below */
+  if (dir == NULL) {
+    raise(SIGSTOP);
+    return;
+  }
   snprintf(temp, sizeof(temp), "%s/paused.tmp", dir);
   snprintf(paused, sizeof(paused), "%s/paused", dir);
   snprintf(go, sizeof(go), "%s/go", dir);

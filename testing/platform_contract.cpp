@@ -460,6 +460,64 @@ std::string FolderWithoutLinks(Platform* p, ContractScene* scene,
   return check.Why();
 }
 
+int AddListed(void* names, const char* name, PathKind) {
+  static_cast<std::string*>(names)->append(std::string(name) + "|");
+  return 0;
+}
+
+// Names in code page 932 are the system's own: a file another program made
+// as ルーメン.dat is the one the updater finds and replaces by those bytes, a
+// folder セーブ is held by its name or on a path, ソフト.txt (ソ ends in 0x5C)
+// is one name, ャ.dat is no ア.dat in another case, and a listing gives each
+// name back in code page 932.
+std::string JapaneseNamesAreTheSystems(Platform* p, ContractScene* scene, int) {
+  const std::string kLumen = "\x83\x8B\x81\x5B\x83\x81\x83\x93.dat";
+  const std::string kSave = "\x83\x5A\x81\x5B\x83\x75";
+  const std::string kHelp = "\x90\xE0\x96\xBE.txt";
+  const std::string kSoft = "\x83\x5C\x83\x74\x83\x67.txt";
+  Check check;
+  check.Setup(scene->MakeFile(kLumen, "old", false), "lumen");
+  check.Setup(scene->MakeFolder(kSave), "save");
+  check.Setup(scene->MakeFile(kSoft, "soft", false), "soft");
+  check.Setup(scene->MakeFile("new", "new", false), "new");
+  HeldRoot root(p, scene);
+  if (root.get() == kNoFolder) return "the scene's folder cannot be held";
+  check.That(p->GetPathKind(root.get(), kSoft.c_str()) == kPathFile,
+             "ソフト.txt is not one file");
+  // ャ (83 61) is no ア (83 41) in other letter case.
+  check.That(CreateThrough(p, root.get(), "\x83\x61.dat", "small ya"),
+             "ャ.dat was taken for ア.dat");
+  check.That(scene->Read("\x83\x41.dat") == "<missing>", "ア.dat was made");
+  check.That(p->MoveFileOver(root.get(), "new", kLumen.c_str(), false) != 0,
+             "the move over ルーメン.dat failed");
+  check.That(scene->Read(kLumen) == "new",
+             Expected("new", scene->Read(kLumen)));
+  FolderHandle save = p->OpenFolder(root.get(), kSave.c_str());
+  check.That(save != kNoFolder, "セーブ cannot be held");
+  if (save != kNoFolder) {
+    check.That(CreateThrough(p, save, kHelp.c_str(), "help"),
+               "説明.txt not made");
+    p->CloseFolder(save);
+  }
+  check.That(scene->Read(kSave + "\\" + kHelp) == "help",
+             Expected("help", scene->Read(kSave + "\\" + kHelp)));
+  std::string path = scene->Root() + "\\" + kSave;
+  FolderHandle by_path = p->OpenFolder(kNoFolder, path.c_str());
+  check.That(by_path != kNoFolder, "セーブ cannot be held by its path");
+  if (by_path != kNoFolder) {
+    check.That(p->GetPathKind(by_path, kHelp.c_str()) == kPathFile,
+               "説明.txt not found on the path");
+    p->CloseFolder(by_path);
+  }
+  std::string listed;
+  check.That(p->ListFolder(root.get(), AddListed, &listed) != 0, "no listing");
+  for (const std::string& name : {kLumen, kSave, kSoft}) {
+    check.That(listed.find(name + "|") != std::string::npos,
+               Expected("listed in code page 932", listed));
+  }
+  return check.Why();
+}
+
 }  // namespace
 
 const ContractCase kContractCases[] = {
@@ -478,6 +536,7 @@ const ContractCase kContractCases[] = {
     {"MissingFolderPartFails", MissingFolderPartFails},
     {"OpenFolderRefusesALink", OpenFolderRefusesALink},
     {"FlushesFileAndFolder", FlushesFileAndFolder},
+    {"JapaneseNamesAreTheSystems", JapaneseNamesAreTheSystems},
 };
 
 const int kContractCaseCount =

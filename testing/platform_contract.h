@@ -15,7 +15,9 @@
 
 // A fresh, empty folder for one case, and what is done in it from outside
 // the Platform under test. Names are relative to the folder, parts joined
-// by a backslash.
+// by a backslash, in code page 932 as the updater gives them; each scene
+// makes them the names its system keeps (UTF-16 on Windows, UTF-8 on the
+// POSIX stand-in's disk).
 class ContractScene {
  public:
   virtual ~ContractScene() = default;

@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,17 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+SmallFilesystem::SmallFilesystem(const std::string& dir, int kib) : dir_(dir) {
+  mkdir(dir.c_str(), 0755);
+  std::string options = "size=" + std::to_string(kib) + "k,mode=0777";
+  mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                   options.c_str()) == 0;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+  if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+}
 
 void WriteFileOrDie(const std::string& path, const std::string& bytes) {
   FILE* f = fopen(path.c_str(), "wb");

@@ -20,6 +20,20 @@ class ScratchDir {
   std::string path_;
 };
 
+// A tmpfs of the given size on dir (root only); unmounted at the end.
+class SmallFilesystem {
+ public:
+  SmallFilesystem(const std::string& dir, int kib);
+  ~SmallFilesystem();
+  SmallFilesystem(const SmallFilesystem&) = delete;
+  SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_;
+};
+
 // Writes the file whole, failing the test if it cannot.
 void WriteFileOrDie(const std::string& path, const std::string& bytes);
 

@@ -2,19 +2,31 @@
 # The native program and the whole unit suite built as i386 code, so that
 # every size and overflow check runs with a 32-bit size_t, as in the
 # product. GoogleTest is built from its sources with the same compiler;
-# the programs run on the i386 C and C++ runtimes (multiarch). On a kernel
-# that runs no 32-bit programs the stage says so and passes.
+# the programs run on the i386 C and C++ runtimes (multiarch), or, on a
+# kernel that runs no 32-bit programs, under qemu-i386 on the biarch
+# runtime.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
 . scripts/packages.sh
 require_packages binutils
-if ! kernel_runs_i386; then
-  echo "this kernel runs no 32-bit programs: the i386 unit suite is not run"
-  exit 0
+# Tests of what the kernel itself does to the process, which qemu does not
+# pass on: its RLIMIT_AS and the page faults counted with transparent huge
+# pages off (qemu takes neither prctl nor the limit for the program's own).
+emulated_out=()
+if kernel_runs_i386; then
+  require_packages "${pkgs_native[@]}" "${pkgs_native32[@]}" \
+    "${pkgs_native32_i386[@]}"
+else
+  require_packages "${pkgs_native[@]}" "${pkgs_native32[@]}" \
+    "${pkgs_native32_qemu[@]}"
+  echo "this kernel runs no 32-bit programs: the i386 suite runs under qemu-i386"
+  run_i386_under_qemu
+  kernel_runs_i386 || { echo "qemu-i386 does not run i386 programs" >&2; exit 1; }
+  emulated_out=(UpdateFlowTest.MemoryDoesNotGrowWithTheEntries
+    PayloadArchiveTest.BufferThatCannotGrowIsLeftEmpty)
+  echo "not run under qemu (they measure the kernel's limits): ${emulated_out[*]}"
 fi
-require_packages "${pkgs_native[@]}" "${pkgs_native32[@]}" \
-  "${pkgs_native32_i386[@]}"
 cmake --preset native32 >/dev/null
 cmake --build --preset native32
 file=build/native32/updater_tests
@@ -25,4 +37,8 @@ if [ "$(od -An -tu1 -j4 -N1 "$file" | tr -d ' ')" != 1 ] ||
   echo "$file is not an i386 program" >&2
   exit 1
 fi
-ctest --preset native32
+if [ ${#emulated_out[@]} -gt 0 ]; then
+  ctest --preset native32 -E "^($(IFS='|'; echo "${emulated_out[*]}"))\$"
+else
+  ctest --preset native32
+fi

@@ -25,29 +25,40 @@ mk=$PWD/build/native/mkupdate
 update_bytes=$PWD/scripts/update_bytes.py
 work=$PWD/build/signing
 rm -rf "$work"
-mkdir -p "$work/old" "$work/mid" "$work/src" "$work/Game" "$work/run"
+mkdir -p "$work/old" "$work/mid" "$work/src" "$work/run"
 cd "$work"
 
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem \
   -days 2 -subj "/CN=Lumenhollow test publisher" 2>/dev/null
-# 1.0, 1.1 (config.ini changed, data2.arc new) and 1.2 (config.ini back as
-# in 1.0, data1.arc changed).
+# 1.0, 1.1 (config.ini changed, data2.arc new, ソフト.txt changed) and 1.2
+# (config.ini back as in 1.0, data1.arc and セーブ/説明.txt changed,
+# ルーメン.dat new). The Japanese names are this disk's UTF-8; the uninstall
+# list holds them in code page 932, as the game writes it.
+mkdir old/セーブ
 printf 'game 1.0' >old/game.exe
 printf 'old archive\n' >old/data1.arc
 printf 'fullscreen=1\n' >old/config.ini
-printf 'game.exe\ndata1.arc\nconfig.ini\n\0' >old/uninst.lst
-cp old/* mid/
+printf 'help 1.0\n' >old/セーブ/説明.txt
+printf 'soft 1.0\n' >old/ソフト.txt
+printf 'game.exe\ndata1.arc\nconfig.ini\nセーブ\\説明.txt\nソフト.txt\n' |
+  iconv -t CP932 >old/uninst.lst
+printf '\0' >>old/uninst.lst
+cp -r old/. mid/
 printf 'fullscreen=0\n' >mid/config.ini
 printf 'new archive\n' >mid/data2.arc
-cp mid/* src/
+printf 'soft 1.1\n' >mid/ソフト.txt
+cp -r mid/. src/
 cp old/config.ini src/config.ini
 head -c 2000000 /dev/urandom >src/data1.arc
+printf 'help 1.2\n' >src/セーブ/説明.txt
+printf 'lumen\n' >src/ルーメン.dat
 "$mk" pack --stub ../win32/updater.exe --out setup.exe --dry-run \
   --from old --from mid --to src >plan.txt
 cat plan.txt
 [ ! -e setup.exe ] || fail "the dry run wrote setup.exe"
-if ! grep -q 'would write setup.exe: 4 entries' plan.txt ||
+if ! grep -q 'would write setup.exe: 7 entries' plan.txt ||
+  ! grep -q '^  ソフト.txt .* changed since old ' plan.txt ||
   ! grep -q '^  config.ini .* changed since mid ' plan.txt; then
   fail "dry run: $(cat plan.txt)"
 fi
@@ -75,26 +86,28 @@ if "$mk" check mid-only.exe --from old --from mid --to src >check.txt; then
   fail "check passed an update packed from 1.1 alone"
 fi
 grep -q '^old: does not become src$' check.txt || fail "check: $(cat check.txt)"
-echo "check of an update packed from 1.1 alone: 1.0 does not become 1.2"
+grep -q '^  differs  *ソフト.txt$' check.txt || fail "check: $(cat check.txt)"
+echo "check of an update packed from 1.1 alone: 1.0 does not become 1.2, ソフト.txt differs"
 
 # The native updater with the signed file's payload and signature behind it:
 # it must install from a file that goes on after its last entry, into a
 # 1.0 and into a 1.1 alike.
-set_install_folder "$work/registry" "$work/Game"
+# The install folder is Japanese too: the registry holds its code page 932.
+set_install_folder "$work/registry" "$work/ゲーム"
 cp ../native/updater native-setup
 truncate -s 1048576 native-setup
 tail -c +1048577 signed.exe >>native-setup
 for release in old mid; do
-  rm -rf Game && cp -r "$release" Game
+  rm -rf ゲーム && cp -r "$release" ゲーム
   code=0
   echo y | UPDATER_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work/run" \
     ./native-setup 2>/dev/null || code=$?
   [ "$code" -eq 0 ] || fail "the updater ended with $code on $release"
-  "$mk" verify --json signed.exe Game >verify.json ||
+  "$mk" verify --json signed.exe ゲーム >verify.json ||
     fail "mkupdate verify of $release updated: $(cat verify.json)"
   if grep -q '"ok": true,' verify.json &&
-    grep -q '"counts": {"files": 4, "ok": 4, "missing": 0, "differs": 0, "unreadable": 0}' verify.json; then
-    echo "updater on the signed payload, on $release: exit 0, all 4 files match"
+    grep -q '"counts": {"files": 7, "ok": 7, "missing": 0, "differs": 0, "unreadable": 0}' verify.json; then
+    echo "updater on the signed payload, on $release: exit 0, all 7 files match"
   else
     fail "verify of $release updated: $(cat verify.json)"
   fi

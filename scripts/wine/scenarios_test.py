@@ -731,9 +731,10 @@ class Scenarios:
 
     def test_mkupdate_exe_checks_and_applies_an_update(self):
         # On Windows paths: the update of 1.0 to 1.1 that mkupdate.exe packs
-        # brings a copy of 1.0 to 1.1 (check, in the system's temporary
-        # folder), and apply installs it into a folder of C: with the
-        # updater's own run. No spelling of a release's path lets pack
+        # with the updater.exe beside it brings a copy of 1.0 to 1.1
+        # (check, in the system's temporary folder), and apply installs it,
+        # ルーメン.dat and all, into a folder of C: with a Japanese name with
+        # the updater's own run. No spelling of a release's path lets pack
         # write into it.
         releases = wine.c / "releases"
         shutil.rmtree(releases, ignore_errors=True)
@@ -741,12 +742,13 @@ class Scenarios:
             write(releases / name / "game.exe", game)
             write(releases / name / "uninst.lst", b"game.exe\n\0")
         write(releases / "new" / "Patch01.DAT", b"patch\n")
+        write(releases / "new" / "ルーメン.dat", b"lumen\n")
         tool, update = self.build / "mkupdate.exe", self.update_win("checked.exe")
         both = ["--from", "C:\\releases\\old", "--to", "C:\\releases\\new"]
-        packed = wine.run([tool, "pack", "--stub",
-                           z_path(self.build / "updater.exe"), "--out",
-                           update, "--quiet"] + both)
+        packed = wine.run([tool, "pack", "--out", update] + both)
         self.assertEqual(packed.returncode, 0, packed.stderr)
+        self.assertIn(b"updater.exe (beside mkupdate; no --stub given)",
+                      packed.stdout)
         # An output inside a release, its folder spelled in other letter
         # case, is refused and writes nothing there.
         inside = wine.run([tool, "pack", "--stub",
@@ -760,12 +762,14 @@ class Scenarios:
         checked = wine.run([tool, "check", update] + both)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
         self.assertIn(b"every release becomes", checked.stdout)
-        shutil.copytree(releases / "old", releases / "copy")
-        applied = wine.run([tool, "apply", update, "C:\\releases\\copy"])
+        shutil.copytree(releases / "old", releases / "コピー")
+        applied = wine.run([tool, "apply", update, "C:\\releases\\コピー"])
         self.assertEqual(applied.returncode, 0, applied.stderr)
         self.assertIn(b", 0x00000000 (", applied.stdout)
-        self.assertEqual((releases / "copy" / "Patch01.DAT").read_bytes(),
+        self.assertEqual((releases / "コピー" / "Patch01.DAT").read_bytes(),
                          b"patch\n")
+        self.assertEqual((releases / "コピー" / "ルーメン.dat").read_bytes(),
+                         b"lumen\n")
 
     def test_mkupdate_exe_interrupted_by_ctrl_c_leaves_nothing(self):
         # e2e_interrupt, in a console that Wine keeps on a pseudo-terminal

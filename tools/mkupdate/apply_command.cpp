@@ -4,11 +4,18 @@
 
 #include "control/texts.h"
 #include "payload/installation_run.h"
+#include "payload/verification_list.h"
 #include "platform/code_page.h"
 #include "platform/platform.h"
 #include "platform/tool_system.h"
 #include "tools/mkupdate/file_blocks.h"
+#include "tools/mkupdate/names.h"
+#include "tools/mkupdate/noting_platform.h"
 #include "tools/mkupdate/report.h"
+#include "tools/mkupdate/uninstall_list_file.h"
+#include "tools/mkupdate/update_reader.h"
+#include "tools/mkupdate/verification_list_file.h"
+#include "uninstall/uninstall_list.h"
 
 namespace fs = std::filesystem;
 
@@ -59,19 +66,120 @@ bool ToReachedRunPath(const std::string& path, PathKind kind,
   return true;
 }
 
+// The stored name as a path under folder in the tool's text; "" when it
+// has none.
+std::string ToolPathOf(const std::string& folder, const std::string& stored) {
+  fs::path path = fs::u8path(folder);
+  for (const std::string& part : NameParts(stored)) {
+    std::string text;
+    if (!CodePage932ToText(part, false, &text)) return "";
+    path /= fs::u8path(text);
+  }
+  return path.u8string();
+}
+
+// Each entry of the update that the folder does not hold, under the name
+// the tool gives it, with the bytes the update carries for it (the bytes
+// its record lists, or the run would not have installed it): what the run
+// reported must be there, seen by other means than the run's own.
+std::vector<std::string> EntriesNotInPlace(const std::string& update,
+                                           const std::string& folder) {
+  std::vector<std::string> missing;
+  OpenedUpdate opened;
+  if (!OpenUpdate(update, &opened)) return {"unreadable " + update};
+  for (uint32_t i = 0; i < opened.payload.count; i++) {
+    const PayloadEntry& entry = opened.payload.entries[i];
+    std::string shown = ShownName(entry.name), path, why;
+    for (char& c : shown) c = c == '\\' ? '/' : c;
+    EntryChecksum want, have;
+    path = ToolPathOf(folder, entry.name);
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
+      missing.push_back("missing " + shown);
+    } else if (!ChecksumEntry(&opened, entry, &want) ||
+               !ChecksumFile(path, &have, &why) || !SameChecksum(want, have)) {
+      missing.push_back("differs " + shown);
+    }
+  }
+  return missing;
+}
+
+// What in the update the updater's result comes from: the first entry
+// whose name it refuses, whose data lie outside the file, or whose data
+// differ from their record in the update's own list.
+std::string UpdateFault(const std::string& update) {
+  OpenedUpdate opened;
+  if (!OpenUpdate(update, &opened)) return "";
+  std::vector<VerificationRecord> records;
+  std::string bytes, why;
+  if (ReadListEntry(&opened, &bytes) == kListEntryRead) {
+    ParseVerificationList(bytes, &records, &why);
+  }
+  VerificationList list = ToVerificationList(records);
+  for (uint32_t i = 0; i < opened.payload.count; i++) {
+    const PayloadEntry& entry = opened.payload.entries[i];
+    std::string shown = "entry " + ShownName(entry.name) + ": ";
+    EntryChecksum sum;
+    if (!CheckEntryName(entry.name, &why)) return update + ": " + shown + why;
+    if (!ChecksumEntry(&opened, entry, &sum)) {
+      return update + ": " + shown +
+             "its data reach past the end of the file (cut short?)";
+    }
+    if (VerifyEntry(list, entry.name, sum) == kMismatch) {
+      return update + ": " + shown +
+             "its data differ from its record in the update's list";
+    }
+  }
+  return "";
+}
+
+// What failed in the run that ended with result, in *outcome.
+void DescribeFailure(const std::string& update, const std::string& folder,
+                     const NotedFailure& noted, ApplyOutcome* outcome) {
+  if (outcome->result == kResultCannotWrite ||
+      outcome->result == kResultUninstallListFailed) {
+    if (noted.noted) {
+      outcome->failure =
+          noted.path + ": " + noted.what +
+          (noted.error.text.empty() ? "" : ": " + noted.error.text);
+      outcome->machine = noted.error.machine;
+      return;
+    }
+  }
+  if (outcome->result == kResultUninstallListFailed) {
+    std::vector<std::string> problems = UninstallListProblems(folder, {});
+    if (!problems.empty()) {
+      outcome->failure = (fs::u8path(folder) / kUninstallListName).u8string() +
+                         ": " + problems[0];
+    }
+    return;
+  }
+  outcome->failure = UpdateFault(update);
+}
+
 }  // namespace
 
 bool ApplyUpdate(const std::string& update, const std::string& folder,
-                 ResultCode* result) {
+                 ApplyOutcome* outcome) {
   std::string run_update, run_folder;
   bool ok = ToReachedRunPath(update, kPathFile, &run_update);
   ok = ToReachedRunPath(folder, kPathFolder, &run_folder) && ok;
   if (!ok) return false;
-  // The run's own paths for as long as it runs; nothing of the tool's is
-  // open across the change.
+  // The run's own paths for as long as it runs, through a platform that
+  // notes what fails; nothing of the tool's is open across the change.
+  Platform* system = Sys();
+  NotingPlatform noting(system);
+  UsePlatform(&noting);
   UsePathCoding(kUpdaterPaths);
-  *result = InstallPayload(run_update.c_str(), run_folder.c_str());
+  *outcome = ApplyOutcome();
+  outcome->result = InstallPayload(run_update.c_str(), run_folder.c_str());
   UsePathCoding(kToolPaths);
+  UsePlatform(system == SystemPlatform() ? nullptr : system);
+  if (outcome->result == kResultOk) {
+    outcome->not_in_place = EntriesNotInPlace(update, folder);
+  } else {
+    DescribeFailure(update, folder, noting.failure(), outcome);
+  }
   return true;
 }
 
@@ -111,17 +219,29 @@ int RunApply(const ApplyOptions& options) {
   if (!FindRegularFile(options.update, "an update", &size)) {
     return kExitCannotCheck;
   }
-  ResultCode result;
-  if (!ApplyUpdate(options.update, options.folder, &result)) {
+  ApplyOutcome outcome;
+  if (!ApplyUpdate(options.update, options.folder, &outcome)) {
     return kExitCannotCheck;
   }
-  if (result != kResultOk) {
-    Refuse(options.folder, "the updater ends with " + DescribeResult(result));
+  if (outcome.result != kResultOk) {
+    Refuse(options.folder,
+           "the updater ends with " + DescribeResult(outcome.result) +
+               (outcome.failure.empty() ? "" : "\n  " + outcome.failure));
+    return kExitRefused;
+  }
+  if (!outcome.not_in_place.empty()) {
+    std::string files;
+    for (const std::string& f : outcome.not_in_place) files += "\n  " + f;
+    Refuse(options.folder, "the updater ends with " +
+                               DescribeResult(outcome.result) +
+                               ", but the folder does not hold what it "
+                               "installed, under its names:" +
+                               files);
     return kExitRefused;
   }
   if (!options.quiet) {
     Print(options.folder + ": installed " + options.update + ", " +
-          DescribeResult(result) + "\n");
+          DescribeResult(outcome.result) + "\n");
   }
   return kExitOk;
 }

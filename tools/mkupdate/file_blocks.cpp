@@ -43,6 +43,49 @@ bool ReadToTheEnd(const std::string& path, const BlockSink& sink,
 
 }  // namespace
 
+bool CopyFileTo(const std::string& from, const std::string& to,
+                std::string* why, bool* writing) {
+  *writing = false;
+  FilePtr in;
+  if (!OpenForReading(from, &in, why)) return false;
+  FilePtr out(OpenFile(to, "wb"));
+  *writing = true;
+  if (!out) {
+    *why = "cannot create " + to + ": " + LastSystemError().text;
+    return false;
+  }
+  // Each block goes straight to the system, so that a full disk shows at
+  // the write that meets it, with its own reason.
+  setvbuf(out.get(), nullptr, _IONBF, 0);
+  bool written = true;
+  bool stopped;
+  ReadBlocks(
+      StreamSource(in.get()), kToTheEnd,
+      [&](const uint8_t* data, size_t n) {
+        written = fwrite(data, 1, n, out.get()) == n;
+        if (!written)
+          *why = "cannot write " + to + ": " + LastSystemError().text;
+        return written;
+      },
+      &stopped);
+  if (!written) return false;
+  if (fclose(out.release()) != 0) {
+    *why = "cannot write " + to + ": " + LastSystemError().text;
+    return false;
+  }
+  *writing = false;
+  if (ferror(in.get())) {
+    *why = SystemReason("cannot read " + from);
+    return false;
+  }
+  std::error_code ec;
+  *writing = true;
+  fs::permissions(fs::u8path(to),
+                  fs::status(fs::u8path(from), ec).permissions(), ec);
+  if (ec) *why = "cannot give " + to + " its permissions: " + ec.message();
+  return !ec;
+}
+
 bool FindRegularFile(const std::string& path, const char* what,
                      uint64_t* size) {
   std::error_code ec;

@@ -46,6 +46,13 @@ bool ChecksumFile(const std::string& path, EntryChecksum* sum,
 bool CompareFiles(const std::string& a, const std::string& b, bool* same,
                   EntryChecksum* sum, std::string* why);
 
+// Copies the file at from to a new file at to, block by block, with from's
+// permissions. Returns false with the reason in *why ("cannot write it: No
+// space left on device"); *writing tells whether writing to failed rather
+// than reading from.
+bool CopyFileTo(const std::string& from, const std::string& to,
+                std::string* why, bool* writing);
+
 // The size of the regular file at path. Refuses, naming it, what is none:
 // nothing there, a folder ("a folder, not <what>"), anything else.
 bool FindRegularFile(const std::string& path, const char* what, uint64_t* size);

@@ -72,9 +72,9 @@ void PrintText(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
                "checksum", "state"));
   for (const EntryReport& r : rs) {
     std::string hex = r.readable ? ChecksumHex(r.sum) : std::string(16, '-');
-    Print(Format("%-15s %10u %10u  %s  %s\n", ShownName(r.entry->name).c_str(),
-                 r.entry->offset, r.entry->size, hex.c_str(),
-                 StateText(r, false)));
+    Print(PadTo(ShownName(r.entry->name), 15) +
+          Format(" %10u %10u  %s  %s\n", r.entry->offset, r.entry->size,
+                 hex.c_str(), StateText(r, false)));
   }
   if (after > 0) {
     Print(Counted(after, "byte follows", "bytes follow") +
@@ -84,8 +84,8 @@ void PrintText(const OpenedUpdate& update, const std::vector<EntryReport>& rs,
   Print(std::string(kVerificationListName) + ": " +
         Counted(list.records.size(), "record", "records") + "\n");
   for (const VerificationRecord& r : list.records) {
-    Print(Format("  %-55s  %s\n", ShownName(r.name).c_str(),
-                 ChecksumHex(r.checksum).c_str()));
+    Print("  " + PadTo(ShownName(r.name), 55) + "  " + ChecksumHex(r.checksum) +
+          "\n");
   }
 }
 

@@ -106,6 +106,46 @@ TEST_F(InspectTest, ListSaysWhatAFileIsWhenItIsNoUpdate) {
   }
 }
 
+// Names beyond ASCII take the columns a terminal gives them: a Japanese
+// character two, a half-width katakana one, so that the columns after the
+// name line up in list and in pack's dry run.
+TEST_F(InspectTest, ColumnsAlignByDisplayWidth) {
+  struct {
+    std::string name;  // UTF-8
+    int pad;           // blanks after it to 15 columns
+  } cases[] = {
+      {"a.arc", 10},
+      {kJapaneseUtf8, 3},                // 4 wide characters and .dat: 12
+      {"\xEF\xBD\xB1.txt", 10},          // ｱ.txt: 5 columns, 7 bytes
+      {"\xE8\xAA\xAC\xE6\x98\x8E", 11},  // 説明: 4
+  };
+  std::vector<std::string> entries;
+  for (const auto& c : cases) {
+    WriteFileOrDie(src_ + "/" + c.name, "x");
+    entries.push_back(src_ + "/" + c.name);
+  }
+  std::vector<std::string> dry = {"pack",  "--stub", stub_,
+                                  "--out", update_,  "--dry-run"};
+  dry.insert(dry.end(), entries.begin(), entries.end());
+  ASSERT_EQ(Mk(dry).status, 0);
+  std::string plan = out_text_;
+  ASSERT_EQ(Pack(entries, update_, false).status, 0);
+  ASSERT_EQ(Mk({"list", update_}).status, 0);
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+    const auto& c = cases[i];
+    std::string padded = c.name + std::string(c.pad, ' ');
+    // Each entry's one byte follows the last: its offset is its number.
+    EXPECT_NE(
+        out_text_.find("\n" + padded + "          " + std::to_string(i) + " "),
+        std::string::npos)
+        << c.name << "\n"
+        << out_text_;
+    EXPECT_NE(plan.find("\n  " + padded + "            1  "), std::string::npos)
+        << c.name << "\n"
+        << plan;
+  }
+}
+
 TEST_F(InspectTest, ListAsJson) {
   WriteFileOrDie(src_ + "/" + kJapaneseUtf8, "japanese");
   ASSERT_EQ(Pack({src_ + "/a.arc", "x=" + stub_}, update_).status, 0);

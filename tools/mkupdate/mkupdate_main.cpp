@@ -48,18 +48,24 @@ const char kPackHelp[] =
     "                     --to NEW [--exclude PATTERN...] [--dry-run]\n"
     "                     [--json] [--quiet] [ENTRY...]\n"
     "       mkupdate pack [--stub STUB] --out OUT\n"
-    "                     [--verify-dir DIR | --verify-list FILE]\n"
+    "                     [--verify-dir DIR [--from OLD...] | --verify-list "
+    "FILE]\n"
     "                     [--exclude PATTERN...] [--dry-run] [--json]\n"
     "                     [--quiet] ENTRY...\n"
     "\n"
     "Writes OUT: STUB (the updater built without payload, under 1 MiB),\n"
     "zero bytes up to 1 MiB, then the payload archive, the verification\n"
     "list last. Never writes over STUB or an input: an OUT inside OLD,\n"
-    "NEW or DIR is refused. STUB defaults to the installed i686 stub,\n"
-    "where one is installed.\n"
+    "NEW or DIR is refused. Without --stub, the i686 stub where mkupdate\n"
+    "is installed: updater.exe beside it, ../share/mkupdate/i686/updater.exe\n"
+    "from it, or the package's; pack says which it used. Each OLD and NEW\n"
+    "must hold the game's uninstall list, uninst.lst, as the updater needs\n"
+    "it.\n"
     "\n"
     "  --from OLD           a release the players may have installed, as\n"
-    "                       installed; once for each such release\n"
+    "                       installed; once for each such release (with\n"
+    "                       --verify-dir: the releases whose folders the\n"
+    "                       entries go into)\n"
     "  --to NEW             the new release: the update brings every OLD to\n"
     "                       it with the files of NEW that any OLD lacks or\n"
     "                       holds otherwise, in bytewise order of their\n"
@@ -122,33 +128,39 @@ const char kApplyHelp[] =
     "every entry staged beside its file and checked against the update's\n"
     "list, then moved over it, and the installed names merged into the\n"
     "uninstall list. No registry, no question, no mutex. Prints the\n"
-    "updater's result code and its message.\n"
+    "updater's result code and its message, and on a failure what failed.\n"
+    "Then every entry is looked for in FOLDER under its name, with its\n"
+    "bytes.\n"
     "\n"
     "  -q, --quiet  print nothing on success\n"
     "\n"
-    "Exits 0 when the updater would end with 0; 1 with any other result\n"
-    "(printed in hex, e.g. 0x80000003, with the updater's message); 3 when\n"
+    "Exits 0 when the updater would end with 0 and every entry is in\n"
+    "place; 1 with any other result (printed in hex, e.g. 0x80000003, with\n"
+    "the updater's message and what failed) or an entry not in place; 3 when\n"
     "UPDATE or FOLDER is missing, or their paths cannot be given to the\n"
     "updater (code page 932, backslashes).\n";
 
 const char kCheckHelp[] =
-    "usage: mkupdate check [--json] UPDATE --from OLD [--from OLD...]\n"
+    "usage: mkupdate check [--json] UPDATE... --from OLD [--from OLD...]\n"
     "                      --to NEW [--exclude PATTERN...]\n"
     "\n"
-    "For each OLD: copies it into a temporary folder, installs UPDATE there\n"
-    "as the updater would (mkupdate apply), and compares the folder with\n"
-    "NEW: every file of NEW must be there with its bytes, and every entry\n"
-    "the update installed named in the uninstall list. Prints, per OLD,\n"
-    "each file that is missing or differs. The temporary folders are\n"
-    "removed. Reads the finished file, signed or not.\n"
+    "For each OLD: copies it into a temporary folder, installs each UPDATE\n"
+    "there in the order given (the parts of a split update) as the updater\n"
+    "would (mkupdate apply), and compares the folder with NEW: every file\n"
+    "of NEW must be there with its bytes, and every entry the updates\n"
+    "installed named in the uninstall list. Prints, per OLD, each file that\n"
+    "is missing or differs, or what failed. The temporary folders are\n"
+    "removed, also when check is interrupted, and what a killed check left\n"
+    "is removed by the next. Reads the finished files, signed or not.\n"
     "\n"
     "  --from OLD         a release the players may have; once for each\n"
     "  --to NEW           the release every OLD must become\n"
     "  --exclude PATTERN  files of NEW not compared (as pack's --exclude)\n"
     "  --json             one JSON document on stdout\n"
     "\n"
-    "Exits 0 when every OLD becomes NEW, 1 when one does not, 3 when a\n"
-    "release or the update cannot be read.\n";
+    "Exits 0 when every OLD becomes NEW, 1 when one does not, 3 when none\n"
+    "differs but one could not be tried: a release or an update that cannot\n"
+    "be read, a temporary folder (TMPDIR) without room for the copy.\n";
 
 struct Command {
   const char* name;
@@ -246,39 +258,90 @@ int TakePackOption(const std::vector<std::string>& args, size_t* i,
   return -1;
 }
 
-// The stub where the package installs it, if it is there.
-bool FindInstalledStub(std::string* stub) {
-  std::error_code ec;
-  std::string installed = MKUPDATE_INSTALLED_STUB;
-  if (installed.empty() || !std::filesystem::is_regular_file(
-                               std::filesystem::u8path(installed), ec)) {
-    return false;
+// The stub that goes with this mkupdate, where none is given: beside it
+// (the zip's updater.exe), under the prefix it is installed in
+// (../share/mkupdate/i686/, any prefix), then where the package puts it.
+// *places gets each place tried, for the message when none holds one.
+bool FindInstalledStub(PackOptions* o, std::string* places) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, const char*>> candidates;
+  std::string self;
+  if (OwnExecutablePath(&self)) {
+    fs::path dir = fs::u8path(self).parent_path();
+    candidates.push_back({(dir / "updater.exe").u8string(), "beside mkupdate"});
+    candidates.push_back(
+        {(dir / ".." / "share" / "mkupdate" / "i686" / "updater.exe")
+             .lexically_normal()
+             .u8string(),
+         "where mkupdate is installed"});
   }
-  *stub = installed;
-  return true;
+  if (MKUPDATE_INSTALLED_STUB[0] != '\0') {
+    candidates.push_back({MKUPDATE_INSTALLED_STUB, "the package's"});
+  }
+  for (const auto& candidate : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(fs::u8path(candidate.first), ec)) {
+      o->stub = candidate.first;
+      o->stub_from = candidate.second;
+      return true;
+    }
+    *places += (places->empty() ? "" : ", ") + candidate.first;
+  }
+  return false;
+}
+
+// Each release given once: the same folder twice (by any spelling) is a
+// mistake in the command line that would only hide another release.
+int CheckReleasesDistinct(const std::vector<std::string>& from,
+                          const std::string& to, const char* command) {
+  std::vector<std::pair<FileId, std::string>> seen;
+  std::vector<std::string> given = from;
+  if (!to.empty()) given.push_back(to);
+  for (size_t i = 0; i < given.size(); i++) {
+    FileId id;
+    if (!GetFileId(given[i], &id)) continue;
+    const char* option = i < from.size() ? "--from " : "--to ";
+    for (const auto& earlier : seen) {
+      if (earlier.first == id) {
+        return Usage(option + given[i] + " is the same folder as " +
+                         earlier.second + ": give each release once",
+                     command);
+      }
+    }
+    seen.push_back({id, option + given[i]});
+  }
+  return -1;
 }
 
 int CheckPackOptions(PackOptions* options) {
   const PackOptions& o = *options;
-  if (o.stub.empty() && !FindInstalledStub(&options->stub)) {
-    return Usage(
-        "--stub is missing, and no stub is installed where the package puts "
-        "it",
-        "pack");
+  std::string places;
+  if (o.stub.empty() && !FindInstalledStub(options, &places)) {
+    return Usage("--stub is missing, and no stub lies where mkupdate looks (" +
+                     places + ")",
+                 "pack");
   }
   if (o.out.empty()) return Usage("--out is missing", "pack");
   if (!o.verify_dir.empty() && !o.verify_list.empty()) {
     return Usage("give --verify-dir or --verify-list, not both", "pack");
   }
-  if (o.from.empty() != o.to.empty()) {
+  if (!o.to.empty() && o.from.empty()) {
     return Usage("give --from and --to together", "pack");
   }
-  if (!o.from.empty() && (!o.verify_dir.empty() || !o.verify_list.empty())) {
+  if (!o.to.empty() && (!o.verify_dir.empty() || !o.verify_list.empty())) {
     return Usage(
         "--from and --to make their own list; drop --verify-dir "
         "and --verify-list",
         "pack");
   }
+  if (!o.from.empty() && o.to.empty() && o.verify_dir.empty()) {
+    return Usage(
+        "give --from with --to, or with --verify-dir and the entries (the "
+        "releases whose folders and uninstall lists the entries need)",
+        "pack");
+  }
+  int distinct = CheckReleasesDistinct(o.from, o.to, "pack");
+  if (distinct >= 0) return distinct;
   if (o.entries.empty() && o.verify_dir.empty() && o.verify_list.empty() &&
       o.from.empty()) {
     return Usage("nothing to pack", "pack");
@@ -400,15 +463,13 @@ int Check(const std::vector<std::string>& args) {
       operands.push_back(args[i]);
     }
   }
-  if (operands.size() != 1) {
-    return Usage(
-        "check takes one update, not " + std::to_string(operands.size()),
-        "check");
-  }
+  if (operands.empty()) return Usage("check needs an update", "check");
   if (o.from.empty() || o.to.empty()) {
     return Usage("give --from OLD (once for each) and --to NEW", "check");
   }
-  o.update = operands[0];
+  int done = CheckReleasesDistinct(o.from, o.to, "check");
+  if (done >= 0) return done;
+  o.updates = operands;
   return RunCheck(o);
 }
 

@@ -82,12 +82,20 @@ TEST_F(ReleaseTest, UsageErrors) {
            {"--to", new_},
            {"--from", old_, "--to", new_, "--verify-dir", new_},
            {"--from", old_, "--to", new_, "--verify-list", new_ + "/vrx.hvl"},
+           // A release twice, however spelled, would hide another one.
+           {"--from", old_, "--from", old_ + "/../old/", "--to", new_},
+           {"--from", old_, "--to", old_},
+           {"--from", old_, "--entry", "a", new_ + "/game.exe"},
        }) {
     std::vector<std::string> args = {"pack", "--stub", stub_, "--out", update_};
     args.insert(args.end(), extra.begin(), extra.end());
     ProcessResult r = Mk(args);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("Try 'mkupdate --help'"), std::string::npos);
+    args[0] = "check";
+    args.erase(args.begin() + 1, args.begin() + 5);
+    args.insert(args.begin() + 1, stub_);
+    if (extra.size() == 6) EXPECT_EQ(Mk(args).status, 2) << "check";
   }
   EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
 }

@@ -7,6 +7,7 @@
 #include "payload/payload_archive.h"
 #include "payload/verification_list.h"
 #include "platform/code_page.h"
+#include "tools/mkupdate/report.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ std::string UpdaterNameKey(std::string name) {
 }
 
 std::string ShownName(const std::string& stored) {
-  return ConvertName(stored, false, EscapeByte);
+  return EscapeControls(ConvertName(stored, false, EscapeByte));
 }
 
 std::string Utf8Name(const std::string& stored) {

@@ -38,7 +38,7 @@ bool SameUpdaterName(const std::string& a, const std::string& b);
 std::string UpdaterNameKey(std::string name);
 
 // The stored name in the tool's text, for messages and listings; bytes that
-// are not code page 932 appear as \xNN.
+// are not code page 932, and control characters, appear as \xNN.
 std::string ShownName(const std::string& stored);
 
 // The stored name in UTF-8, for JSON; bytes that are not code page 932

@@ -31,8 +31,16 @@ std::string KeptText(const PackOptions& o) {
          "; the update leaves it installed (the updater deletes nothing)";
 }
 
+// Which stub pack took when none was given: one of several may be found.
+void PrintStubFound(const PackOptions& o) {
+  if (!o.stub_from.empty()) {
+    Print("stub: " + o.stub + " (" + o.stub_from + "; no --stub given)\n");
+  }
+}
+
 void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
   size_t count = plan.entries.size() + plan.list.present();
+  PrintStubFound(o);
   Print("would write " + o.out + ": " + Counted(count, "entry", "entries") +
         ", " + Counted(DataBytes(plan), "byte", "bytes") + " of data, " +
         ListSummary(plan) + "\n");
@@ -40,8 +48,8 @@ void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
     std::string from = input.link.empty()
                            ? input.path
                            : input.path + " (a link to " + input.link + ")";
-    Print(Format("  %-15s %12s  ", ShownName(input.name).c_str(),
-                 std::to_string(input.size).c_str()) +
+    Print("  " + PadTo(ShownName(input.name), 15) +
+          Format(" %12s  ", std::to_string(input.size).c_str()) +
           (input.state.empty() ? from : input.state + "  " + from) + "\n");
   }
   if (plan.list.present()) {
@@ -62,6 +70,7 @@ void PrintDryRun(const PackOptions& o, const PackPlan& plan) {
 }
 
 void PrintSummary(const PackOptions& o, const PackPlan& plan) {
+  PrintStubFound(o);
   size_t count = plan.entries.size() + plan.list.present();
   std::string text = "wrote " + o.out + ": " +
                      Counted(count, "entry", "entries") + ", " +
@@ -130,6 +139,8 @@ void PrintJson(const PackOptions& o, const PackPlan& plan) {
         ",\n  \"written\": " + (o.dry_run ? "false" : "true") +
         ",\n  \"entries\": [" + entries +
         "\n  ],\n  \"list\": " + ListJson(plan) +
+        ",\n  \"stub\": " + JsonString(o.stub) + ",\n  \"stub_from\": " +
+        JsonString(o.stub_from.empty() ? "--stub" : o.stub_from) +
         ",\n  \"stub_bytes\": " + std::to_string(plan.stub_bytes.size()) +
         ",\n  \"left_out\": " + NotesJson(plan.left_out, "why") +
         ",\n  \"kept\": [" + kept +

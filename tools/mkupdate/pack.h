@@ -17,6 +17,7 @@ struct EntryArg {
 
 struct PackOptions {
   std::string stub;
+  std::string stub_from;  // where it was found, when no --stub gave it
   std::string out;
   std::string verify_dir;   // build "vrx.hvl" from this folder, or
   std::string verify_list;  // take this prebuilt list; at most one of them

@@ -13,6 +13,7 @@
 #include "tools/mkupdate/names.h"
 #include "tools/mkupdate/release_diff.h"
 #include "tools/mkupdate/report.h"
+#include "tools/mkupdate/uninstall_list_file.h"
 #include "tools/mkupdate/update_reader.h"
 #include "tools/mkupdate/verification_list_file.h"
 #include "uninstall/uninstall_list.h"
@@ -127,13 +128,17 @@ bool ResolveEntry(const EntryArg& given, const std::string& folder,
   return true;
 }
 
-bool CheckEntryNames(const std::vector<PackInput>& entries) {
+// Each name the updater refuses, refused once: *refused gets the files
+// whose names were, so that their records are not refused again.
+bool CheckEntryNames(const std::vector<PackInput>& entries,
+                     std::vector<std::string>* refused) {
   bool ok = true;
   for (size_t i = 0; i < entries.size(); i++) {
     const PackInput& e = entries[i];
     std::string why, shown = ShownName(e.name);
     if (!CheckEntryName(e.name, &why)) {
       ok = Refuse(e.label, "entry name '" + shown + "': " + why);
+      refused->push_back(e.path);
     } else if (SameUpdaterName(e.name, kVerificationListName)) {
       ok = Refuse(e.label, std::string("the entry name ") + shown +
                                " is the verification list's; give the list "
@@ -170,10 +175,15 @@ std::string SplitAdvice(const PackOptions& o,
   std::string text = "\nThey need " + std::to_string(parts) +
                      " updates, each with its part of them and the whole "
                      "list; the players run them all:";
+  std::string olds, outs;
+  for (const std::string& old : o.from) olds += " --from " + ShellWord(old);
   for (size_t part = 0; part < parts; part++) {
+    outs += " " + ShellWord(PartName(o.out, part + 1));
+    // The old releases come along, so that pack checks each entry's
+    // folder and each release's uninstall list against them.
     text += "\n  mkupdate pack --stub " + ShellWord(o.stub) + " --out " +
             ShellWord(PartName(o.out, part + 1)) + " --verify-dir " +
-            ShellWord(o.to);
+            ShellWord(o.to) + olds;
     size_t end = std::min(entries.size(), (part + 1) * per_part);
     for (size_t i = part * per_part; i < end; i++) {
       const PackInput& e = entries[i];
@@ -185,7 +195,9 @@ std::string SplitAdvice(const PackOptions& o,
                   : " " + ShellWord(e.path);
     }
   }
-  return text;
+  return text +
+         "\nThen check them, run in that order, on every old release:\n" +
+         "  mkupdate check" + outs + olds + " --to " + ShellWord(o.to);
 }
 
 // Between releases every new or changed file is as much to blame: all are
@@ -217,12 +229,16 @@ bool CheckEntryCount(const std::vector<PackInput>& entries, bool has_list,
   return false;
 }
 
-bool CheckRecordNames(const std::vector<ListFile>& files) {
+bool CheckRecordNames(const std::vector<ListFile>& files,
+                      const std::vector<std::string>& refused) {
   bool ok = true;
   std::vector<std::pair<std::string, size_t>> lowered;
   for (size_t i = 0; i < files.size(); i++) {
     std::string why;
-    if (!CheckRecordName(files[i].name, &why)) {
+    if (std::find(refused.begin(), refused.end(), files[i].path) !=
+        refused.end()) {
+      ok = false;
+    } else if (!CheckRecordName(files[i].name, &why)) {
       ok = Refuse(files[i].path,
                   "record name '" + ShownName(files[i].name) + "': " + why);
     }
@@ -329,15 +345,63 @@ void MergeReleaseEntries(std::vector<PackInput> given,
 }
 
 // Folders are never created: a name with folders needs them installed.
-void NoteFolders(const std::vector<PackInput>& entries) {
+// Each folder is named once; with the old releases given, only where one
+// of them lacks it, naming those.
+bool NoteFolders(const PackOptions& o, const std::vector<PackInput>& entries) {
+  std::vector<FolderListing> olds(o.from.size());
+  for (size_t i = 0; i < o.from.size(); i++) {
+    if (!ListFolder(o.from[i], nullptr, o.exclude, &olds[i])) return false;
+  }
+  std::vector<std::string> noted;
   for (const PackInput& e : entries) {
     std::vector<std::string> parts = NameParts(e.name);
     if (parts.size() < 2) continue;
     std::string folder =
         e.name.substr(0, e.name.size() - parts.back().size() - 1);
-    Note(e.label, "the updater creates no folders: " + ShownName(folder) +
-                      " must exist in the installed game");
+    bool seen = false;
+    for (const std::string& n : noted) seen |= SameUpdaterName(n, folder);
+    if (seen) continue;
+    noted.push_back(folder);
+    std::vector<std::string> lacking;
+    for (size_t i = 0; i < olds.size(); i++) {
+      bool has = false;
+      for (const std::string& f : olds[i].folders) {
+        has |= SameUpdaterName(f, folder);
+      }
+      if (!has) lacking.push_back(o.from[i]);
+    }
+    if (!o.from.empty() && lacking.empty()) continue;
+    Note(e.label,
+         "the updater creates no folders: " + ShownName(folder) +
+             " must exist in the installed game" +
+             (lacking.empty()
+                  ? std::string()
+                  : " (" + JoinNames(lacking) +
+                        (lacking.size() == 1 ? " lacks" : " lack") + " it)"));
   }
+  return true;
+}
+
+// Every release's uninstall list as the updater needs it: the old ones'
+// with room for the names the update adds, the new one's as a player of it
+// will have it for the next update.
+bool CheckUninstallLists(const PackOptions& o, const PackPlan& plan) {
+  std::vector<std::string> added;
+  for (const PackInput& e : plan.entries) added.push_back(e.name);
+  if (plan.list.present()) added.push_back(kVerificationListName);
+  bool ok = true;
+  std::vector<std::string> releases = o.from;
+  if (!o.to.empty()) releases.push_back(o.to);
+  for (size_t i = 0; i < releases.size(); i++) {
+    std::string list =
+        (fs::u8path(releases[i]) / kUninstallListName).u8string();
+    for (const std::string& problem : UninstallListProblems(
+             releases[i],
+             i < o.from.size() ? added : std::vector<std::string>())) {
+      ok = Refuse(list, problem);
+    }
+  }
+  return ok;
 }
 
 // The identities of every folder on the way to path's folder, links
@@ -409,7 +473,7 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
     ok = ok && BuildListFromFolder(o.verify_dir, out, o.exclude, plan);
     plan->list.source = o.verify_dir;
   }
-  if (!o.from.empty()) {
+  if (!o.to.empty()) {
     ok = DiffReleases(o.from, o.to, out, o.exclude, plan) && ok;
     MergeReleaseEntries(given, &plan->entries);
     if (ok && plan->entries.empty()) {
@@ -419,10 +483,14 @@ bool PreparePack(const PackOptions& o, PackPlan* plan) {
   } else {
     plan->entries = given;
   }
-  ok = CheckEntryNames(plan->entries) && ok;
-  if (!plan->list.prebuilt) ok = CheckRecordNames(plan->list.files) && ok;
+  std::vector<std::string> refused;
+  ok = CheckEntryNames(plan->entries, &refused) && ok;
+  if (!plan->list.prebuilt) {
+    ok = CheckRecordNames(plan->list.files, refused) && ok;
+  }
   ok = CheckEntryCount(plan->entries, plan->list.present(), o) && ok;
+  ok = CheckUninstallLists(o, *plan) && ok;
   if (!ok || !CheckEntryFiles(&plan->entries, plan->list)) return false;
-  if (o.from.empty() && !o.quiet) NoteFolders(plan->entries);
+  if (o.to.empty() && !o.quiet) return NoteFolders(o, plan->entries);
   return true;
 }

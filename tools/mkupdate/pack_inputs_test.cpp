@@ -294,10 +294,13 @@ TEST_F(MkupdateTest, NamesAreStoredInCodePage932) {
         << out_text_;
     EXPECT_EQ(out_text_.find(kJapaneseCp932), std::string::npos);
   }
-  // The native updater hands the stored bytes to the file calls.
+  // The native updater creates the file under the name Windows would give
+  // it, in this disk's UTF-8, never under the stored bytes.
   UpdaterWorld world;
   ASSERT_EQ(RunProcess({update_}, world.Options("y\n")).status, 0);
-  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/" + kJapaneseCp932), "japanese");
+  EXPECT_EQ(ReadFileOrEmpty(world.folder() + "/" + kJapaneseUtf8), "japanese");
+  EXPECT_EQ(FolderNames(world.folder()),
+            (std::vector<std::string>{"uninst.lst", "vrx.hvl", kJapaneseUtf8}));
   unlink(update_.c_str());
   // The limit counts code page 932 bytes: 7 characters and ".x" are 16
   // there (23 in UTF-8), 6 and ".xy" are 15 (21 in UTF-8).
@@ -321,8 +324,9 @@ TEST_F(MkupdateTest, NamesAreStoredInCodePage932) {
 }
 
 // Files that one update cannot hold: the refusal tells how many updates
-// they need and the commands that make them; those updates, all run,
-// bring the old release to the new.
+// they need and the commands that make them, which note no folder every
+// old release has; those updates, all run, bring the old release to the
+// new, and check, given them in order as told, says so.
 TEST_F(ReleaseTest, TooManyFilesForOneUpdateAreSplitAsTold) {
   for (int i = 0; i < 26; i++) {
     WriteFileOrDie(new_ + "/n" + std::to_string(i) + ".dat", "new");
@@ -339,14 +343,38 @@ TEST_F(ReleaseTest, TooManyFilesForOneUpdateAreSplitAsTold) {
   EXPECT_NE(r.err.find("They need 2 updates"), std::string::npos) << r.err;
   std::vector<std::string> updates;
   for (size_t i = 0; i < commands.size(); i++) {
-    std::string run =
-        std::string("'") + MKUPDATE_BINARY + "'" + commands[i] + " >/dev/null";
-    ASSERT_EQ(system(run.c_str()), 0) << run;
+    ProcessResult part =
+        RunProcess({"sh", "-c", "exec \"$0\"" + commands[i], MKUPDATE_BINARY},
+                   ProcessOptions());
+    ASSERT_EQ(part.status, 0) << commands[i] << part.err;
+    EXPECT_EQ(part.err, "") << commands[i];
     updates.push_back(out_dir_ + "/setup-" + std::to_string(i + 1));
   }
   EXPECT_EQ(InstallAndVerify(old_, updates), 0) << out_text_;
   EXPECT_NE(out_text_.find(": all 33 listed files match"), std::string::npos)
       << out_text_;
+  size_t at = r.err.find("\n  mkupdate check ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  std::string check = r.err.substr(at + 11, r.err.find('\n', at + 1) - at - 11);
+  ProcessResult checked = RunProcess(
+      {"sh", "-c", "exec \"$0\"" + check, MKUPDATE_BINARY}, ProcessOptions());
+  EXPECT_EQ(checked.status, 0) << check << checked.err;
+  // One part alone leaves the old release short.
+  EXPECT_EQ(Mk({"check", updates[0], "--from", old_, "--to", new_}).status, 1);
+  // With the old releases given, pack notes only a folder one lacks.
+  ProcessResult noted =
+      Mk({"pack", "--stub", stub_, "--out", update_, "--verify-dir", new_,
+          "--from", old_, "--dry-run", new_ + "/movie/staff.mpg"});
+  EXPECT_EQ(noted.err, "");
+  ASSERT_EQ(mkdir((new_ + "/extra").c_str(), 0755), 0);
+  WriteFileOrDie(new_ + "/extra/x.dat", "x");
+  noted = Mk({"pack", "--stub", stub_, "--out", update_, "--verify-dir", new_,
+              "--from", old_, "--dry-run", new_ + "/movie/staff.mpg",
+              new_ + "/extra/x.dat", "extra/n0.dat=" + new_ + "/n0.dat"});
+  EXPECT_EQ(noted.err, "mkupdate: " + new_ +
+                           "/extra/x.dat: the updater creates no folders: "
+                           "extra must exist in the installed game (" +
+                           old_ + " lacks it)\n");
 }
 
 TEST_F(ReleaseTest, TooManyOrTooLongAreAllNamedAtOnce) {
@@ -370,7 +398,42 @@ TEST_F(ReleaseTest, TooManyOrTooLongAreAllNamedAtOnce) {
             std::string::npos);
   EXPECT_NE(r.err.find(new_ + "/seventeen-bytes.x: entry name"),
             std::string::npos);
-  EXPECT_NE(r.err.find(deep + ": record name"), std::string::npos) << r.err;
+  // Its name is too long for an entry and for a record: named once.
+  EXPECT_NE(r.err.find(deep + ": entry name"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(deep + ": record name"), std::string::npos) << r.err;
+}
+
+// Every name that cannot be is named in one run, once each (an entry's
+// name is its record's too), its control bytes escaped.
+TEST_F(ReleaseTest, BadNamesAreAllRefusedOnceInOneRun) {
+  struct {
+    const char* file;   // in the new release
+    const char* shown;  // in the refusal
+    const char* why;
+  } cases[] = {
+      {"Zo\xC3\xAB.txt", "Zo\xC3\xAB.txt", "cannot hold the name"},
+      {"CON.txt", "CON.txt", "reads as a device"},
+      {"a\x01z.txt", "a\\x01z.txt", "a control character"},
+      {"a\xE3\x82\xBD", "a\xE3\x82\xBD", "ends in the byte 0x5C"},
+      {"b.txt.updating", "b.txt.updating", "'.updating'"},
+      {"seventeen-bytes.x", "seventeen-bytes.x", "17 bytes long"},
+      {"movie/NUL", "movie/NUL", "reads as a device"},
+  };
+  for (const auto& c : cases) WriteFileOrDie(new_ + "/" + c.file, "bad");
+  ProcessResult r = PackReleases({"--dry-run"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find('\x01'), std::string::npos) << "a raw control byte";
+  for (const auto& c : cases) {
+    std::string line = "mkupdate: " + new_ + "/" + c.shown + ": ";
+    size_t at = r.err.find(line);
+    ASSERT_NE(at, std::string::npos) << c.file << "\n" << r.err;
+    EXPECT_NE(r.err.substr(at, r.err.find('\n', at) - at).find(c.why),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(line, at + 1), std::string::npos)
+        << c.file << " twice:\n"
+        << r.err;
+  }
 }
 
 TEST_F(ReleaseTest, NothingChangedIsRefused) {

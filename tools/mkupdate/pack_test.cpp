@@ -141,4 +141,52 @@ TEST_F(ReleaseTest, ADryRunFailsWherePackWould) {
   EXPECT_EQ(FolderNames(out_dir_), std::vector<std::string>());
 }
 
+// Without --stub, pack takes the stub that goes with the mkupdate that
+// runs, wherever it was put: beside it (the zip), under its prefix, and
+// says which it took, in JSON too.
+TEST_F(MkupdateTest, TheStubIsFoundWhereTheToolIs) {
+  struct {
+    std::string tool;  // where mkupdate is put, under the scratch folder
+    std::string stub;  // and its stub
+    const char* from;
+  } cases[] = {
+      {"prefix/bin/mkupdate", "prefix/share/mkupdate/i686/updater.exe",
+       "where mkupdate is installed"},
+      {"zip/mkupdate", "zip/updater.exe", "beside mkupdate"},
+  };
+  for (const auto& c : cases) {
+    std::string tool = dir_.Sub(c.tool), stub = dir_.Sub(c.stub);
+    ASSERT_EQ(system(("mkdir -p \"$(dirname '" + tool + "')\" \"$(dirname '" +
+                      stub + "')\"")
+                         .c_str()),
+              0);
+    WriteFileOrDie(tool, ReadFileOrEmpty(MKUPDATE_BINARY));
+    chmod(tool.c_str(), 0755);
+    WriteFileOrDie(stub, ReadFileOrEmpty(stub_));
+    ProcessResult r = RunProcess(
+        {tool, "pack", "--out", update_, "--verify-dir", src_, src_ + "/a.arc"},
+        ProcessOptions());
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    ProcessOptions json;
+    json.stdout_path = dir_.Sub("json");
+    r = RunProcess({tool, "pack", "--out", update_, "--verify-dir", src_,
+                    "--dry-run", "--json", src_ + "/a.arc"},
+                   json);
+    std::string text = ReadFileOrEmpty(json.stdout_path);
+    EXPECT_NE(text.find("\"stub\": \"" + stub + "\",\n  \"stub_from\": \"" +
+                        c.from + "\""),
+              std::string::npos)
+        << text;
+    r = RunProcess({tool, "pack", "--out", update_, "--verify-dir", src_,
+                    "--dry-run", src_ + "/a.arc"},
+                   json);
+    EXPECT_EQ(
+        ReadFileOrEmpty(json.stdout_path)
+            .find("stub: " + stub + " (" + c.from + "; no --stub given)\n"),
+        0u);
+    unlink(update_.c_str());
+  }
+}
+
 }  // namespace

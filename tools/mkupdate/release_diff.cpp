@@ -182,7 +182,8 @@ bool DiffReleases(const std::vector<std::string>& old_dirs,
   for (size_t i = 0; i < olds.size(); i++) {
     ok = ListOldRelease(old_dirs[i], out, exclude, &olds[i]) && ok;
   }
-  if (!ok) return false;
+  // What the listings refused is named; the files they did list go on to
+  // be compared, so that every name that cannot be is named in this run.
   StartProgress("comparing " + new_dir + " with " +
                     Counted(olds.size(), "release", "releases"),
                 BytesToCompare(new_files, olds));

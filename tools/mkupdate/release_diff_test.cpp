@@ -13,6 +13,7 @@
 #include "testing/scratch_files.h"
 #include "testing/update_bytes.h"
 #include "testing/updater_world.h"
+#include "uninstall/uninstall_list.h"
 
 namespace {
 
@@ -113,6 +114,41 @@ TEST_F(ReleaseTest, WhatTheUpdaterCouldNotInstallIsRefused) {
       << r.err;
   EXPECT_NE(r.err.find(new_ + "/save: the installed game has a folder"),
             std::string::npos);
+}
+
+// Every player's update merges its names into the game's uninstall list:
+// a release whose list the updater would refuse, or that would name other
+// files, is refused before anything is written, naming what is wrong.
+TEST_F(ReleaseTest, ReleasesWithoutASoundUninstallListAreRefused) {
+  const std::string kSound = "game.exe\ndata1.arc\n" + Nul();
+  struct {
+    bool in_old;
+    const char* bytes;  // nullptr: no list
+    size_t size;
+    const char* why;
+  } cases[] = {
+      {true, nullptr, 0, "there is none"},
+      {true, "game.exe\n", 9, "does not end in a NUL"},
+      {true, "a\n\0b\n\0", 6, "a NUL byte before its end (at byte 2)"},
+      {true, "game.exe\r\nx\r\n\0", 14, "2 lines end in a carriage return"},
+      {true, "game.exe\nx\0", 11, "its last line (line 2) has no line feed"},
+      {true, "\xE3\x83\xAB.dat\n\0", 9, "reads as UTF-8"},
+      {true, "\x81\n\0", 3, "no code page 932 text"},
+      {false, nullptr, 0, "there is none"},
+  };
+  for (const auto& c : cases) {
+    std::string release = c.in_old ? old_ : new_;
+    std::string list = release + "/uninst.lst";
+    unlink(list.c_str());
+    if (c.bytes != nullptr) WriteFileOrDie(list, std::string(c.bytes, c.size));
+    ExpectRefusal(PackReleases({"--dry-run"}), list, c.why);
+    WriteFileOrDie(list, kSound);
+  }
+  // No room for the update's names in the updater's 1 MiB.
+  WriteFileOrDie(old_ + "/uninst.lst",
+                 std::string(kUninstallBufferSize - 20, 'x') + "\n" + Nul());
+  ExpectRefusal(PackReleases({"--dry-run"}), old_ + "/uninst.lst",
+                "more than the 1048576 the updater holds");
 }
 
 }  // namespace
