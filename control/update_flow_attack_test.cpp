@@ -87,7 +87,7 @@ const FakePlatform& World() {
     fake->AddFile(Outside("movie\\op.dat"), "system file");
     fake->AddFile(Outside("cache.updating"), "system file", true);
     fake->AddFile(Outside("driver.sys"), "system file", true);
-    fake->AddFile(Outside("secret.txt"), Z(kSecret), true);
+    fake->AddFile(Outside("secret.txt"), Z(kSecret));
     // Another update beside the player's, which an attacker may put at its
     // name: another game.exe and a name of its own for the uninstall list.
     fake->AddFile(
