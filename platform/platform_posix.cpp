@@ -232,10 +232,17 @@ FileHandle PosixPlatform::OpenOwnExecutable() {
 }
 
 int PosixPlatform::IsOwnImage(FileHandle file) {
+  // The image opened afresh and compared by its descriptor: an emulator
+  // that runs the program (qemu-user) answers the program's open of
+  // /proc/self/exe with the program, but a stat of it with the emulator.
+  int image_fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (image_fd < 0) return 0;
   struct stat image, st;
-  return stat("/proc/self/exe", &image) == 0 &&
-         fstat(static_cast<int>(file), &st) == 0 && st.st_dev == image.st_dev &&
-         st.st_ino == image.st_ino;
+  int same = fstat(image_fd, &image) == 0 &&
+             fstat(static_cast<int>(file), &st) == 0 &&
+             st.st_dev == image.st_dev && st.st_ino == image.st_ino;
+  close(image_fd);
+  return same;
 }
 
 FileHandle PosixPlatform::CreateNewFile(FolderHandle folder, const char* name) {
