@@ -6,14 +6,13 @@
  * made. The shim then writes the name into $PAUSE_SHIM_DIR/paused and waits
  * until $PAUSE_SHIM_DIR/go exists (a minute at most); without
  * PAUSE_SHIM_DIR the process stops itself (SIGSTOP) until a SIGCONT. Every
- * other call passes straight through. It serves the
- * native updater and Wine's server, which makes the opens of Windows
- * programs. */
+ * other call passes straight through. It serves the native updater,
+ * mkupdate, and Wine's server, which makes the opens of Windows programs. */
 #undef _FILE_OFFSET_BITS /* open and open64 are each defined here */
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>

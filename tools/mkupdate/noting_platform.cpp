@@ -116,8 +116,8 @@ int NotingPlatform::MoveFileOver(FolderHandle folder, const char* from,
   return moved;
 }
 
-// Removals are the run's tidying up, whose failures it
-// expects: what failed before them is what ended the run.
+// Removals are the run's tidying up, whose failures it expects: what
+// failed before them is what ended the run.
 int NotingPlatform::RemoveFile(FolderHandle folder, const char* name) {
   return inner_->RemoveFile(folder, name);
 }
